@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Makes sure the Debian packages the build and the tests need are there:
+# installs the missing ones when run as root, otherwise names them.
+# Usage: scripts/deps.sh [build|test]
+set -euo pipefail
+want=(cmake g++ make libncurses-dev)
+if [[ "${1:-build}" == test ]]; then
+  want+=(libgtest-dev tmux)
+fi
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
+    || missing+=("$p")
+done
+if ((${#missing[@]} == 0)); then
+  exit 0
+fi
+if [[ $(id -u) -eq 0 ]] && command -v apt-get >/dev/null; then
+  echo "Installing missing packages: ${missing[*]}" >&2
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get install -y --no-install-recommends "${missing[@]}" >&2 \
+    || { apt-get update >&2 && apt-get install -y --no-install-recommends "${missing[@]}" >&2; }
+else
+  echo "Missing Debian packages: ${missing[*]}" >&2
+  echo "Install them with: sudo apt-get install ${missing[*]}" >&2
+  exit 1
+fi

@@ -1,0 +1,42 @@
+// Keyboard: key map, key codes, the Esc abort latch and the key buffer.
+#pragma once
+
+#include <cstdint>
+
+#include "console/str255.h"
+#include "platform/platform.h"
+
+// 16-bit key codes: 0x00-0xFF ordinary, 0x100 + b extended, 0xFFFF none.
+inline constexpr std::uint16_t kNoKey = 0xFFFF;
+inline constexpr std::uint16_t Ext(std::uint16_t b) { return 0x100 + b; }
+
+struct KeyMapRow {
+  std::uint16_t VirtualKey;
+  std::uint16_t Plain, Shift, Ctrl, Alt;
+};
+inline constexpr int kKeyMapRows = 94;
+extern const KeyMapRow KeyMap[kKeyMapRows];
+
+// The first row for the virtual key, or nullptr.
+const KeyMapRow* FindKeyMapRow(std::uint16_t virtualKey);
+std::uint16_t TranslateKeyEvent(const plat::KEY_EVENT_RECORD& event,
+                                const KeyMapRow& row);
+
+extern std::uint16_t PendingExtendedCode;
+extern bool AbortFlag;
+extern Str255 KeyBuffer;
+
+bool KeyWaiting();
+std::uint8_t ReadKeyCode();
+bool AbortRequested();
+std::uint8_t PollKey();
+std::uint8_t ReadKeyOrAbort();
+void WaitTenths(std::int32_t count);
+void ResetKeyboard();
+
+// Transfer of standard input: fills buf (128 bytes) with one typed line and
+// returns the number of bytes stored.
+int ConsoleLineReader(char* buf, int size);
+
+// Tests only.
+void ResetKeyboardStateForTests();

@@ -1,0 +1,30 @@
+// Serial port driver: the table of open ports and polled reads that watch
+// the keyboard, so that Esc ends any wait.
+#pragma once
+
+#include <cstdint>
+
+#include "console/str255.h"
+#include "platform/platform.h"
+
+inline constexpr int kPortSlots = 128;
+// Indexed 1..128; slot 0 is unused. A negative value is a closed slot.
+extern plat::Handle PortHandleTable[kPortSlots + 1];
+
+// Device name for a port: "COM3", "\\.\COM12". Empty outside 1..128.
+Str255 PortDeviceName(std::int32_t port);
+// Read total time-out constant for a baud rate (50/baud*10000, ties to even).
+std::uint32_t ReadTimeoutConstant(std::uint16_t baud);
+
+std::uint32_t OpenPort(std::uint16_t port, std::uint16_t baud, char parity,
+                       std::uint8_t dataBits, std::uint16_t stopBits);
+void PurgePort(std::int32_t port);
+bool InputPending(std::int32_t port);
+void ClosePort(std::int32_t port);
+std::int32_t ReadPortByte(std::int32_t port, std::uint8_t& out);
+std::int32_t ReadPortText(std::int32_t port, Str255& dest,
+                          std::int32_t maximum, std::uint8_t end1,
+                          std::uint8_t end2);
+
+// Tests only: all slots closed.
+void ResetPortTableForTests();
