@@ -7,6 +7,9 @@
 #include "console/str255.h"
 #include "platform/platform.h"
 
+// The COM port number the operator typed, 1 to 128.
+using PortNumber = std::int32_t;
+
 inline constexpr int kPortSlots = 128;
 // Indexed 1..128; slot 0 is unused. A negative value is a closed slot.
 extern plat::Handle PortHandleTable[kPortSlots + 1];

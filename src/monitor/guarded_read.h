@@ -1,0 +1,11 @@
+// Guarded register read: refusal while a reset is pending or Esc was typed,
+// indicator refresh, and the R and T hot keys.
+#pragma once
+
+#include <cstdint>
+
+#include "monitor/state.h"
+
+std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind);
+std::int32_t ReadRegisterStable(PortNumber port, std::uint16_t address,
+                                char kind);

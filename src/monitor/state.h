@@ -1,0 +1,40 @@
+// The monitor's shared variables: what start-up learned about the
+// controller, the cycle's counters and sums, the reset request and the
+// indicators' last replies, phases and saved cursor.
+#pragma once
+
+#include <cstdint>
+
+#include "console/str255.h"
+#include "link/serial_port.h"
+
+struct CursorPosition {
+  std::uint16_t Column = 0;
+  std::uint16_t Row = 0;
+};
+
+extern PortNumber ActivePort;
+extern bool Relay7000Error;
+extern std::int32_t ControllerVariant;
+extern Str255 CounterLabels[5];
+extern bool EvaporatorSensor;
+extern std::int32_t TempSetPoint, RhSetPoint, Co2SetPoint;
+extern std::int32_t DefrostTarget;
+extern std::uint16_t DefrostInterval;
+extern bool OffsetScale;
+extern std::uint16_t ControllerRevision;
+extern std::uint16_t SystemNumber;
+extern std::uint16_t MinT106, MinT107;
+extern std::uint16_t VentRelay, TempCtlRelay, FloorHtrRelay, TempModeRelay;
+extern std::uint16_t MonitorWidth;
+extern std::int32_t CycleCounter;
+extern std::int64_t SampleCount;
+extern std::int64_t TempSum, RhSum;
+extern bool ResetRequested;
+extern std::int32_t IndicatorReadCount;
+extern std::int32_t VentPhase, TempCtlPhase, FloorHtrPhase;
+extern Str255 VentState, TempCtlState, FloorHtrState, TempModeState;
+extern CursorPosition SavedCursor;
+
+// Tests only: every variable back to its program-start (zero or empty) value.
+void ResetMonitorStateForTests();
