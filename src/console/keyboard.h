@@ -3,19 +3,9 @@
 
 #include <cstdint>
 
+#include "console/keymap_table.h"
 #include "console/str255.h"
 #include "platform/platform.h"
-
-// 16-bit key codes: 0x00-0xFF ordinary, 0x100 + b extended, 0xFFFF none.
-inline constexpr std::uint16_t kNoKey = 0xFFFF;
-inline constexpr std::uint16_t Ext(std::uint16_t b) { return 0x100 + b; }
-
-struct KeyMapRow {
-  std::uint16_t VirtualKey;
-  std::uint16_t Plain, Shift, Ctrl, Alt;
-};
-inline constexpr int kKeyMapRows = 94;
-extern const KeyMapRow KeyMap[kKeyMapRows];
 
 // The first row for the virtual key, or nullptr.
 const KeyMapRow* FindKeyMapRow(std::uint16_t virtualKey);
