@@ -1,1 +1,119 @@
-// placeholder
+#include "terminal/terminal.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "console/editor.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "console/str255.h"
+#include "link/host_link.h"
+#include "link/serial_port.h"
+
+namespace {
+
+constexpr std::uint16_t kBoxWidth = 36;
+
+constexpr std::string_view kBanner = "*      Vandrik ZRV Terminal       *";
+constexpr std::string_view kHeader = " Send            : Receive    /esc ";
+constexpr std::string_view kPromptOpen = ": <";
+constexpr std::string_view kPromptMark = " >";
+
+// Inner-window columns: the reply sits under "Receive", one blank before it.
+constexpr std::int32_t kReplyColumn = 19;
+constexpr std::size_t kReplyWidth = 16;
+constexpr int kPromptLead = 17;
+constexpr int kPromptTail = 15;
+constexpr std::int32_t kHeaderRow = 3;
+
+constexpr std::uint8_t kBlack = 0;
+constexpr std::uint8_t kBlue = 1;
+constexpr std::uint8_t kLightGrey = 7;
+constexpr std::uint8_t kLightGreen = 10;
+constexpr std::uint8_t kYellow = 14;
+
+void WriteBlanks(int count) {
+  for (int i = 0; i < count; ++i) ConsoleWrite(' ');
+}
+
+}  // namespace
+
+void DrawTerminalFrame(std::uint16_t width) {
+  RestoreFullWindow();
+  const std::int32_t columns = ScreenColumns();
+  const std::int32_t rows = ScreenRows();
+  const std::int32_t left = (columns - width) / 2;
+  const std::int32_t right = columns - left;
+
+  SetBackground(kBlack);
+  DefineWindow(left + 1, 4, right + 1, rows - 2);
+  ClearWindow();
+
+  SetBackground(kBlue);
+  SetForeground(kYellow);
+  DefineWindow(left, 3, right, rows - 3);
+  ClearWindow();
+
+  DefineWindow(left + 1, 4, right - 1, rows - 4);
+  ClearWindow();
+}
+
+void WriteTerminalPrompt(TerminalRun& run) {
+  WriteBlanks(kPromptLead);
+  ConsoleWrite(kPromptOpen);
+  if (run.CurrentRow < run.RowLimit) {
+    ++run.CurrentRow;
+    WriteBlanks(kPromptTail);
+  } else if (!run.Scrolled) {
+    ++run.CurrentRow;
+    run.Scrolled = true;
+  }
+  MoveCursor(1, run.CurrentRow);
+  ConsoleWrite(kPromptMark);
+  // Typing starts on the ">" and overwrites it.
+  MoveCursor(2, run.CurrentRow);
+}
+
+void CloseTerminalScreen() {
+  RestoreFullWindow();
+  SetBackground(kLightGrey);
+  SetForeground(kBlue);
+  ClearWindow();
+}
+
+void RunTerminal(PortNumber port) {
+  PurgePort(port);
+  ResetKeyboard();
+  DrawTerminalFrame(kBoxWidth);
+  ConsoleWrite(kBanner);
+
+  SetBackground(kBlack);
+  SetForeground(kLightGreen);
+  TerminalRun run;
+  run.Port = port;
+  run.CurrentRow = kHeaderRow;
+  MoveCursor(1, kHeaderRow);
+  run.RowLimit = static_cast<std::uint16_t>(ScreenRows() - 8);
+  run.Scrolled = false;
+  ConsoleWrite(kHeader);
+
+  for (;;) {
+    WriteTerminalPrompt(run);
+    if (ReadLineEcho(KeyBuffer, 255) >= 0) {
+      MoveCursor(kReplyColumn, run.CurrentRow);
+      // The command is taken as it stands now: keys picked up while the
+      // request is under way land in the key buffer, not in the command.
+      const Str255 command = KeyBuffer;
+      Str255 reply;
+      Transact(run.Port, command, reply);
+      while (reply.size() < kReplyWidth) reply += ' ';
+      ConsoleWrite(' ');
+      ConsoleWrite(reply.view());
+    }
+    KeyBuffer.Clear();
+    if (AbortRequested()) break;
+  }
+
+  ResetKeyboard();
+  CloseTerminalScreen();
+}

@@ -1,0 +1,116 @@
+#include "monitor/guarded_read.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "console/text.h"
+#include "link/host_link.h"
+#include "monitor/indicators.h"
+#include "terminal/terminal.h"
+
+namespace {
+
+// The three slower indicators are redrawn once per this many guarded reads.
+constexpr std::int32_t kIndicatorRedrawAfter = 50;
+
+constexpr std::uint16_t kSystemNumberRegister = 109;
+constexpr std::int32_t kPromptRow = 21;
+constexpr std::string_view kResetPrompt = "Reset Timers [Y/N] ";
+constexpr std::string_view kPromptErase = "                       ";  // 23
+
+char UpperCase(char c) {
+  return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+Str255 UpperCaseCopy(const Str255& text) {
+  Str255 copy;
+  for (std::size_t i = 0; i < text.size(); ++i) copy += UpperCase(text[i]);
+  return copy;
+}
+
+bool Contains(const Str255& text, char c) {
+  return text.view().find(c) != std::string_view::npos;
+}
+
+// Data-memory words are 16 bits; kind 'i' reads them as two's complement.
+std::int32_t ConvertWord(const Str255& reply, char kind) {
+  std::int32_t value = ParseNumber(reply.view());
+  if (kind == 'i' && value >= 32768) value -= 65536;
+  return value;
+}
+
+void RunResetPrompt(PortNumber port) {
+  ResetKeyboard();
+  SavedCursor.Column = static_cast<std::uint16_t>(CursorColumn());
+  SavedCursor.Row = static_cast<std::uint16_t>(CursorRow());
+  MoveCursor(1, kPromptRow);
+  ConsoleWrite(kResetPrompt);
+
+  // Polling stands still until the operator answers; anything but Y is no.
+  if (UpperCase(static_cast<char>(ReadKeyCode())) == 'Y') {
+    ResetRequested = true;
+  }
+
+  MoveCursor(1, kPromptRow);
+  ConsoleWrite(kPromptErase);
+  MoveCursor(SavedCursor.Column, SavedCursor.Row);
+  ResetKeyboard();
+
+  // Unguarded on purpose: a Y just answered must not keep this read back.
+  Str255 reply;
+  ReadDM(port, kSystemNumberRegister, reply);
+  SystemNumber = static_cast<std::uint16_t>(ParseNumber(reply.view()));
+}
+
+void RedrawIndicators() {
+  ShowVent(false);
+  if (IndicatorReadCount > kIndicatorRedrawAfter) {
+    ShowTempCtl(false);
+    ShowFloorHtr(false);
+    ShowTempMode(false);
+    IndicatorReadCount = 0;
+  } else {
+    ++IndicatorReadCount;
+  }
+}
+
+}  // namespace
+
+std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
+  if (ResetRequested || AbortFlag) return 0;
+
+  Str255 reply;
+  ReadDM(port, address, reply);
+  const std::int32_t value = ConvertWord(reply, kind);
+
+  RedrawIndicators();
+
+  const Str255 keys = UpperCaseCopy(KeyBuffer);
+  if (AbortRequested()) return value;
+
+  if (Contains(keys, 'R')) {
+    RunResetPrompt(port);
+  } else if (Contains(keys, 'T')) {
+    RunTerminal(port);
+    MoveCursor(2, 1);
+  } else {
+    // Keys that are no hot key would otherwise pile up until the buffer is
+    // full and R and T could no longer get in. Keys taken after the copy
+    // stay for the next read.
+    KeyBuffer.Delete(0, keys.size());
+  }
+  return value;
+}
+
+std::int32_t ReadRegisterStable(PortNumber port, std::uint16_t address,
+                                char kind) {
+  // Each attempt is two fresh reads; a refused read gives 0 twice and ends
+  // the loop.
+  for (;;) {
+    const std::int32_t first = ReadRegister(port, address, kind);
+    const std::int32_t second = ReadRegister(port, address, kind);
+    if (first == second) return first;
+  }
+}

@@ -1,0 +1,102 @@
+#include "monitor/indicators.h"
+
+#include <cstdint>
+#include <string_view>
+
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "console/text.h"
+#include "link/host_link.h"
+#include "monitor/state.h"
+
+namespace {
+
+constexpr std::int32_t kVentRow = 9;
+constexpr std::int32_t kTempCtlRow = 10;
+constexpr std::int32_t kFloorHtrRow = 11;
+constexpr std::int32_t kTempModeRow = 12;
+
+// Frame n of an animation is the byte at index n - 1; phase 0 has no frame.
+constexpr std::string_view kVentFrames = "\x5C\x7C\x2F\x2D";
+constexpr std::string_view kTempCtlFrames =
+    "\x20\xB0\xB1\xB2\xDB\xB2\xB1\xB0\x20";
+constexpr std::string_view kFloorHtrFrames = "\x20\x2E\x1E\xDB\x1E\x2E";
+
+constexpr char kOffMark = '\x2D';
+
+void SaveCursor() {
+  SavedCursor.Column = static_cast<std::uint16_t>(CursorColumn());
+  SavedCursor.Row = static_cast<std::uint16_t>(CursorRow());
+}
+
+void RestoreCursor() { MoveCursor(SavedCursor.Column, SavedCursor.Row); }
+
+// Label, relay number and the opening of the state field, from column 2.
+void WriteIndicatorHead(std::int32_t row, std::string_view label,
+                        std::uint16_t relay) {
+  MoveCursor(2, row);
+  Str255 head(label);
+  head += FormatInt(relay).view();
+  head += ") ";
+  ConsoleWrite(head.view());
+}
+
+void ReadIndicatorRelay(bool reading, std::uint16_t relay, Str255& state) {
+  if (reading) ReadRelay(ActivePort, relay, state);
+}
+
+// One drawing of an animated indicator: off resets the animation so that it
+// restarts from its first frame; on shows the current frame and advances.
+void WriteAnimatedState(const Str255& state, std::string_view frames,
+                        std::int32_t& phase) {
+  if (!RelayOn(state)) {
+    phase = 1;
+    ConsoleWrite(kOffMark);
+    return;
+  }
+  const auto last = static_cast<std::int32_t>(frames.size());
+  if (phase >= 1 && phase <= last) {
+    ConsoleWrite(frames[static_cast<std::size_t>(phase - 1)]);
+    if (phase == last) phase = 0;
+  }
+  ++phase;
+}
+
+void ShowAnimated(bool reading, std::int32_t row, std::string_view label,
+                  std::uint16_t relay, Str255& state,
+                  std::string_view frames, std::int32_t& phase) {
+  SaveCursor();
+  WriteIndicatorHead(row, label, relay);
+  ReadIndicatorRelay(reading, relay, state);
+  WriteAnimatedState(state, frames, phase);
+  RestoreCursor();
+}
+
+}  // namespace
+
+bool RelayOn(const Str255& reply) { return reply == "1"; }
+
+void ShowVent(bool reading) {
+  ShowAnimated(reading, kVentRow, "Vent.         (", VentRelay, VentState,
+               kVentFrames, VentPhase);
+}
+
+void ShowTempCtl(bool reading) {
+  ShowAnimated(reading, kTempCtlRow, "Temp.Ctl      (", TempCtlRelay,
+               TempCtlState, kTempCtlFrames, TempCtlPhase);
+}
+
+void ShowFloorHtr(bool reading) {
+  ShowAnimated(reading, kFloorHtrRow, "FloorHtr      (", FloorHtrRelay,
+               FloorHtrState, kFloorHtrFrames, FloorHtrPhase);
+}
+
+void ShowTempMode(bool reading) {
+  SaveCursor();
+  // Paces the polling cycle; Esc cuts it short.
+  WaitTenths(1);
+  WriteIndicatorHead(kTempModeRow, "TempMode      (", TempModeRelay);
+  ReadIndicatorRelay(reading, TempModeRelay, TempModeState);
+  ConsoleWrite(RelayOn(TempModeState) ? 'C' : 'H');
+  RestoreCursor();
+}
