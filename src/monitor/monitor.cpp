@@ -1,0 +1,275 @@
+#include "monitor/monitor.h"
+
+#include <algorithm>
+#include <string>
+#include <string_view>
+
+#include "console/editor.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "console/text.h"
+#include "link/host_link.h"
+#include "link/serial_port.h"
+#include "monitor/counters.h"
+#include "monitor/guarded_read.h"
+#include "monitor/indicators.h"
+#include "monitor/state.h"
+#include "platform/platform.h"
+
+using namespace std::string_view_literals;
+
+namespace {
+
+constexpr char kInvalidNumericInput[] = "Invalid numeric input";
+// Exit code of a run that stopped on a bad port entry.
+constexpr int kInputErrorExitCode = 1;
+
+// Temperature and humidity registers come either as raw/320 (temperature
+// offset by 50 degrees) or as raw/40, depending on the controller's age.
+constexpr double kOffsetScaleDivisor = 320.0;
+constexpr std::int64_t kOffsetScaleFactor = 320;
+constexpr double kPlainScaleDivisor = 40.0;
+constexpr std::int64_t kPlainScaleFactor = 40;
+constexpr double kTemperatureOffset = 50.0;
+
+// Controllers before this revision keep the defrost interval fixed.
+constexpr std::uint16_t kLastFixedIntervalRevision = 7122;
+constexpr std::uint16_t kFixedDefrostInterval = 4320;  // minutes, 72 hours
+constexpr std::uint16_t kOffsetScaleRevision = 7000;
+constexpr std::int32_t kOffsetScaleRawThreshold = 7500;
+
+// Variant 1/9 units have an evaporator; 2/3 count heating and cooling
+// efficiency instead of the second cooler and the defrost.
+const char* const kEvaporatorLabels[5] = {"_Heater    ", "t_Cooler   ",
+                                          "_Cooler    ", "t_Defrost  ",
+                                          "_Humidiy   "};
+const char* const kPlainLabels[5] = {"_Heater    ", "_HeatEff.  ",
+                                     "_Cooler    ", "_CoolEff.  ",
+                                     "_Humidiy   "};
+
+bool HasEvaporator() {
+  return ControllerVariant == 1 || ControllerVariant == 9;
+}
+
+bool RelayReads(std::int32_t relay, const char* expected) {
+  Str255 reply;
+  ReadRelay(ActivePort, relay, reply);
+  return reply == expected;
+}
+
+std::int32_t DetectVariant() {
+  const bool evaporatorUnit = RelayReads(3000, "1") || RelayReads(3004, "1");
+  if (evaporatorUnit) return RelayReads(3003, "0") ? 1 : 9;
+  return RelayReads(3001, "1") ? 2 : 3;
+}
+
+// Reads a register directly (no guard) and converts its reply.
+std::int32_t ReadDMNumber(std::uint16_t address) {
+  Str255 reply;
+  ReadDM(ActivePort, address, reply);
+  return ParseNumber(reply.view());
+}
+
+void WriteDefrostLine() {
+  const double target = DefrostTarget / 10.0;
+  if (Relay7000Error) {
+    const std::int32_t minutes = ReadDMNumber(87);
+    ConsoleWrite((Str255(" Next Def. in ") + FormatInt(minutes, 6) +
+                  " min to"sv + FormatFixed(target, 6, 2) + " C"sv)
+                     .view());
+    return;
+  }
+  // Minutes left in the interval, wrapping as 16-bit words do.
+  const std::uint16_t remaining = static_cast<std::uint16_t>(
+      static_cast<std::uint16_t>(ReadDMNumber(88)) - DefrostInterval);
+  const std::int32_t seconds = ReadDMNumber(87);
+  double hours = remaining / 60.0;
+  if (TempCtlState == "1" &&
+      static_cast<std::int64_t>(seconds) <
+          static_cast<std::int64_t>(remaining) * 60) {
+    hours = seconds / 3600.0;
+  }
+  ConsoleWrite((Str255("Defrost in   ") + FormatFixed(hours, 6, 2) +
+                " hrs to"sv + FormatFixed(target, 6, 2) + " C"sv)
+                   .view());
+}
+
+void ReportInvalidPortEntry() {
+  ConsoleWriteLn();
+  ConsoleWriteLn(kInvalidNumericInput);
+  plat::ReportRuntimeError(kInvalidNumericInput);
+}
+
+}  // namespace
+
+void PrintClearedLine(const Str255& text) {
+  const std::int32_t column = CursorColumn();
+  if (column < MonitorWidth) {
+    const std::int32_t blanks = std::min<std::int32_t>(MonitorWidth - column,
+                                                       Str255::kMax);
+    ConsoleWrite(std::string(static_cast<std::size_t>(blanks), ' '));
+  }
+  MoveCursor(column, CursorRow());
+  ConsoleWrite(text.view());
+}
+
+bool StartMonitor() {
+  SetBackground(7);
+  SetForeground(1);
+  IndicatorReadCount = 0;
+  ResizeScreen(49, 24);
+  ClearWindow();
+  ResetRequested = false;
+  MonitorWidth = static_cast<std::uint16_t>(ScreenColumns());
+
+  ConsoleWrite("Enter Comport ");
+  std::int32_t port = 0;
+  if (!ConsoleReadInteger(&port)) return false;
+  ActivePort = port;
+
+  Str255 reply;
+  LinkOpen(ActivePort);
+  LinkConnect(ActivePort, reply);
+  WriteDM(ActivePort, 901, 0, reply);
+  PauseMs(5);
+  Transact(ActivePort, "RD 7000", reply);
+  Relay7000Error = !reply.empty() && reply[0] == 'E';
+
+  ControllerVariant = DetectVariant();
+  for (int i = 0; i < 5; ++i) {
+    CounterLabels[i] = HasEvaporator() ? kEvaporatorLabels[i] : kPlainLabels[i];
+  }
+
+  ClearWindow();
+  VentPhase = 1;
+  FloorHtrPhase = 1;
+  TempCtlPhase = 0;
+  CycleCounter = 2;
+
+  TempSetPoint = ReadRegister(ActivePort, 890, 'i');
+  RhSetPoint = ReadRegister(ActivePort, 893, 'i');
+  Co2SetPoint = ReadRegister(ActivePort, 894, 'i');
+
+  EvaporatorSensor =
+      RelayReads(3000, "1") || RelayReads(3003, "1") || RelayReads(3004, "1");
+  if (EvaporatorSensor) DefrostTarget = ReadRegister(ActivePort, 891, 'i');
+
+  MinT106 = ReadTimerValue(106);
+  MinT107 = ReadTimerValue(107);
+
+  if (Relay7000Error) {
+    VentRelay = 604;
+    TempCtlRelay = 605;
+    FloorHtrRelay = 606;
+    TempModeRelay = 607;
+  } else {
+    VentRelay = 512;
+    TempCtlRelay = 513;
+    FloorHtrRelay = 514;
+    TempModeRelay = 515;
+  }
+
+  MoveCursor(2, 1);
+  SystemNumber = static_cast<std::uint16_t>(ReadRegister(ActivePort, 109, 'w'));
+  ControllerRevision =
+      static_cast<std::uint16_t>(ReadRegister(ActivePort, 108, 'w'));
+  const std::int32_t raw = ReadRegister(ActivePort, 992, 'i');
+
+  DefrostInterval = ControllerRevision > kLastFixedIntervalRevision
+                        ? static_cast<std::uint16_t>(ReadDMNumber(89))
+                        : kFixedDefrostInterval;
+  OffsetScale = ControllerRevision >= kOffsetScaleRevision ||
+                raw > kOffsetScaleRawThreshold;
+
+  SetConsoleCaption(Str255("Pav (#") + FormatInt(SystemNumber) + ", C"sv +
+                    FormatInt(ActivePort) + ")"sv);
+  SampleCount = 0;
+  return true;
+}
+
+void PollingCycle() {
+  ShowVent(true);
+  ++SampleCount;
+
+  const double scale = OffsetScale ? kOffsetScaleDivisor : kPlainScaleDivisor;
+  const std::int64_t scaleFactor =
+      OffsetScale ? kOffsetScaleFactor : kPlainScaleFactor;
+  const double offset = OffsetScale ? kTemperatureOffset : 0.0;
+  const double sampleScale = static_cast<double>(SampleCount * scaleFactor);
+
+  MoveCursor(2, 3);
+  const std::int32_t t = ReadRegister(ActivePort, 992, 'i');
+  TempSum += t;
+  PrintClearedLine(Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
+                   " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) +
+                   " C  /  "sv +
+                   FormatFixed(static_cast<double>(TempSum) / sampleScale -
+                                   offset,
+                               6, 2) +
+                   " C"sv);
+
+  ShowTempCtl(true);
+
+  MoveCursor(2, 4);
+  const std::int32_t h = ReadRegister(ActivePort, 993, 'i');
+  RhSum += h;
+  PrintClearedLine(Str255("RH           ") + FormatFixed(h / scale, 6, 2) +
+                   " %  /  "sv + FormatFixed(RhSetPoint / 10.0, 6, 2) +
+                   " %  /  "sv +
+                   FormatFixed(static_cast<double>(RhSum) / sampleScale, 6, 2) +
+                   " %"sv);
+
+  ShowFloorHtr(true);
+
+  MoveCursor(2, 5);
+  const std::int32_t c = ReadRegister(ActivePort, 984, 'i');
+  PrintClearedLine(Str255("CO2          ") + FormatFixed(c / 100.0, 6, 2) +
+                   " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) + " %"sv);
+
+  ShowTempMode(true);
+
+  if (HasEvaporator()) {
+    MoveCursor(2, 6);
+    if (EvaporatorSensor) {
+      const std::int32_t e = ReadRegister(ActivePort, 991, 'i');
+      ConsoleWrite((Str255("Evap.Temp.   ") +
+                    FormatFixed(e / 20.0 - kTemperatureOffset, 6, 2) + " C"sv)
+                       .view());
+    }
+    MoveCursor(2, 7);
+    WriteDefrostLine();
+  }
+
+  if (CycleCounter % 2 == 0 && !AbortFlag) PaintCounters();
+  if (CycleCounter % 10 == 0 && !AbortFlag) {
+    TempSetPoint = ReadRegister(ActivePort, 890, 'i');
+    RhSetPoint = ReadRegister(ActivePort, 893, 'i');
+    Co2SetPoint = ReadRegister(ActivePort, 894, 'i');
+  }
+  ++CycleCounter;
+}
+
+void ShutdownMonitor() {
+  WaitTenths(1);
+  // The loop ends only with the abort latch set, which the link obeys:
+  // clear it so that the disconnect goes out.
+  ResetKeyboard();
+  Str255 reply;
+  LinkDisconnect(ActivePort, reply);
+  // Esc usually comes while a reply is on its way; that reply, left unread,
+  // makes the first attempt read it away instead of sending.
+  if (reply == kStaleInputReply) LinkDisconnect(ActivePort, reply);
+  ClosePort(ActivePort);
+}
+
+int RunMonitor() {
+  if (!StartMonitor()) {
+    ReportInvalidPortEntry();
+    return kInputErrorExitCode;
+  }
+  do {
+    PollingCycle();
+  } while (!AbortFlag);
+  ShutdownMonitor();
+  return 0;
+}
