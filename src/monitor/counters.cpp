@@ -91,11 +91,10 @@ void PaintCounters() {
 
   const std::int64_t totalSeconds = CounterValue(totalLow, totalHigh);
   MoveCursor(2, 14);
-  ConsoleWrite((Str255("tTotal      ") + FormatInt(totalSeconds, 7) +
-                " s  /  "sv +
-                FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) +
-                " h"sv)
-                   .view());
+  ConsoleWrite(
+      (Str255("tTotal      ") + FormatInt(totalSeconds, 7) + " s  /  "sv +
+       FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) + " h"sv)
+          .view());
 
   for (int r = 0; r < 5; ++r) {
     const std::int64_t v =
@@ -104,8 +103,8 @@ void PaintCounters() {
     MoveCursor(2, 15 + r);
     Str255 line = Str255("t") + CounterLabels[r] + FormatInt(v, 7);
     if (totalSeconds >= 1) {
-      const double share = static_cast<double>(v) * 100.0 /
-                           static_cast<double>(totalSeconds);
+      const double share =
+          static_cast<double>(v) * 100.0 / static_cast<double>(totalSeconds);
       line = line + " s  / "sv + FormatFixed(share, 7, 1) + " % "sv;
     } else {
       line = line + " s  /     0.0 % "sv;

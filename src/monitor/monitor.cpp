@@ -40,12 +40,10 @@ constexpr std::int32_t kOffsetScaleRawThreshold = 7500;
 
 // Variant 1/9 units have an evaporator; 2/3 count heating and cooling
 // efficiency instead of the second cooler and the defrost.
-const char* const kEvaporatorLabels[5] = {"_Heater    ", "t_Cooler   ",
-                                          "_Cooler    ", "t_Defrost  ",
-                                          "_Humidiy   "};
-const char* const kPlainLabels[5] = {"_Heater    ", "_HeatEff.  ",
-                                     "_Cooler    ", "_CoolEff.  ",
-                                     "_Humidiy   "};
+const char* const kEvaporatorLabels[5] = {
+    "_Heater    ", "t_Cooler   ", "_Cooler    ", "t_Defrost  ", "_Humidiy   "};
+const char* const kPlainLabels[5] = {
+    "_Heater    ", "_HeatEff.  ", "_Cooler    ", "_CoolEff.  ", "_Humidiy   "};
 
 bool HasEvaporator() {
   return ControllerVariant == 1 || ControllerVariant == 9;
@@ -84,9 +82,8 @@ void WriteDefrostLine() {
       static_cast<std::uint16_t>(ReadDMNumber(88)) - DefrostInterval);
   const std::int32_t seconds = ReadDMNumber(87);
   double hours = remaining / 60.0;
-  if (TempCtlState == "1" &&
-      static_cast<std::int64_t>(seconds) <
-          static_cast<std::int64_t>(remaining) * 60) {
+  if (TempCtlState == "1" && static_cast<std::int64_t>(seconds) <
+                                 static_cast<std::int64_t>(remaining) * 60) {
     hours = seconds / 3600.0;
   }
   ConsoleWrite((Str255("Defrost in   ") + FormatFixed(hours, 6, 2) +
@@ -105,8 +102,8 @@ void ReportInvalidPortEntry() {
 void PrintClearedLine(const Str255& text) {
   const std::int32_t column = CursorColumn();
   if (column < MonitorWidth) {
-    const std::int32_t blanks = std::min<std::int32_t>(MonitorWidth - column,
-                                                       Str255::kMax);
+    const std::int32_t blanks =
+        std::min<std::int32_t>(MonitorWidth - column, Str255::kMax);
     ConsoleWrite(std::string(static_cast<std::size_t>(blanks), ' '));
   }
   MoveCursor(column, CursorRow());
@@ -200,31 +197,29 @@ void PollingCycle() {
   MoveCursor(2, 3);
   const std::int32_t t = ReadRegister(ActivePort, 992, 'i');
   TempSum += t;
-  PrintClearedLine(Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
-                   " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) +
-                   " C  /  "sv +
-                   FormatFixed(static_cast<double>(TempSum) / sampleScale -
-                                   offset,
-                               6, 2) +
-                   " C"sv);
+  PrintClearedLine(
+      Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
+      " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) + " C  /  "sv +
+      FormatFixed(static_cast<double>(TempSum) / sampleScale - offset, 6, 2) +
+      " C"sv);
 
   ShowTempCtl(true);
 
   MoveCursor(2, 4);
   const std::int32_t h = ReadRegister(ActivePort, 993, 'i');
   RhSum += h;
-  PrintClearedLine(Str255("RH           ") + FormatFixed(h / scale, 6, 2) +
-                   " %  /  "sv + FormatFixed(RhSetPoint / 10.0, 6, 2) +
-                   " %  /  "sv +
-                   FormatFixed(static_cast<double>(RhSum) / sampleScale, 6, 2) +
-                   " %"sv);
+  PrintClearedLine(
+      Str255("RH           ") + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
+      FormatFixed(RhSetPoint / 10.0, 6, 2) + " %  /  "sv +
+      FormatFixed(static_cast<double>(RhSum) / sampleScale, 6, 2) + " %"sv);
 
   ShowFloorHtr(true);
 
   MoveCursor(2, 5);
   const std::int32_t c = ReadRegister(ActivePort, 984, 'i');
   PrintClearedLine(Str255("CO2          ") + FormatFixed(c / 100.0, 6, 2) +
-                   " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) + " %"sv);
+                   " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) +
+                   " %"sv);
 
   ShowTempMode(true);
 
