@@ -63,8 +63,8 @@ void WriteAnimatedState(const Str255& state, std::string_view frames,
 }
 
 void ShowAnimated(bool reading, std::int32_t row, std::string_view label,
-                  std::uint16_t relay, Str255& state,
-                  std::string_view frames, std::int32_t& phase) {
+                  std::uint16_t relay, Str255& state, std::string_view frames,
+                  std::int32_t& phase) {
   SaveCursor();
   WriteIndicatorHead(row, label, relay);
   ReadIndicatorRelay(reading, relay, state);
