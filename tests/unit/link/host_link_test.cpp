@@ -1,0 +1,298 @@
+#include "link/host_link.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "unit/link/link_fixture.h"
+
+namespace {
+
+TEST(MinusSign, RewrittenAsSixteenBitComplement) {
+  EXPECT_EQ(RewriteMinusSign("RD DM-1"), "RD DM65535");
+  EXPECT_EQ(RewriteMinusSign("WR DM100 -5"), "WR DM100 65531");
+  EXPECT_EQ(RewriteMinusSign("WR DM100 -0"), "WR DM100 0");
+  EXPECT_EQ(RewriteMinusSign("WR DM100 -65536"), "WR DM100 0");
+  EXPECT_EQ(RewriteMinusSign("WR DM100 -65537"), "WR DM100 65535");
+  EXPECT_EQ(RewriteMinusSign("WR DM100 5"), "WR DM100 5");
+}
+
+TEST(MinusSign, NumberReadingAfterTheMinus) {
+  // Leading blanks skipped, a sign of its own taken, the rest lost.
+  EXPECT_EQ(RewriteMinusSign("WR DM1 -  7"), "WR DM1 65529");
+  EXPECT_EQ(RewriteMinusSign("WR DM1 --5"), "WR DM1 5");
+  EXPECT_EQ(RewriteMinusSign("WR DM1 -+5"), "WR DM1 65531");
+  EXPECT_EQ(RewriteMinusSign("WR DM1 -5 -6 tail"), "WR DM1 65531");
+  EXPECT_EQ(RewriteMinusSign("RD DM-"), "RD DM0");
+  EXPECT_EQ(RewriteMinusSign("RD DM-x12"), "RD DM0");
+}
+
+TEST(MinusSign, LongDigitRunsWrapModulo65536) {
+  // Exact residues of the 40-digit values, computed beside the code.
+  EXPECT_EQ(RewriteMinusSign("WR DM1 -1234567890123456789012345678901234567890"),
+            "WR DM1 62766");
+  EXPECT_EQ(RewriteMinusSign(Str255("WR DM1 -") + std::string(40, '9')),
+            "WR DM1 1");
+  const Str255 full = Str255("-") + std::string(254, '9');
+  const Str255 out = RewriteMinusSign(full);
+  ASSERT_FALSE(out.empty());
+  EXPECT_LE(out.size(), 5u);
+}
+
+class HostLinkTest : public LinkTest {
+ protected:
+  void Open(int port = 1, const std::string& name = "COM1") {
+    fake::BindSerial(name, &controller);
+    LinkOpen(port);
+    ASSERT_GE(PortHandleTable[port], 0);
+  }
+
+  // Lets any request still on the wire arrive.
+  static void Drain() { fake::AdvanceTo(fake::Now() + 500000); }
+
+  ScriptedController controller;
+};
+
+TEST_F(HostLinkTest, LinkOpenUsesTheFixedLineSettings) {
+  fake::Key("a");
+  Open();
+  const plat::DCB dcb = fake::LastDcb("COM1");
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.Parity, plat::EVENPARITY);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.StopBits, plat::ONESTOPBIT);
+  EXPECT_EQ(fake::LastTimeouts("COM1").ReadTotalTimeoutConstant, 52u);
+  EXPECT_TRUE(KeyBuffer.empty());
+  EXPECT_FALSE(KeyWaiting());
+}
+
+TEST_F(HostLinkTest, LinkOpenRefusesPortsWithoutSlot) {
+  fake::BindSerial("COM1", &controller);
+  LinkOpen(0);
+  LinkOpen(65537);  // must not wrap onto port 1
+  LinkOpen(-1);
+  EXPECT_TRUE(fake::OpenedNames().empty());
+  Str255 reply("old");
+  Transact(0, "CR", reply);
+  EXPECT_TRUE(reply.empty());
+  Transact(200, "CR", reply);
+  EXPECT_TRUE(reply.empty());
+}
+
+TEST_F(HostLinkTest, ConnectAnsweredAtOnceSendsOneRequest) {
+  controller.replies["CR"] = {"CC\r\n"};
+  Open();
+  Str255 reply;
+  LinkConnect(1, reply);
+  EXPECT_EQ(reply, "CC");
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), "CR\r");
+}
+
+TEST_F(HostLinkTest, ConnectToSilentControllerTriesThreeTimes) {
+  Open();
+  Str255 reply("old");
+  LinkConnect(1, reply);
+  EXPECT_TRUE(reply.empty());
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), "CR\rCR\rCR\r");
+  std::vector<fake::Micros> starts;
+  for (const fake::WireByte& b : fake::WireLog("COM1")) {
+    if (b.toDevice && b.byte == 'C') starts.push_back(b.at);
+  }
+  ASSERT_EQ(starts.size(), 3u);
+  // Each unanswered request waits 51 empty polls, then 100 ms pass.
+  for (int i = 1; i < 3; ++i) {
+    const fake::Micros gap = starts[i] - starts[i - 1];
+    EXPECT_GE(gap, 152000);
+    EXPECT_LE(gap, 157000);
+  }
+}
+
+TEST_F(HostLinkTest, DisconnectPassesReplyBack) {
+  controller.replies["CQ"] = {"CQ\r\n"};
+  Open();
+  Str255 reply;
+  LinkDisconnect(1, reply);
+  EXPECT_EQ(reply, "CQ");
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), "CQ\r");
+}
+
+TEST_F(HostLinkTest, RequestTextsOnTheWire) {
+  controller.fallback = "00000\r\n";
+  Open();
+  Str255 reply;
+  WriteDM(1, 901, 0, reply);
+  ReadDM(1, 65535, reply);
+  ReadRelay(1, 3000, reply);
+  ReadRelay(1, -5, reply);
+  ReadTimer(1, 106, reply);
+  Transact(1, "RD DM-1", reply);
+  Transact(1, "WR DM100 -5", reply);
+  Transact(1, "WR DM100 -0", reply);
+  Drain();
+  const std::vector<std::string> expected = {
+      "WR DM901 0", "RD DM65535", "RD 3000",        "RD 65531",
+      "RD T106",    "RD DM65535", "WR DM100 65531", "WR DM100 0"};
+  EXPECT_EQ(controller.lines, expected);
+  EXPECT_EQ(fake::SentText("COM1").substr(0, 11), "WR DM901 0\r");
+}
+
+TEST_F(HostLinkTest, ReplyLineEndIsRemoved) {
+  controller.replies["RD DM992"] = {"00215\r\n"};
+  controller.replies["RD DM1"] = {"E1\r\n"};
+  controller.replies["RD DM2"] = {"\n"};
+  Open();
+  Str255 reply;
+  ReadDM(1, 992, reply);
+  EXPECT_EQ(reply, "00215");
+  ReadDM(1, 1, reply);
+  EXPECT_EQ(reply, "E1");
+  // A one-character line stays whole.
+  ReadDM(1, 2, reply);
+  EXPECT_EQ(reply, "\n");
+}
+
+TEST_F(HostLinkTest, BareLineEndDoesNotEndTheWait) {
+  controller.replies["RD DM5"] = {"\r\n", "42\r\n"};
+  controller.gap = 20000;
+  Open();
+  Str255 reply;
+  ReadDM(1, 5, reply);
+  EXPECT_EQ(reply, "42");
+}
+
+TEST_F(HostLinkTest, ReplyWithoutEndCharacter) {
+  controller.fallback = "12345";
+  Open();
+  Str255 reply;
+  ReadDM(1, 7, reply);
+  EXPECT_EQ(reply, "auxStrIn Err");
+}
+
+TEST_F(HostLinkTest, TimerReplyIsCut) {
+  controller.replies["RD T106"] = {"ABCDEFGHIJKLMNOP\r\n"};
+  controller.replies["RD T107"] = {"ABC\r\n"};
+  controller.replies["RD T108"] = {"AB\r\n"};
+  Open();
+  Str255 reply;
+  ReadTimer(1, 106, reply);
+  EXPECT_EQ(reply, "CDEFGNOP");
+  ReadTimer(1, 107, reply);
+  EXPECT_EQ(reply, "C");
+  ReadTimer(1, 108, reply);
+  EXPECT_EQ(reply, "");
+  ReadTimer(1, 109, reply);  // unanswered
+  EXPECT_EQ(reply, "");
+}
+
+TEST_F(HostLinkTest, LongestCommandsAndTheirCarriageReturn) {
+  Open();
+  const std::string c254 = "RD " + std::string(251, 'x');
+  const std::string c255 = "RD " + std::string(252, 'y');
+  Str255 reply;
+  Transact(1, Str255(c254), reply);
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), c254 + "\r");
+  Transact(1, Str255(c255), reply);
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), c254 + "\r" + c255);
+}
+
+TEST_F(HostLinkTest, StaleInputIsReportedOnceThenServiceResumes) {
+  controller.fallback = "00007\r\n";
+  controller.latency = 80000;  // answers after the client gave up
+  Open();
+  Str255 reply("old");
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  fake::AdvanceTo(fake::Now() + 100000);
+
+  ReadDM(1, 2, reply);
+  EXPECT_EQ(reply, kStaleInputReply);
+  EXPECT_EQ(reply.size(), 17u);
+  EXPECT_EQ(controller.lines.size(), 1u);
+
+  controller.latency = 2000;
+  ReadDM(1, 3, reply);
+  EXPECT_EQ(reply, "00007");
+  const std::vector<std::string> expected = {"RD DM1", "RD DM3"};
+  EXPECT_EQ(controller.lines, expected);
+}
+
+TEST_F(HostLinkTest, RoundTripTakesTheWireTime) {
+  controller.replies["RD DM992"] = {"00215\r\n"};
+  controller.latency = 3000;
+  Open();
+  const fake::Micros t0 = fake::Now();
+  Str255 reply;
+  ReadDM(1, 992, reply);
+  EXPECT_EQ(reply, "00215");
+  const double expected = (9 + 7) * kCharMicros9600 + 3000;
+  const double elapsed = static_cast<double>(fake::Now() - t0);
+  EXPECT_GE(elapsed, expected);
+  EXPECT_LE(elapsed, expected + 2000);
+}
+
+TEST_F(HostLinkTest, AbortBeforeRequestSendsNothing) {
+  controller.fallback = "00001\r\n";
+  Open();
+  fake::Key("Esc");
+  Str255 reply("old");
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_TRUE(AbortFlag);
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), "");
+}
+
+TEST_F(HostLinkTest, KeysTypedWhileWaitingAreBuffered) {
+  Open();  // silent: the full wait of 51 empty polls
+  const fake::Micros t0 = fake::Now();
+  fake::Key("R", t0 + 5000);
+  fake::Key("F1", t0 + 10000);
+  Str255 reply;
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_EQ(KeyBuffer, std::string_view("R\0\xBB", 3));
+  EXPECT_FALSE(AbortFlag);
+  EXPECT_NEAR(static_cast<double>(fake::Now() - t0), 52000, 1500);
+}
+
+TEST_F(HostLinkTest, EscWhileWaitingEmptiesTheReply) {
+  controller.fallback = "00001\r\n";
+  controller.latency = 20000;
+  Open();
+  const fake::Micros t0 = fake::Now();
+  fake::Key("Esc", t0 + 5000);
+  Str255 reply("old");
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_TRUE(AbortFlag);
+  // The wait is not shortened; every remaining poll just fails.
+  EXPECT_GE(fake::Now() - t0, 50000);
+
+  ResetKeyboard();
+  PurgePort(1);
+  controller.latency = 2000;
+  ReadDM(1, 2, reply);
+  EXPECT_EQ(reply, "00001");
+}
+
+TEST_F(HostLinkTest, ClosedPortGivesEmptyReplies) {
+  controller.fallback = "00001\r\n";
+  Open();
+  ClosePort(1);
+  Str255 reply("old");
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  Str255 none("old");
+  Transact(6, "RD DM1", none);  // never opened
+  EXPECT_TRUE(none.empty());
+  Drain();
+  EXPECT_EQ(fake::SentText("COM1"), "");
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+// Shared set-up for the link tests: a fresh fake machine with the console
+// bound, and a small scripted controller on the far end of a fake wire.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "link/serial_port.h"
+#include "platform/fake/fake.h"
+#include "platform/platform.h"
+
+// Answers each command line (up to its carriage return) after `latency`
+// with the pieces scripted for it, `gap` apart; lines without a script get
+// `fallback`; an empty answer is silence.
+class ScriptedController : public fake::SerialEndpoint {
+ public:
+  std::map<std::string, std::vector<std::string>> replies;
+  std::string fallback;
+  fake::Micros latency = 2000;
+  fake::Micros gap = 0;
+  std::vector<std::string> lines;
+
+  void OnByte(std::uint8_t byte, fake::Micros at,
+              std::vector<Emission>& out) override {
+    if (byte != '\r') {
+      pending_ += static_cast<char>(byte);
+      return;
+    }
+    lines.push_back(pending_);
+    std::vector<std::string> pieces;
+    if (auto it = replies.find(pending_); it != replies.end()) {
+      pieces = it->second;
+    } else if (!fallback.empty()) {
+      pieces = {fallback};
+    }
+    fake::Micros start = at + latency;
+    for (const std::string& piece : pieces) {
+      if (!piece.empty()) out.push_back({piece, start});
+      start += gap;
+    }
+    pending_.clear();
+  }
+
+ private:
+  std::string pending_;
+};
+
+class LinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fake::Reset();
+    ResetConsoleStateForTests();
+    ResetKeyboardStateForTests();
+    ResetPortTableForTests();
+    ConsoleSetup();
+  }
+
+  void TearDown() override { ResetPortTableForTests(); }
+
+  // Raw bytes out through an open slot, as a request would go.
+  static void SendRaw(PortNumber port, const std::string& text) {
+    std::uint32_t written = 0;
+    plat::WriteFile(PortHandleTable[port], text.data(),
+                    static_cast<std::uint32_t>(text.size()), &written);
+  }
+
+  // Moves virtual time on until the first received byte waits.
+  static void WaitForInput(PortNumber port) {
+    for (int i = 0; i < 2000 && !InputPending(port); ++i) {
+      fake::AdvanceTo(fake::Now() + 100);
+    }
+    ASSERT_TRUE(InputPending(port));
+  }
+
+  // Microseconds per character at 9600 baud, 8 data bits, parity, 1 stop.
+  static constexpr double kCharMicros9600 = 11.0 * 1e6 / 9600.0;
+};

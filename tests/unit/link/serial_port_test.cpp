@@ -1,0 +1,278 @@
+#include "link/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "unit/link/link_fixture.h"
+
+namespace {
+
+using SerialPortTest = LinkTest;
+
+TEST(PortNames, ShortAndDeviceNamespaceForms) {
+  EXPECT_EQ(PortDeviceName(1), "COM1");
+  EXPECT_EQ(PortDeviceName(9), "COM9");
+  EXPECT_EQ(PortDeviceName(10), "\\\\.\\COM10");
+  EXPECT_EQ(PortDeviceName(12), "\\\\.\\COM12");
+  EXPECT_EQ(PortDeviceName(128), "\\\\.\\COM128");
+  EXPECT_EQ(PortDeviceName(128).size(), 10u);
+  EXPECT_TRUE(PortDeviceName(0).empty());
+  EXPECT_TRUE(PortDeviceName(129).empty());
+  EXPECT_TRUE(PortDeviceName(-3).empty());
+}
+
+TEST(PortNames, ReadTimeoutConstantRoundsHalfToEven) {
+  EXPECT_EQ(ReadTimeoutConstant(9600), 52u);
+  EXPECT_EQ(ReadTimeoutConstant(4800), 104u);
+  EXPECT_EQ(ReadTimeoutConstant(19200), 26u);
+  // Exact ties: 62.5 and 12.5 go to the even neighbour.
+  EXPECT_EQ(ReadTimeoutConstant(8000), 62u);
+  EXPECT_EQ(ReadTimeoutConstant(40000), 12u);
+  EXPECT_EQ(ReadTimeoutConstant(7), 71429u);
+  EXPECT_EQ(ReadTimeoutConstant(65535), 8u);
+  EXPECT_EQ(ReadTimeoutConstant(0), 0u);
+}
+
+TEST_F(SerialPortTest, OpensShortAndNamespaceDeviceNames) {
+  ScriptedController c9, c10, c128;
+  fake::BindSerial("COM9", &c9);
+  fake::BindSerial("\\\\.\\COM10", &c10);
+  fake::BindSerial("\\\\.\\COM128", &c128);
+  EXPECT_EQ(OpenPort(9, 9600, 'E', 8, 1), 0u);
+  EXPECT_EQ(OpenPort(10, 9600, 'E', 8, 1), 0u);
+  EXPECT_EQ(OpenPort(128, 9600, 'E', 8, 1), 0u);
+  const std::vector<std::string> expected = {"COM9", "\\\\.\\COM10",
+                                             "\\\\.\\COM128"};
+  EXPECT_EQ(fake::OpenedNames(), expected);
+  EXPECT_GE(PortHandleTable[9], 0);
+  EXPECT_GE(PortHandleTable[10], 0);
+  EXPECT_GE(PortHandleTable[128], 0);
+  EXPECT_EQ(fake::OpenHandleCount("\\\\.\\COM128"), 1);
+}
+
+TEST_F(SerialPortTest, WritesEveryLineSettingsField) {
+  ScriptedController c;
+  fake::BindSerial("COM3", &c);
+  ASSERT_EQ(OpenPort(3, 9600, 'E', 8, 1), 0u);
+  const plat::DCB dcb = fake::LastDcb("COM3");
+  EXPECT_EQ(dcb.DCBlength, 28u);
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.Flags, 4113u);
+  EXPECT_EQ(dcb.wReserved, 0);
+  EXPECT_EQ(dcb.XonLim, 2048);
+  EXPECT_EQ(dcb.XoffLim, 512);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  EXPECT_EQ(dcb.Parity, plat::EVENPARITY);
+  EXPECT_EQ(dcb.StopBits, plat::ONESTOPBIT);
+  EXPECT_EQ(dcb.XonChar, 0);
+  EXPECT_EQ(dcb.XoffChar, 0);
+  EXPECT_EQ(dcb.ErrorChar, 0);
+  EXPECT_EQ(dcb.EofChar, 0);
+  EXPECT_EQ(dcb.EvtChar, 0);
+  EXPECT_EQ(dcb.wReserved1, 0);
+
+  const plat::COMMTIMEOUTS t = fake::LastTimeouts("COM3");
+  EXPECT_EQ(t.ReadIntervalTimeout, 0u);
+  EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
+  EXPECT_EQ(t.ReadTotalTimeoutConstant, 52u);
+}
+
+TEST_F(SerialPortTest, ParityLettersStopCodesAndSpeeds) {
+  struct Case {
+    char parity;
+    std::uint16_t stop;
+    std::uint16_t baud;
+    std::uint8_t dataBits;
+    std::uint8_t wantParity;
+    std::uint8_t wantStop;
+    std::uint32_t wantTimeout;
+  };
+  const Case cases[] = {
+      {'e', 1, 9600, 8, plat::EVENPARITY, plat::ONESTOPBIT, 52},
+      {'O', 2, 4800, 7, plat::ODDPARITY, plat::TWOSTOPBITS, 104},
+      {'o', 3, 19200, 8, plat::ODDPARITY, plat::ONESTOPBIT, 26},
+      {'X', 3, 9600, 5, plat::NOPARITY, plat::ONESTOPBIT, 52},
+      {'N', 0, 9600, 8, plat::NOPARITY, plat::ONESTOPBIT, 52},
+  };
+  ScriptedController c;
+  fake::BindSerial("COM4", &c);
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(1, k.parity) + " stop " + std::to_string(k.stop));
+    ASSERT_EQ(OpenPort(4, k.baud, k.parity, k.dataBits, k.stop), 0u);
+    const plat::DCB dcb = fake::LastDcb("COM4");
+    EXPECT_EQ(dcb.Parity, k.wantParity);
+    EXPECT_EQ(dcb.StopBits, k.wantStop);
+    EXPECT_EQ(dcb.ByteSize, k.dataBits);
+    EXPECT_EQ(dcb.BaudRate, k.baud);
+    EXPECT_EQ(dcb.Flags, 0x1011u);
+    EXPECT_EQ(fake::LastTimeouts("COM4").ReadTotalTimeoutConstant,
+              k.wantTimeout);
+    ClosePort(4);
+  }
+}
+
+TEST_F(SerialPortTest, MissingDeviceLeavesClosedSlotAndReadsRefused) {
+  const std::uint32_t err = OpenPort(5, 9600, 'E', 8, 1);
+  EXPECT_NE(err, 0u);
+  EXPECT_EQ(err, plat::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(PortHandleTable[5], -1);
+  std::uint8_t byte = 'q';
+  EXPECT_EQ(ReadPortByte(5, byte), -1);
+  EXPECT_EQ(byte, 'q');
+  Str255 dest("keep");
+  EXPECT_EQ(ReadPortText(5, dest, 255, 3, 10), -1);
+  EXPECT_EQ(dest, "keep");
+  EXPECT_FALSE(InputPending(5));
+}
+
+TEST_F(SerialPortTest, PortNumbersWithoutSlotAreRefused) {
+  for (int port : {0, 129}) {
+    SCOPED_TRACE(port);
+    EXPECT_EQ(OpenPort(static_cast<std::uint16_t>(port), 9600, 'E', 8, 1),
+              plat::ERROR_INVALID_PARAMETER);
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadPortByte(port, byte), -1);
+    Str255 dest("keep");
+    EXPECT_EQ(ReadPortText(port, dest, 255, 3, 10), -1);
+    EXPECT_EQ(dest, "keep");
+    EXPECT_FALSE(InputPending(port));
+    PurgePort(port);
+    ClosePort(port);
+  }
+  for (int port : {-1, 100000}) {
+    std::uint8_t byte = 0;
+    EXPECT_EQ(ReadPortByte(port, byte), -1);
+    ClosePort(port);
+  }
+  EXPECT_TRUE(fake::OpenedNames().empty());
+}
+
+TEST_F(SerialPortTest, ClosePortOnNeverOpenedAndOpenSlots) {
+  ClosePort(7);
+  EXPECT_EQ(PortHandleTable[7], -1);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(ReadPortByte(7, byte), -1);
+
+  ScriptedController c;
+  fake::BindSerial("COM7", &c);
+  ASSERT_EQ(OpenPort(7, 9600, 'E', 8, 1), 0u);
+  EXPECT_EQ(fake::OpenHandleCount("COM7"), 1);
+  ClosePort(7);
+  EXPECT_EQ(PortHandleTable[7], -1);
+  EXPECT_EQ(fake::OpenHandleCount("COM7"), 0);
+  EXPECT_EQ(ReadPortByte(7, byte), -1);
+}
+
+TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
+  ScriptedController c;
+  c.fallback = "00042\r\n";
+  fake::BindSerial("COM2", &c);
+  ASSERT_EQ(OpenPort(2, 9600, 'E', 8, 1), 0u);
+  SendRaw(2, "RD DM1\r");
+  WaitForInput(2);
+  fake::AdvanceTo(fake::Now() + 20000);
+  PurgePort(2);
+  EXPECT_EQ(fake::PurgeCount("COM2"), 1);
+  EXPECT_FALSE(InputPending(2));
+}
+
+TEST_F(SerialPortTest, ReadPortTextWithNothingWaiting) {
+  ScriptedController c;
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  Str255 dest("untouched");
+  const fake::Micros t0 = fake::Now();
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 0);
+  EXPECT_EQ(dest, "untouched");
+  EXPECT_EQ(fake::Now(), t0);
+  std::uint8_t byte = 0;
+  EXPECT_EQ(ReadPortByte(1, byte), 0);
+}
+
+TEST_F(SerialPortTest, ReadPortTextCollectsOneLine) {
+  ScriptedController c;
+  c.fallback = "00215\r\n";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "RD DM992\r");
+  WaitForInput(1);
+  Str255 dest;
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 7);
+  EXPECT_EQ(dest, "00215\r\n");
+  EXPECT_FALSE(InputPending(1));
+
+  // A short maximum cuts the copy, not the count.
+  SendRaw(1, "RD DM992\r");
+  WaitForInput(1);
+  EXPECT_EQ(ReadPortText(1, dest, 3, 3, 10), 7);
+  EXPECT_EQ(dest, "002");
+}
+
+TEST_F(SerialPortTest, ReadPortTextEndsAtEtxToo) {
+  ScriptedController c;
+  c.fallback = "AB\x03" "CD\r\n";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "X\r");
+  WaitForInput(1);
+  Str255 dest;
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 3);
+  EXPECT_EQ(dest, "AB\x03");
+}
+
+TEST_F(SerialPortTest, ReplyWithoutEndCharacterGivesErrorText) {
+  ScriptedController c;
+  c.fallback = "12345";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "RD DM1\r");
+  WaitForInput(1);
+  const fake::Micros t0 = fake::Now();
+  Str255 dest;
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 5);
+  EXPECT_EQ(dest, "auxStrIn Error");
+  // The last byte is followed by 101 empty polls of about 1 ms.
+  const double lastByteAt = static_cast<double>(t0) + 4 * kCharMicros9600;
+  EXPECT_NEAR(static_cast<double>(fake::Now()), lastByteAt + 101000, 2500);
+}
+
+TEST_F(SerialPortTest, EscDuringCollectionStopsIt) {
+  ScriptedController c;
+  c.fallback = std::string(40, '7') + "\r\n";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "RD DM1\r");
+  WaitForInput(1);
+  // About ten characters in.
+  fake::Key("Esc", fake::Now() + 11000);
+  Str255 dest;
+  const std::int32_t n = ReadPortText(1, dest, 255, 3, 10);
+  EXPECT_GE(n, 9);
+  EXPECT_LE(n, 12);
+  EXPECT_EQ(dest, "auxStrIn Error");
+  EXPECT_TRUE(AbortFlag);
+  EXPECT_TRUE(KeyBuffer.empty());
+  // Latched: every read is refused until the keyboard is reset.
+  Str255 after("keep");
+  EXPECT_EQ(ReadPortText(1, after, 255, 3, 10), -1);
+  EXPECT_EQ(after, "keep");
+  std::uint8_t byte = 0;
+  EXPECT_EQ(ReadPortByte(1, byte), -1);
+}
+
+TEST_F(SerialPortTest, OverlongLineKeeps255Characters) {
+  ScriptedController c;
+  c.fallback = std::string(300, 'a') + "\r\n";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "X\r");
+  WaitForInput(1);
+  Str255 dest;
+  // The end character beyond the 255th is still seen.
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 255);
+  EXPECT_EQ(dest, std::string(255, 'a'));
+  EXPECT_FALSE(InputPending(1));
+}
+
+}  // namespace
