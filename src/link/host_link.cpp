@@ -129,6 +129,6 @@ void ReadDM(std::int32_t port, std::uint16_t address, Str255& reply) {
 
 void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,
              Str255& reply) {
-  Transact(port,
-           Str255("WR DM") + Decimal(address) + ' ' + Decimal(value), reply);
+  Transact(port, Str255("WR DM") + Decimal(address) + ' ' + Decimal(value),
+           reply);
 }

@@ -64,9 +64,9 @@ std::uint32_t OpenPort(std::uint16_t port, std::uint16_t baud, char parity,
   // Each step is judged by the error code it leaves behind; clearing the
   // code first keeps an older failure from being taken for this step's.
   plat::SetLastError(plat::ERROR_SUCCESS);
-  const plat::Handle handle = plat::CreateFileA(
-      name.c_str(), plat::GENERIC_READ | plat::GENERIC_WRITE, 0,
-      plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL);
+  const plat::Handle handle =
+      plat::CreateFileA(name.c_str(), plat::GENERIC_READ | plat::GENERIC_WRITE,
+                        0, plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL);
   PortHandleTable[port] = handle;
   if (const std::uint32_t err = plat::GetLastError()) return err;
 
@@ -150,9 +150,8 @@ std::int32_t ReadPortByte(std::int32_t port, std::uint8_t& out) {
   return 1;
 }
 
-std::int32_t ReadPortText(std::int32_t port, Str255& dest,
-                          std::int32_t maximum, std::uint8_t end1,
-                          std::uint8_t end2) {
+std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
+                          std::uint8_t end1, std::uint8_t end2) {
   if (!SlotOpen(port) || AbortRequested()) return -1;
   // Collection starts only when a reply is already arriving, so an idle
   // line costs one status query.

@@ -30,8 +30,9 @@ TEST(MinusSign, NumberReadingAfterTheMinus) {
 
 TEST(MinusSign, LongDigitRunsWrapModulo65536) {
   // Exact residues of the 40-digit values, computed beside the code.
-  EXPECT_EQ(RewriteMinusSign("WR DM1 -1234567890123456789012345678901234567890"),
-            "WR DM1 62766");
+  EXPECT_EQ(
+      RewriteMinusSign("WR DM1 -1234567890123456789012345678901234567890"),
+      "WR DM1 62766");
   EXPECT_EQ(RewriteMinusSign(Str255("WR DM1 -") + std::string(40, '9')),
             "WR DM1 1");
   const Str255 full = Str255("-") + std::string(254, '9');

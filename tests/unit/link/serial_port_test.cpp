@@ -211,7 +211,9 @@ TEST_F(SerialPortTest, ReadPortTextCollectsOneLine) {
 
 TEST_F(SerialPortTest, ReadPortTextEndsAtEtxToo) {
   ScriptedController c;
-  c.fallback = "AB\x03" "CD\r\n";
+  c.fallback =
+      "AB\x03"
+      "CD\r\n";
   fake::BindSerial("COM1", &c);
   ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
   SendRaw(1, "X\r");
