@@ -49,6 +49,9 @@ class EmuConsole {
   void SetTitle(const std::string& title);
   const std::string& Title() const { return title_; }
 
+  // The attribute reported as the console's current colours.
+  std::uint16_t Attribute() const { return attr_; }
+
   // Observers.
   int Width() const { return width_; }
   int Height() const { return height_; }
@@ -58,13 +61,15 @@ class EmuConsole {
   std::string RowText(int y) const;    // the row's bytes, full width
 
   // Change tracking for renderers: bumped on every change of cells, cursor,
-  // window or title; Dirty() lists rows changed since ClearDirty().
+  // window or title; RowDirty() tells the rows changed since ClearDirty().
   std::uint64_t Version() const { return version_; }
   bool RowDirty(int y) const;
   void ClearDirty();
 
  private:
   void Touch(int y);
+  void TouchAll();
+  Cell& CellAt(int x, int y) { return cells_[std::size_t(y) * width_ + x]; }
   int width_ = 0;
   int height_ = 0;
   std::vector<Cell> cells_;
@@ -73,6 +78,7 @@ class EmuConsole {
   SMALL_RECT window_{0, 0, 0, 0};
   std::deque<INPUT_RECORD> input_;
   std::string title_;
+  std::uint16_t attr_ = 0x07;
   std::uint64_t version_ = 0;
 };
 

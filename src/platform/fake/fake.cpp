@@ -1,1 +1,788 @@
-// placeholder
+// The test platform. One process-wide fake machine: the emulated console,
+// the script of key events, the virtual clock and the serial wires. Every
+// plat:: call first brings the machine up to the current virtual time, so
+// wire bytes and keys appear in the order they would on real hardware.
+#include "platform/fake/fake.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <memory>
+#include <stdexcept>
+
+#include "console/keymap_table.h"
+
+namespace fake {
+
+namespace {
+
+constexpr plat::Handle kConsoleIn = 0x10;
+constexpr plat::Handle kConsoleOut = 0x14;
+constexpr plat::Handle kFirstSerialHandle = 0x100;
+
+struct Scheduled {
+  Micros start;   // first bit on the line
+  Micros arrival; // last bit received at the far end
+  std::uint8_t byte;
+};
+
+struct Device {
+  SerialEndpoint* endpoint = nullptr;
+  bool plugged = false;
+  plat::DCB dcb{};
+  plat::COMMTIMEOUTS timeouts{};
+  plat::DCB lastDcb{};
+  plat::COMMTIMEOUTS lastTimeouts{};
+  int openHandles = 0;
+  int purges = 0;
+  // Host -> device: bytes on the line, in time order.
+  std::deque<Scheduled> toDevice;
+  double toDeviceFree = 0;  // when the host's line is next free (exact)
+  // Device -> host: bytes on the line, and arrived bytes not yet read.
+  std::deque<Scheduled> toHost;
+  double toHostFree = 0;
+  std::deque<std::uint8_t> received;
+  std::vector<WireByte> log;
+};
+
+struct Machine {
+  plat::emu::EmuConsole console;
+  Micros now = 0;
+  std::multimap<Micros, plat::INPUT_RECORD> script;  // equal times keep order
+  std::map<std::string, Device> devices;
+  struct OpenSerial {
+    std::string name;
+    bool dead = false;  // its device was unplugged while it was open
+  };
+  std::map<plat::Handle, OpenSerial> serialHandles;
+  plat::Handle nextHandle = kFirstSerialHandle;
+  std::uint32_t lastError = 0;
+  std::uint32_t inputMode = 0;
+  std::uint32_t outputMode = 0;
+  plat::PHANDLER_ROUTINE ctrlHandler = nullptr;
+  bool ctrlHandlerInstalled = false;
+  std::vector<BeepRecord> beeps;
+  std::vector<int> writeRuns;
+  std::vector<std::string> runtimeErrors;
+  std::vector<std::string> openedNames;
+};
+
+Machine& M() {
+  static Machine* machine = [] {
+    auto* m = new Machine;
+    m->console.Init(80, 25, 80, 25, 0x07);
+    return m;
+  }();
+  return *machine;
+}
+
+// Line time of one character under the device's settings, in microseconds.
+double CharTimeExact(const plat::DCB& dcb) {
+  if (dcb.BaudRate == 0) return 0;
+  const int bits = 1 + dcb.ByteSize + (dcb.Parity != 0 ? 1 : 0) +
+                   (dcb.StopBits == plat::TWOSTOPBITS ? 2 : 1);
+  return bits * 1e6 / dcb.BaudRate;
+}
+
+plat::DCB DefaultDcb() {
+  plat::DCB dcb{};
+  dcb.DCBlength = 28;
+  dcb.BaudRate = 9600;
+  dcb.Flags = 0x1;  // fBinary
+  dcb.XonLim = 2048;
+  dcb.XoffLim = 512;
+  dcb.ByteSize = 8;
+  dcb.Parity = plat::NOPARITY;
+  dcb.StopBits = plat::ONESTOPBIT;
+  return dcb;
+}
+
+plat::COMMTIMEOUTS DefaultTimeouts() {
+  // Non-zero write fields, so that a caller that must keep them is seen to.
+  return plat::COMMTIMEOUTS{0, 0, 0, 10, 1000};
+}
+
+// Schedules bytes on a line that is free at `free`, starting no earlier
+// than `earliest`; arrival times keep fractional precision until rounded.
+void Schedule(std::deque<Scheduled>& line, double& free, double charTime,
+              double earliest, const std::string& bytes) {
+  double t = std::max(free, earliest);
+  for (unsigned char b : bytes) {
+    const Micros start = std::llround(t);
+    t += charTime;
+    line.push_back({start, std::llround(t), b});
+  }
+  free = t;
+}
+
+// Delivers every script entry and wire byte due at or before `t`, in time
+// order, then sets the clock to `t` (never backwards).
+void Pump(Micros t) {
+  Machine& m = M();
+  for (;;) {
+    Micros best = t + 1;
+    int kind = -1;  // 0 script, 1 to device, 2 to host
+    Device* dev = nullptr;
+    if (!m.script.empty() && m.script.begin()->first <= t) {
+      best = m.script.begin()->first;
+      kind = 0;
+    }
+    for (auto& [name, d] : m.devices) {
+      if (!d.toDevice.empty() && d.toDevice.front().arrival < best) {
+        best = d.toDevice.front().arrival;
+        kind = 1;
+        dev = &d;
+      }
+      if (!d.toHost.empty() && d.toHost.front().arrival < best) {
+        best = d.toHost.front().arrival;
+        kind = 2;
+        dev = &d;
+      }
+    }
+    if (kind < 0) break;
+    if (best > m.now) m.now = best;
+    if (kind == 0) {
+      m.console.PushInput(m.script.begin()->second);
+      m.script.erase(m.script.begin());
+    } else if (kind == 1) {
+      const Scheduled s = dev->toDevice.front();
+      dev->toDevice.pop_front();
+      dev->log.push_back({s.arrival, true, s.byte});
+      if (dev->endpoint != nullptr) {
+        std::vector<SerialEndpoint::Emission> out;
+        dev->endpoint->OnByte(s.byte, s.arrival, out);
+        const double ct = CharTimeExact(dev->dcb);
+        for (const auto& e : out)
+          Schedule(dev->toHost, dev->toHostFree, ct,
+                   static_cast<double>(std::max(e.earliestStart, s.arrival)),
+                   e.bytes);
+      }
+    } else {
+      const Scheduled s = dev->toHost.front();
+      dev->toHost.pop_front();
+      dev->log.push_back({s.arrival, false, s.byte});
+      // With no handle open the driver has no queue to put it in.
+      if (dev->openHandles > 0) dev->received.push_back(s.byte);
+    }
+  }
+  if (t > m.now) m.now = t;
+}
+
+void CatchUp() { Pump(M().now); }
+
+bool IsConsole(plat::Handle h) { return h == kConsoleIn || h == kConsoleOut; }
+
+bool ConsoleCall(plat::Handle h) {
+  CatchUp();
+  if (IsConsole(h)) return true;
+  M().lastError = plat::ERROR_INVALID_HANDLE;
+  return false;
+}
+
+// The device behind an open serial handle, or nullptr with the last error
+// set (an unplugged device fails every call as a pulled adapter does).
+Device* SerialCall(plat::Handle h) {
+  CatchUp();
+  Machine& m = M();
+  auto it = m.serialHandles.find(h);
+  if (it == m.serialHandles.end()) {
+    m.lastError = plat::ERROR_INVALID_HANDLE;
+    return nullptr;
+  }
+  Device& d = m.devices[it->second.name];
+  if (it->second.dead || !d.plugged) {
+    m.lastError = plat::ERROR_GEN_FAILURE;
+    return nullptr;
+  }
+  return &d;
+}
+
+const Device* FindDevice(const std::string& name) {
+  auto it = M().devices.find(name);
+  return it == M().devices.end() ? nullptr : &it->second;
+}
+
+// ---- keys ---------------------------------------------------------------------
+
+plat::INPUT_RECORD MakeKey(std::uint16_t vk, char ch, std::uint32_t state) {
+  plat::INPUT_RECORD r{};
+  r.EventType = plat::KEY_EVENT;
+  r.KeyEvent.bKeyDown = 1;
+  r.KeyEvent.wRepeatCount = 1;
+  r.KeyEvent.wVirtualKeyCode = vk;
+  r.KeyEvent.AsciiChar = ch;
+  r.KeyEvent.dwControlKeyState = state;
+  return r;
+}
+
+void ScheduleRecord(const plat::INPUT_RECORD& r, Micros at) {
+  M().script.emplace(at < 0 ? M().now : at, r);
+}
+
+void SchedulePress(std::uint16_t vk, char ch, std::uint32_t state, Micros at) {
+  plat::INPUT_RECORD down = MakeKey(vk, ch, state);
+  plat::INPUT_RECORD up = down;
+  up.KeyEvent.bKeyDown = 0;
+  ScheduleRecord(down, at);
+  ScheduleRecord(up, at);
+}
+
+const KeyMapRow* FindRow(std::uint16_t vk) {
+  for (const auto& row : KeyMap)
+    if (row.VirtualKey == vk) return &row;
+  return nullptr;
+}
+
+// The key code a key gives with the modifiers, by the program's own rule.
+std::uint16_t CodeFor(const KeyMapRow& row, std::uint32_t state) {
+  if (state & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED))
+    return row.Alt;
+  if (state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED))
+    return row.Ctrl;
+  if (state & plat::SHIFT_PRESSED) return row.Shift;
+  return row.Plain;
+}
+
+struct Stroke {
+  std::uint16_t vk;
+  char ch;
+  std::uint32_t state;
+};
+
+// The key that types the byte: letters by themselves (the event character
+// carries the case), everything else by the first key map entry producing
+// it, plain before Shift before Ctrl before Alt.
+bool StrokeFor(unsigned char c, Stroke* out) {
+  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+    const auto vk = static_cast<std::uint16_t>(std::toupper(c));
+    *out = {vk, static_cast<char>(c), 0};
+    return true;
+  }
+  static constexpr std::uint32_t kColumns[] = {
+      0, plat::SHIFT_PRESSED, plat::LEFT_CTRL_PRESSED, plat::LEFT_ALT_PRESSED};
+  for (std::uint32_t state : kColumns)
+    for (const auto& row : KeyMap) {
+      if (row.VirtualKey >= 0x41 && row.VirtualKey <= 0x5A && state == 0)
+        continue;  // a letter's Plain code is never read
+      if (CodeFor(row, state) == c) {
+        *out = {row.VirtualKey, static_cast<char>(c), state};
+        return true;
+      }
+    }
+  return false;
+}
+
+struct NamedKey {
+  const char* name;
+  std::uint16_t vk;
+};
+
+constexpr NamedKey kNamedKeys[] = {
+    {"Esc", 0x1B},      {"Escape", 0x1B},   {"Enter", 0x0D},
+    {"Backspace", 0x08}, {"Tab", 0x09},      {"Space", 0x20},
+    {"PageUp", 0x21},   {"PageDown", 0x22}, {"End", 0x23},
+    {"Home", 0x24},     {"Left", 0x25},     {"Up", 0x26},
+    {"Right", 0x27},    {"Down", 0x28},     {"Insert", 0x2D},
+    {"Delete", 0x2E},   {"Shift", 0x10},    {"Ctrl", 0x11},
+    {"Alt", 0x12},      {"F1", 0x70},       {"F2", 0x71},
+    {"F3", 0x72},       {"F4", 0x73},       {"F5", 0x74},
+    {"F6", 0x75},       {"F7", 0x76},       {"F8", 0x77},
+    {"F9", 0x78},       {"F10", 0x79},      {"F11", 0x7A},
+    {"F12", 0x7B},
+};
+
+// The event character Windows reports: the key map's ordinary code for the
+// modifiers, none for extended codes; letters give themselves (or their
+// control code with Ctrl).
+char EventChar(std::uint16_t vk, std::uint32_t state, char typed) {
+  if (vk >= 0x41 && vk <= 0x5A) {
+    const bool ctrl = state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED);
+    const bool alt = state & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED);
+    if (ctrl && !alt) return static_cast<char>(vk - 0x40);
+    if (ctrl && alt) return 0;
+    if (state & plat::SHIFT_PRESSED) return static_cast<char>(vk);
+    return typed != 0 ? typed : static_cast<char>(vk + 0x20);
+  }
+  const KeyMapRow* row = FindRow(vk);
+  if (row == nullptr) return 0;
+  const std::uint16_t code = CodeFor(*row, state);
+  return code < 0x100 ? static_cast<char>(code) : 0;
+}
+
+}  // namespace
+
+// ---- machine ------------------------------------------------------------------
+
+void Reset(const Options& options) {
+  Machine& m = M();
+  m = Machine{};
+  m.console.Init(options.bufferColumns, options.bufferRows,
+                 options.windowColumns, options.windowRows,
+                 options.attribute);
+}
+
+Micros Now() { return M().now; }
+
+void AdvanceTo(Micros t) { Pump(t); }
+
+void Key(const std::string& name, Micros at) {
+  std::string rest = name;
+  std::uint32_t state = 0;
+  for (;;) {
+    if (rest.size() > 5 && rest.compare(0, 5, "Ctrl+") == 0) {
+      state |= plat::LEFT_CTRL_PRESSED;
+      rest.erase(0, 5);
+    } else if (rest.size() > 6 && rest.compare(0, 6, "Shift+") == 0) {
+      state |= plat::SHIFT_PRESSED;
+      rest.erase(0, 6);
+    } else if (rest.size() > 4 && rest.compare(0, 4, "Alt+") == 0) {
+      state |= plat::LEFT_ALT_PRESSED;
+      rest.erase(0, 4);
+    } else {
+      break;
+    }
+  }
+  std::uint16_t vk = 0;
+  char typed = 0;
+  for (const auto& k : kNamedKeys)
+    if (rest == k.name) vk = k.vk;
+  if (vk == 0 && rest.size() == 1) {
+    Stroke s{};
+    const auto c = static_cast<unsigned char>(rest[0]);
+    if (!StrokeFor(c, &s)) throw std::invalid_argument("fake::Key: " + name);
+    vk = s.vk;
+    typed = s.ch;
+    if (state == 0) state = s.state;
+  }
+  if (vk == 0) throw std::invalid_argument("fake::Key: " + name);
+  const char ch = state == 0 && typed != 0 ? typed : EventChar(vk, state, typed);
+  SchedulePress(vk, ch, state, at);
+  CatchUp();
+}
+
+void Type(const std::string& text, Micros at, Micros gap) {
+  Micros t = at < 0 ? M().now : at;
+  for (char c : text) {
+    Stroke s{};
+    if (!StrokeFor(static_cast<unsigned char>(c), &s)) continue;
+    SchedulePress(s.vk, s.ch, s.state, t);
+    t += gap;
+  }
+  CatchUp();
+}
+
+void PushRecord(const plat::INPUT_RECORD& record, Micros at) {
+  ScheduleRecord(record, at);
+  CatchUp();
+}
+
+std::size_t PendingScript() { return M().script.size(); }
+
+// ---- console observers ----------------------------------------------------------
+
+plat::emu::EmuConsole& Console() { return M().console; }
+
+std::string Row(int row) { return M().console.RowText(row - 1); }
+
+std::string RowTrimmed(int row) {
+  std::string s = Row(row);
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+char CharAt(int column, int row) {
+  const auto& c = M().console;
+  if (column < 1 || row < 1 || column > c.Width() || row > c.Height())
+    return 0;
+  return c.At(column - 1, row - 1).ch;
+}
+
+std::uint16_t AttrAt(int column, int row) {
+  const auto& c = M().console;
+  if (column < 1 || row < 1 || column > c.Width() || row > c.Height())
+    return 0;
+  return c.At(column - 1, row - 1).attr;
+}
+
+plat::COORD Cursor() { return M().console.Cursor(); }
+std::string Title() { return M().console.Title(); }
+const std::vector<BeepRecord>& Beeps() { return M().beeps; }
+const std::vector<int>& WriteRuns() { return M().writeRuns; }
+std::uint32_t InputMode() { return M().inputMode; }
+std::uint32_t OutputMode() { return M().outputMode; }
+bool CtrlHandlerInstalled() { return M().ctrlHandlerInstalled; }
+plat::PHANDLER_ROUTINE CtrlHandler() { return M().ctrlHandler; }
+const std::vector<std::string>& RuntimeErrors() { return M().runtimeErrors; }
+
+// ---- serial observers -------------------------------------------------------------
+
+void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint) {
+  Machine& m = M();
+  auto [it, fresh] = m.devices.try_emplace(deviceName);
+  Device& d = it->second;
+  if (fresh) {
+    d.dcb = d.lastDcb = DefaultDcb();
+    d.timeouts = d.lastTimeouts = DefaultTimeouts();
+  }
+  d.endpoint = endpoint;
+  d.plugged = true;
+}
+
+void UnplugSerial(const std::string& deviceName) {
+  CatchUp();
+  auto it = M().devices.find(deviceName);
+  if (it == M().devices.end()) return;
+  Device& d = it->second;
+  d.plugged = false;
+  for (auto& [handle, open] : M().serialHandles)
+    if (open.name == deviceName) open.dead = true;
+  d.toDevice.clear();
+  d.toHost.clear();
+  d.received.clear();
+}
+
+const std::vector<WireByte>& WireLog(const std::string& deviceName) {
+  static const std::vector<WireByte> kNone;
+  CatchUp();
+  const Device* d = FindDevice(deviceName);
+  return d != nullptr ? d->log : kNone;
+}
+
+namespace {
+std::string LogText(const std::string& deviceName, bool toDevice) {
+  std::string s;
+  for (const auto& w : WireLog(deviceName))
+    if (w.toDevice == toDevice) s.push_back(static_cast<char>(w.byte));
+  return s;
+}
+}  // namespace
+
+std::string SentText(const std::string& deviceName) {
+  return LogText(deviceName, true);
+}
+
+std::string ReceivedText(const std::string& deviceName) {
+  return LogText(deviceName, false);
+}
+
+Micros CharTime(const std::string& deviceName) {
+  const Device* d = FindDevice(deviceName);
+  if (d == nullptr || d->openHandles == 0) return 0;
+  return std::llround(CharTimeExact(d->dcb));
+}
+
+const std::vector<std::string>& OpenedNames() { return M().openedNames; }
+
+plat::DCB LastDcb(const std::string& deviceName) {
+  const Device* d = FindDevice(deviceName);
+  return d != nullptr ? d->lastDcb : DefaultDcb();
+}
+
+plat::COMMTIMEOUTS LastTimeouts(const std::string& deviceName) {
+  const Device* d = FindDevice(deviceName);
+  return d != nullptr ? d->lastTimeouts : DefaultTimeouts();
+}
+
+int PurgeCount(const std::string& deviceName) {
+  const Device* d = FindDevice(deviceName);
+  return d != nullptr ? d->purges : 0;
+}
+
+int OpenHandleCount(const std::string& deviceName) {
+  const Device* d = FindDevice(deviceName);
+  return d != nullptr ? d->openHandles : 0;
+}
+
+}  // namespace fake
+
+// ---- the seam ---------------------------------------------------------------------
+
+namespace plat {
+
+using fake::M;
+
+Handle CreateFileA(const char* name, std::uint32_t, std::uint32_t,
+                   std::uint32_t, std::uint32_t) {
+  fake::CatchUp();
+  auto& m = M();
+  const std::string n = name != nullptr ? name : "";
+  m.openedNames.push_back(n);
+  if (n == "CONIN$" || n == "CONOUT$") {
+    m.lastError = ERROR_SUCCESS;
+    return n == "CONIN$" ? fake::kConsoleIn : fake::kConsoleOut;
+  }
+  auto it = m.devices.find(n);
+  if (it == m.devices.end() || !it->second.plugged) {
+    m.lastError = ERROR_FILE_NOT_FOUND;
+    return INVALID_HANDLE_VALUE;
+  }
+  fake::Device& d = it->second;
+  if (d.openHandles > 0) {  // serial devices are never shared
+    m.lastError = ERROR_ACCESS_DENIED;
+    return INVALID_HANDLE_VALUE;
+  }
+  ++d.openHandles;
+  d.received.clear();
+  const Handle h = m.nextHandle;
+  m.nextHandle += 4;
+  m.serialHandles[h] = {n, false};
+  m.lastError = ERROR_SUCCESS;
+  return h;
+}
+
+int CloseHandle(Handle h) {
+  fake::CatchUp();
+  auto& m = M();
+  if (fake::IsConsole(h)) return 1;
+  auto it = m.serialHandles.find(h);
+  if (it == m.serialHandles.end()) {
+    m.lastError = ERROR_INVALID_HANDLE;
+    return 0;
+  }
+  fake::Device& d = m.devices[it->second.name];
+  --d.openHandles;
+  d.received.clear();
+  m.serialHandles.erase(it);
+  return 1;
+}
+
+std::uint32_t GetLastError() { return M().lastError; }
+void SetLastError(std::uint32_t code) { M().lastError = code; }
+
+// ---- console -------------------------------------------------------------------------
+
+int SetConsoleMode(Handle h, std::uint32_t mode) {
+  if (!fake::ConsoleCall(h)) return 0;
+  (h == fake::kConsoleIn ? M().inputMode : M().outputMode) = mode;
+  return 1;
+}
+
+int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
+  auto& m = M();
+  if (add) {
+    m.ctrlHandler = handler;
+    m.ctrlHandlerInstalled = handler != nullptr;
+  } else if (handler == m.ctrlHandler) {
+    m.ctrlHandler = nullptr;
+    m.ctrlHandlerInstalled = false;
+  }
+  return 1;
+}
+
+int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
+  if (!fake::ConsoleCall(h)) return 0;
+  return M().console.GetInfo(info);
+}
+
+int SetConsoleCursorPosition(Handle h, COORD pos) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.SetCursor(pos)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int SetConsoleScreenBufferSize(Handle h, COORD size) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.SetBufferSize(size)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int SetConsoleWindowInfo(Handle h, int absolute, const SMALL_RECT* window) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.SetWindowInfo(absolute, window)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
+                        COORD bufferCoord, SMALL_RECT* writeRegion) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (!M().console.WriteOutput(buffer, bufferSize, bufferCoord, writeRegion)) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  const SMALL_RECT& r = *writeRegion;
+  const int cells = r.Right < r.Left || r.Bottom < r.Top
+                        ? 0
+                        : (r.Right - r.Left + 1) * (r.Bottom - r.Top + 1);
+  M().writeRuns.push_back(cells);
+  return 1;
+}
+
+int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
+                               const SMALL_RECT* clipRect, COORD destOrigin,
+                               const CHAR_INFO* fill) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.Scroll(scrollRect, clipRect, destOrigin, fill)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
+                                COORD at, std::uint32_t* written) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.FillChar(c, length, at, written)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
+                               std::uint32_t length, COORD at,
+                               std::uint32_t* written) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.FillAttr(attribute, length, at, written)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
+int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
+  if (!fake::ConsoleCall(h) || count == nullptr) return 0;
+  *count = M().console.InputCount();
+  return 1;
+}
+
+int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
+                      std::uint32_t* read) {
+  if (!fake::ConsoleCall(h) || read == nullptr) return 0;
+  *read = buffer != nullptr ? M().console.PeekInput(buffer, length) : 0;
+  return 1;
+}
+
+int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
+                      std::uint32_t* read) {
+  if (!fake::ConsoleCall(h) || read == nullptr || buffer == nullptr) return 0;
+  auto& m = M();
+  // Blocks as the console does: time passes until the next scripted event.
+  while (length > 0 && m.console.InputCount() == 0) {
+    if (m.script.empty()) throw fake::InputStarved{};
+    fake::Pump(m.script.begin()->first);
+  }
+  *read = m.console.ReadInput(buffer, length);
+  return 1;
+}
+
+int SetConsoleTitleA(const char* title) {
+  fake::CatchUp();
+  M().console.SetTitle(title != nullptr ? title : "");
+  return 1;
+}
+
+// Beep blocks for its duration on Windows, so the virtual clock moves on by
+// it; the record carries the time the tone started.
+int Beep(std::uint32_t frequency, std::uint32_t durationMs) {
+  fake::CatchUp();
+  M().beeps.push_back({frequency, durationMs, M().now});
+  fake::Pump(M().now + fake::Micros{durationMs} * 1000);
+  return 1;
+}
+
+// ---- serial ----------------------------------------------------------------------------
+
+int GetCommState(Handle h, DCB* dcb) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr || dcb == nullptr) return 0;
+  *dcb = d->dcb;
+  return 1;
+}
+
+int SetCommState(Handle h, const DCB* dcb) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr || dcb == nullptr) return 0;
+  if (dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 ||
+      dcb->Parity > 4 || dcb->StopBits > 2) {
+    M().lastError = ERROR_INVALID_PARAMETER;
+    return 0;
+  }
+  d->dcb = d->lastDcb = *dcb;
+  return 1;
+}
+
+int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr || timeouts == nullptr) return 0;
+  *timeouts = d->timeouts;
+  return 1;
+}
+
+int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr || timeouts == nullptr) return 0;
+  d->timeouts = d->lastTimeouts = *timeouts;
+  return 1;
+}
+
+int PurgeComm(Handle h, std::uint32_t flags) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr) return 0;
+  ++d->purges;
+  if (flags & PURGE_RXCLEAR) d->received.clear();
+  if (flags & PURGE_TXCLEAR) {
+    // A byte already in the shift register goes out whole; the rest of the
+    // transmit queue is dropped.
+    const fake::Micros now = M().now;
+    while (!d->toDevice.empty() && d->toDevice.back().start > now)
+      d->toDevice.pop_back();
+    d->toDeviceFree = d->toDevice.empty()
+                          ? static_cast<double>(now)
+                          : static_cast<double>(d->toDevice.back().arrival);
+  }
+  return 1;
+}
+
+int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr) return 0;
+  if (errors != nullptr) *errors = 0;
+  if (stat != nullptr) {
+    stat->cbInQue = static_cast<std::uint32_t>(d->received.size());
+    stat->cbOutQue = static_cast<std::uint32_t>(d->toDevice.size());
+  }
+  return 1;
+}
+
+int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
+             std::uint32_t* read) {
+  if (read != nullptr) *read = 0;
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr) return 0;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::uint32_t n = 0;
+  while (n < toRead && !d->received.empty()) {
+    out[n++] = d->received.front();
+    d->received.pop_front();
+  }
+  if (read != nullptr) *read = n;
+  return 1;
+}
+
+int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
+              std::uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  fake::Device* d = fake::SerialCall(h);
+  if (d == nullptr) return 0;
+  const std::string bytes(static_cast<const char*>(buffer), toWrite);
+  fake::Schedule(d->toDevice, d->toDeviceFree, fake::CharTimeExact(d->dcb),
+                 static_cast<double>(M().now), bytes);
+  if (written != nullptr) *written = toWrite;
+  return 1;
+}
+
+// ---- time and process ------------------------------------------------------------------
+
+void Sleep(std::uint32_t ms) {
+  fake::Pump(M().now + fake::Micros{ms} * 1000);
+}
+
+void ExitProcess(std::uint32_t code) { throw fake::ProcessExit{code}; }
+
+void ReportRuntimeError(const char* message) {
+  M().runtimeErrors.emplace_back(message != nullptr ? message : "");
+}
+
+bool HandleCommandLine(int, char**, int*) { return false; }
+
+}  // namespace plat
