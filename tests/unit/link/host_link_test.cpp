@@ -73,7 +73,7 @@ TEST_F(HostLinkTest, LinkOpenRefusesPortsWithoutSlot) {
   LinkOpen(0);
   LinkOpen(65537);  // must not wrap onto port 1
   LinkOpen(-1);
-  EXPECT_TRUE(fake::OpenedNames().empty());
+  EXPECT_TRUE(SerialOpens().empty());
   Str255 reply("old");
   Transact(0, "CR", reply);
   EXPECT_TRUE(reply.empty());

@@ -77,6 +77,15 @@ class LinkTest : public ::testing::Test {
     ASSERT_TRUE(InputPending(port));
   }
 
+  // Device names opened so far, without the console's own.
+  static std::vector<std::string> SerialOpens() {
+    std::vector<std::string> names;
+    for (const std::string& n : fake::OpenedNames()) {
+      if (n != "CONIN$" && n != "CONOUT$") names.push_back(n);
+    }
+    return names;
+  }
+
   // Microseconds per character at 9600 baud, 8 data bits, parity, 1 stop.
   static constexpr double kCharMicros9600 = 11.0 * 1e6 / 9600.0;
 };

@@ -44,7 +44,7 @@ TEST_F(SerialPortTest, OpensShortAndNamespaceDeviceNames) {
   EXPECT_EQ(OpenPort(128, 9600, 'E', 8, 1), 0u);
   const std::vector<std::string> expected = {"COM9", "\\\\.\\COM10",
                                              "\\\\.\\COM128"};
-  EXPECT_EQ(fake::OpenedNames(), expected);
+  EXPECT_EQ(SerialOpens(), expected);
   EXPECT_GE(PortHandleTable[9], 0);
   EXPECT_GE(PortHandleTable[10], 0);
   EXPECT_GE(PortHandleTable[128], 0);
@@ -54,6 +54,15 @@ TEST_F(SerialPortTest, OpensShortAndNamespaceDeviceNames) {
 TEST_F(SerialPortTest, WritesEveryLineSettingsField) {
   ScriptedController c;
   fake::BindSerial("COM3", &c);
+  // The write time-outs the driver holds before the program touches them.
+  plat::COMMTIMEOUTS before{};
+  const plat::Handle raw =
+      plat::CreateFileA("COM3", plat::GENERIC_READ | plat::GENERIC_WRITE, 0,
+                        plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL);
+  ASSERT_GE(raw, 0);
+  plat::GetCommTimeouts(raw, &before);
+  plat::CloseHandle(raw);
+
   ASSERT_EQ(OpenPort(3, 9600, 'E', 8, 1), 0u);
   const plat::DCB dcb = fake::LastDcb("COM3");
   EXPECT_EQ(dcb.DCBlength, 28u);
@@ -76,6 +85,8 @@ TEST_F(SerialPortTest, WritesEveryLineSettingsField) {
   EXPECT_EQ(t.ReadIntervalTimeout, 0u);
   EXPECT_EQ(t.ReadTotalTimeoutMultiplier, 0u);
   EXPECT_EQ(t.ReadTotalTimeoutConstant, 52u);
+  EXPECT_EQ(t.WriteTotalTimeoutMultiplier, before.WriteTotalTimeoutMultiplier);
+  EXPECT_EQ(t.WriteTotalTimeoutConstant, before.WriteTotalTimeoutConstant);
 }
 
 TEST_F(SerialPortTest, ParityLettersStopCodesAndSpeeds) {
@@ -126,6 +137,22 @@ TEST_F(SerialPortTest, MissingDeviceLeavesClosedSlotAndReadsRefused) {
   EXPECT_FALSE(InputPending(5));
 }
 
+TEST_F(SerialPortTest, OpenStepsJudgedByTheirOwnErrorCode) {
+  ScriptedController c;
+  fake::BindSerial("COM6", &c);
+  // An error left over from an earlier call is not this open's failure.
+  plat::SetLastError(plat::ERROR_ACCESS_DENIED);
+  EXPECT_EQ(OpenPort(6, 9600, 'E', 8, 1), 0u);
+  ClosePort(6);
+
+  // Settings the driver rejects: the time-outs are not touched.
+  const plat::COMMTIMEOUTS before = fake::LastTimeouts("COM6");
+  EXPECT_EQ(OpenPort(6, 0, 'E', 8, 1), plat::ERROR_INVALID_PARAMETER);
+  EXPECT_GE(PortHandleTable[6], 0);
+  EXPECT_EQ(fake::LastTimeouts("COM6").ReadTotalTimeoutConstant,
+            before.ReadTotalTimeoutConstant);
+}
+
 TEST_F(SerialPortTest, PortNumbersWithoutSlotAreRefused) {
   for (int port : {0, 129}) {
     SCOPED_TRACE(port);
@@ -145,7 +172,7 @@ TEST_F(SerialPortTest, PortNumbersWithoutSlotAreRefused) {
     EXPECT_EQ(ReadPortByte(port, byte), -1);
     ClosePort(port);
   }
-  EXPECT_TRUE(fake::OpenedNames().empty());
+  EXPECT_TRUE(SerialOpens().empty());
 }
 
 TEST_F(SerialPortTest, ClosePortOnNeverOpenedAndOpenSlots) {
