@@ -18,7 +18,7 @@ const bool kSlotsClosed = [] {
   return true;
 }();
 
-// Empty polls a reply read tolerates after its last byte before giving up.
+// A reply read gives up after more than this many empty polls in a row.
 constexpr int kIdleLimit = 100;
 constexpr std::uint8_t kEscape = 27;
 constexpr std::string_view kMissingEndText = "auxStrIn Error";
