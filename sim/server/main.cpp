@@ -1,0 +1,245 @@
+// zrvsim: the controller model served on a pseudo-terminal in real time, so
+// that the monitor can be run and demonstrated without the unit. Replies
+// leave at the pace of the serial line they stand in for.
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "sim/model/cli.h"
+#include "sim/model/model.h"
+
+namespace {
+
+using zrvsim::Micros;
+
+volatile sig_atomic_t gStop = 0;
+volatile sig_atomic_t gToggles = 0;
+
+void OnStop(int) { gStop = 1; }
+void OnToggle(int) { gToggles = gToggles + 1; }
+
+class Clock {
+ public:
+  Micros Elapsed() const {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::steady_clock::now() - start_)
+        .count();
+  }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+class Trace {
+ public:
+  explicit Trace(const std::string& target) {
+    if (target == "-") {
+      file_ = stderr;
+    } else if (!target.empty()) {
+      file_ = std::fopen(target.c_str(), "w");
+      owned_ = file_ != nullptr;
+    }
+  }
+  ~Trace() {
+    if (owned_) std::fclose(file_);
+  }
+  bool Failed(const std::string& target) const { return !target.empty() && !file_; }
+  void Line(Micros at, char mark, const std::string& text) {
+    if (!file_) return;
+    std::fprintf(file_, "%lld.%03lld %c %s\n", static_cast<long long>(at / 1000000),
+                 static_cast<long long>((at / 1000) % 1000), mark, text.c_str());
+    std::fflush(file_);
+  }
+
+ private:
+  std::FILE* file_ = nullptr;
+  bool owned_ = false;
+};
+
+struct Outgoing {
+  Micros start;       // earliest time of the first byte
+  std::string bytes;
+  std::size_t next = 0;
+};
+
+void SleepMicros(Micros us) {
+  timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !gStop) {
+  }
+}
+
+std::string ReplyTraceText(const std::string& bytes) {
+  if (bytes.size() >= 2 && bytes.compare(bytes.size() - 2, 2, "\r\n") == 0) {
+    return zrvsim::EscapeBytes(std::string_view(bytes).substr(0, bytes.size() - 2));
+  }
+  return zrvsim::EscapeBytes(bytes) + " [noend]";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  zrvsim::ServerConfig config;
+  std::string error;
+  if (!zrvsim::ParseServerArgs(std::vector<std::string>(argv + 1, argv + argc), config, error)) {
+    std::fprintf(stderr, "zrvsim: %s\nTry 'zrvsim --help'.\n", error.c_str());
+    return 2;
+  }
+  if (config.help) {
+    std::fputs(zrvsim::ServerUsage().c_str(), stdout);
+    return 0;
+  }
+
+  Trace trace(config.trace);
+  if (trace.Failed(config.trace)) {
+    std::fprintf(stderr, "zrvsim: cannot open trace file %s: %s\n", config.trace.c_str(),
+                 std::strerror(errno));
+    return 1;
+  }
+
+  int master = -1, slave = -1;
+  char name[256] = {};
+  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
+    std::fprintf(stderr, "zrvsim: openpty: %s\n", std::strerror(errno));
+    return 1;
+  }
+  // Our own slave descriptor stays open, so a client that closes the port
+  // does not hang up the line and the next one finds it as it was.
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  cfsetspeed(&tio, B9600);
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+
+  if (!config.link.empty()) {
+    struct stat st {};
+    if (lstat(config.link.c_str(), &st) == 0) {
+      if (!S_ISLNK(st.st_mode)) {
+        std::fprintf(stderr, "zrvsim: %s exists and is not a symlink\n", config.link.c_str());
+        return 1;
+      }
+      unlink(config.link.c_str());
+    }
+    if (symlink(name, config.link.c_str()) != 0) {
+      std::fprintf(stderr, "zrvsim: symlink %s: %s\n", config.link.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
+  std::printf("%s\n", name);
+  std::fflush(stdout);
+
+  // Signals are only let in while waiting, so a stop is never missed
+  // between the check and the wait.
+  struct sigaction stop {};
+  stop.sa_handler = OnStop;
+  sigaction(SIGINT, &stop, nullptr);
+  sigaction(SIGTERM, &stop, nullptr);
+  struct sigaction toggle {};
+  toggle.sa_handler = OnToggle;
+  sigaction(SIGUSR1, &toggle, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+  signal(SIGHUP, SIG_IGN);
+  sigset_t blocked, waitMask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGINT);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGUSR1);
+  sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+  sigdelset(&waitMask, SIGINT);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGUSR1);
+
+  zrvsim::Controller model(config.model);
+  zrvsim::LineCollector collector;
+  const Micros charTime = zrvsim::CharTime(config.baud);
+  const Clock clock;
+  const auto modelTime = [&](Micros real) {
+    return static_cast<Micros>(double(real) * config.speed);
+  };
+  std::deque<Outgoing> queue;
+  Micros lineFree = 0;  // when the last character sent has left the wire
+  int togglesSeen = 0;
+
+  while (!gStop) {
+    Micros now = clock.Elapsed();
+
+    while (togglesSeen != gToggles) {
+      ++togglesSeen;
+      model.SetSilent(!model.Silent());
+      trace.Line(now, '!', model.Silent() ? "silent on" : "silent off");
+    }
+
+    // Due characters go out one at a time at the line's pace.
+    while (!queue.empty()) {
+      Outgoing& out = queue.front();
+      const Micros due = std::max(out.start, lineFree);
+      if (due > now) break;
+      if (out.next == 0) trace.Line(now, '<', ReplyTraceText(out.bytes));
+      // A full buffer or a missing client loses the character, as a line
+      // with nobody listening would.
+      const ssize_t written = write(master, &out.bytes[out.next], 1);
+      (void)written;
+      ++out.next;
+      lineFree = due + charTime;
+      if (out.next >= out.bytes.size()) queue.pop_front();
+    }
+
+    Micros wait = 250 * zrvsim::kMillisecond;
+    if (!queue.empty()) wait = std::max<Micros>(std::max(queue.front().start, lineFree) - now, 0);
+    pollfd pfd{master, POLLIN, 0};
+    timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
+    const int ready = ppoll(&pfd, 1, &ts, &waitMask);
+    if (ready < 0) continue;  // a signal: loop to look at it
+    if (ready == 0) continue;
+
+    if (pfd.revents & POLLIN) {
+      unsigned char buffer[256];
+      const ssize_t got = read(master, buffer, sizeof buffer);
+      if (got > 0) {
+        now = clock.Elapsed();
+        for (ssize_t i = 0; i < got; ++i) {
+          auto request = collector.Push(buffer[i]);
+          if (!request) continue;
+          model.AdvanceTo(modelTime(now));
+          trace.Line(now, '>', zrvsim::EscapeBytes(*request));
+          zrvsim::Response response = model.Handle(*request);
+          if (!response.fault.empty()) trace.Line(now, '!', response.fault);
+          if (!response.sent || response.bytes.empty()) continue;
+          Outgoing out{now + response.delay, std::move(response.bytes)};
+          // In start order, but never ahead of a reply already under way.
+          auto pos = queue.end();
+          while (pos != queue.begin()) {
+            auto prev = std::prev(pos);
+            if (prev->start <= out.start || prev->next > 0) break;
+            pos = prev;
+          }
+          queue.insert(pos, std::move(out));
+        }
+        continue;
+      }
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+    }
+    // Hang-up or EIO with no client on the other side: wait and look again.
+    if (pfd.revents & (POLLHUP | POLLERR | POLLIN)) SleepMicros(20 * zrvsim::kMillisecond);
+  }
+
+  if (!config.link.empty()) unlink(config.link.c_str());
+  close(slave);
+  close(master);
+  return 0;
+}
