@@ -10,6 +10,9 @@
 
 namespace {
 
+using scripted_wire::kMs;
+using scripted_wire::MachineTest;
+
 class GuardedReadTest : public MachineTest {
  protected:
   void SetUp() override {

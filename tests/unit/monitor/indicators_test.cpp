@@ -9,6 +9,9 @@
 
 namespace {
 
+using scripted_wire::kMs;
+using scripted_wire::MachineTest;
+
 class IndicatorTest : public MachineTest {
  protected:
   void SetUp() override {

@@ -16,6 +16,10 @@
 #include "link/serial_port.h"
 #include "platform/fake/fake.h"
 
+// Kept in a namespace of its own: other tests in the same binaries have
+// fixtures of their own.
+namespace scripted_wire {
+
 inline constexpr fake::Micros kMs = 1000;
 
 // Answers each command line (up to its carriage return) after `latency`.
@@ -93,3 +97,5 @@ class MachineTest : public ::testing::Test {
 
   ReplyScript wire;
 };
+
+}  // namespace scripted_wire

@@ -8,6 +8,9 @@
 
 namespace {
 
+using scripted_wire::kMs;
+using scripted_wire::MachineTest;
+
 const std::string kBanner = "*      Vandrik ZRV Terminal       *";
 const std::string kHeader = " Send            : Receive    /esc ";
 
