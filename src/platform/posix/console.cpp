@@ -1,0 +1,548 @@
+// The console on a terminal: the emulated console buffer holds the screen
+// as a Windows console would; this file shows it with ncursesw and feeds it
+// the terminal's keys. Output reaches the terminal before every wait (sleep,
+// blocking read) and at most every 20 ms from the keyboard polls, which the
+// program makes every millisecond and which must stay cheap.
+#define NCURSES_WIDECHAR 1
+#include <curses.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "platform/emu/emu_console.h"
+#include "platform/posix/posix_internal.h"
+
+namespace plat {
+
+namespace {
+thread_local std::uint32_t t_lastError = 0;
+}  // namespace
+
+std::uint32_t GetLastError() { return t_lastError; }
+void SetLastError(std::uint32_t code) { t_lastError = code; }
+
+}  // namespace plat
+
+namespace plat::posix {
+
+namespace {
+
+constexpr std::int64_t kPollRenderMs = 20;
+
+struct Style {
+  attr_t attrs = A_NORMAL;
+  short pair = 0;
+  bool known = false;
+};
+
+struct ConsoleState {
+  bool tried = false;
+  std::atomic<bool> active{false};
+  int fd = -1;    // curses' output, and the terminal modes
+  int inFd = -1;  // non-blocking reads of the keys
+  FILE* out = nullptr;
+  FILE* in = nullptr;
+  SCREEN* screen = nullptr;
+  termios saved{};
+  emu::EmuConsole console;
+  KeyDecoder keys;
+  std::vector<INPUT_RECORD> decoded;
+  std::uint64_t shownVersion = ~std::uint64_t{0};
+  std::int64_t lastRenderMs = 0;
+  int colours = 0;
+  int pairs = 0;
+  short nextPair = 1;
+  short pairOf[16][16] = {};
+  Style styles[256];
+  bool titleByOsc = false;
+  std::string titleStart, titleEnd;  // terminfo status line, when no OSC
+  std::vector<cchar_t> line;
+};
+
+ConsoleState& S() {
+  static ConsoleState* s = new ConsoleState;  // never destroyed: exit paths
+  return *s;                                  // from any thread may use it
+}
+
+// Held around every use of curses, so that a restore from the signal
+// thread never interleaves with a repaint.
+std::timed_mutex g_curses;
+std::atomic<PHANDLER_ROUTINE> g_ctrlHandler{nullptr};
+
+bool IsConsoleHandle(Handle h) {
+  return h == kConsoleInput || h == kConsoleOutput;
+}
+
+// The console calls need a started console on a console handle.
+bool Ready(Handle h) {
+  if (!IsConsoleHandle(h) || !S().active) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  return true;
+}
+
+std::string TermString(const char* cap) {
+  char* s = tigetstr(cap);
+  if (s == nullptr || s == reinterpret_cast<char*>(-1)) return {};
+  return s;
+}
+
+void EnsureUtf8Locale() {
+  std::setlocale(LC_CTYPE, "");
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
+                             std::strcmp(codeset, "utf8") == 0)) {
+    return;
+  }
+  // The glyphs need a UTF-8 terminal; terminals run by the test harness
+  // often come with the plain C locale.
+  if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
+    std::setlocale(LC_CTYPE, "C.utf8");
+  }
+}
+
+Style StyleFor(std::uint16_t attribute) {
+  ConsoleState& s = S();
+  Style& st = s.styles[attribute & 0xFF];
+  if (st.known) return st;
+  st.known = true;
+  TermColours c = MapAttribute(attribute, s.colours);
+  if (s.colours == 0) {  // monochrome: keep at least light-on-dark apart
+    st.attrs = (c.fg >= 8 || c.bold ? A_BOLD : A_NORMAL) |
+               ((c.bg & 7) != 0 ? A_REVERSE : A_NORMAL);
+    return st;
+  }
+  st.attrs = c.bold ? A_BOLD : A_NORMAL;
+  short& pair = s.pairOf[c.fg & 15][c.bg & 15];
+  if (pair == 0 && s.nextPair < s.pairs && s.nextPair < 32767) {
+    if (init_pair(s.nextPair, c.fg, c.bg) == OK) pair = s.nextPair++;
+  }
+  st.pair = pair;  // out of pairs: the terminal's default colours
+  return st;
+}
+
+// Caller holds g_curses.
+void RenderLocked(bool all) {
+  ConsoleState& s = S();
+  emu::EmuConsole& c = s.console;
+  int rows = std::min(c.Height(), LINES);
+  int cols = std::min(c.Width(), COLS);
+  if (cols > 0) s.line.resize(static_cast<std::size_t>(cols));
+  for (int y = 0; y < rows && cols > 0; ++y) {
+    if (!all && !c.RowDirty(y)) continue;
+    for (int x = 0; x < cols; ++x) {
+      const emu::Cell& cell = c.At(x, y);
+      wchar_t glyph[2] = {
+          static_cast<wchar_t>(Cp850Glyph(static_cast<std::uint8_t>(cell.ch))),
+          0};
+      Style st = StyleFor(cell.attr);
+      setcchar(&s.line[static_cast<std::size_t>(x)], glyph, st.attrs, st.pair,
+               nullptr);
+    }
+    mvadd_wchnstr(y, 0, s.line.data(), cols);
+  }
+  c.ClearDirty();
+  COORD cur = c.Cursor();
+  move(std::clamp<int>(cur.Y, 0, std::max(LINES - 1, 0)),
+       std::clamp<int>(cur.X, 0, std::max(COLS - 1, 0)));
+  wnoutrefresh(stdscr);
+  doupdate();
+  s.shownVersion = c.Version();
+  s.lastRenderMs = MonotonicMs();
+}
+
+void ResizeLocked() {
+  ConsoleState& s = S();
+  winsize ws{};
+  if (::ioctl(s.fd, TIOCGWINSZ, &ws) == 0 && ws.ws_row > 0 && ws.ws_col > 0) {
+    resizeterm(ws.ws_row, ws.ws_col);
+  }
+  // The buffer keeps its size; only what shows of it changes.
+  erase();
+  clearok(curscr, TRUE);
+  RenderLocked(true);
+}
+
+// Brings the terminal up to date with the buffer. `throttled`: from a
+// keyboard poll, which may repaint at most every kPollRenderMs.
+void FlushScreen(bool throttled) {
+  ConsoleState& s = S();
+  if (!s.active) return;
+  bool resize = TakeResizeRequest();
+  if (!resize && s.console.Version() == s.shownVersion) return;
+  if (!resize && throttled &&
+      MonotonicMs() - s.lastRenderMs < kPollRenderMs) {
+    return;
+  }
+  std::lock_guard<std::timed_mutex> lock(g_curses);
+  if (!s.active) return;
+  if (resize) {
+    ResizeLocked();
+  } else {
+    RenderLocked(false);
+  }
+}
+
+[[noreturn]] void EndProcess(int code) {
+  RestoreTerminal();
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Another thread may be anywhere in the program: leave without running
+  // its destructors under it.
+  if (OnSignalThread()) ::_exit(code);
+  std::exit(code);
+}
+
+// Reads what the terminal has sent, waiting at most waitMs (-1: until
+// something arrives or a signal wakes the wait), and queues the keys.
+void PumpInput(int waitMs) {
+  ConsoleState& s = S();
+  pollfd fds[2] = {{s.inFd, POLLIN, 0}, {WakeFd(), POLLIN, 0}};
+  int n = ::poll(fds, 2, waitMs);
+  bool hangup = false;
+  if (n > 0) {
+    if (fds[1].revents & POLLIN) {
+      char sink[64];
+      while (::read(fds[1].fd, sink, sizeof sink) > 0) {
+      }
+    }
+    if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
+      std::uint8_t buf[256];
+      for (;;) {
+        ssize_t got = ::read(s.inFd, buf, sizeof buf);
+        if (got > 0) {
+          s.keys.Feed(buf, static_cast<std::size_t>(got), MonotonicMs());
+          if (static_cast<std::size_t>(got) < sizeof buf) break;
+          continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EAGAIN) break;
+        hangup = true;  // end of file or EIO: the terminal is gone
+        break;
+      }
+    }
+  }
+  if (!s.keys.Empty()) {
+    s.decoded.clear();
+    s.keys.Decode(MonotonicMs(), s.decoded);
+    for (const INPUT_RECORD& r : s.decoded) s.console.PushInput(r);
+  }
+  // Closing the terminal is closing the console window.
+  if (hangup) DispatchCtrlEvent(CTRL_CLOSE_EVENT, 128 + SIGHUP);
+}
+
+void WriteTitle(const std::string& text) {
+  ConsoleState& s = S();
+  std::string seq;
+  if (s.titleByOsc) {
+    seq = "\x1B]0;" + text + "\x07";
+  } else if (!s.titleStart.empty()) {
+    seq = s.titleStart + text + s.titleEnd;
+  } else {
+    return;
+  }
+  std::lock_guard<std::timed_mutex> lock(g_curses);
+  if (!s.active) return;
+  // Curses has flushed its own output by now; the sequence moves nothing.
+  for (std::size_t done = 0; done < seq.size();) {
+    ssize_t n = ::write(s.fd, seq.data() + done, seq.size() - done);
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace
+
+std::int64_t MonotonicMs() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+bool StartConsole() {
+  ConsoleState& s = S();
+  if (s.tried) return s.active;
+  s.tried = true;
+  // The terminal itself, as the console is opened by name: redirected
+  // standard streams do not matter, and no terminal means no console.
+  int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return false;
+  int inFd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int inDup = ::dup(fd);
+  if (inFd < 0 || inDup < 0 || ::tcgetattr(fd, &s.saved) != 0) {
+    for (int f : {fd, inFd, inDup}) {
+      if (f >= 0) ::close(f);
+    }
+    return false;
+  }
+  EnsureUtf8Locale();
+  StartSignalThread();
+
+  std::lock_guard<std::timed_mutex> lock(g_curses);
+  s.out = ::fdopen(fd, "w");
+  s.in = ::fdopen(inDup, "r");
+  s.screen = s.out && s.in ? newterm(nullptr, s.out, s.in) : nullptr;
+  if (s.screen == nullptr) {
+    if (s.out) std::fclose(s.out); else ::close(fd);
+    if (s.in) std::fclose(s.in); else ::close(inDup);
+    ::close(inFd);
+    return false;
+  }
+  s.fd = fd;
+  s.inFd = inFd;
+  set_term(s.screen);
+  raw();  // no signals from the keyboard: Ctrl+C is a key
+  noecho();
+  nonl();
+  intrflush(stdscr, FALSE);
+  keypad(stdscr, FALSE);
+  scrollok(stdscr, FALSE);
+  leaveok(stdscr, FALSE);
+  curs_set(1);
+  if (has_colors() && start_color() == OK) {
+    s.colours = COLORS;
+    s.pairs = COLOR_PAIRS;
+  }
+  s.console.Init(std::max(COLS, 1), std::max(LINES, 1), std::max(COLS, 1),
+                 std::max(LINES, 1), 0x07);
+
+  const char* term = std::getenv("TERM");
+  s.titleByOsc = TermNameHasTitle(term);
+  if (!s.titleByOsc) {
+    std::string tsl = TermString("tsl"), fsl = TermString("fsl");
+    if (!tsl.empty() && !fsl.empty()) {
+      s.titleStart = tsl;
+      s.titleEnd = fsl;
+    }
+  }
+  std::string reset = TermString("rmcup") + TermString("sgr0") +
+                      TermString("cnorm");
+  if (reset.empty()) reset = "\x1B[0m\x1B[?25h";
+  reset += "\r\n";
+  InstallCrashHandlers(fd, reset, s.saved);
+  std::atexit(RestoreTerminal);
+
+  s.active = true;
+  erase();
+  clearok(curscr, TRUE);
+  RenderLocked(true);
+  return true;
+}
+
+void RestoreTerminal() {
+  ConsoleState& s = S();
+  // A repaint stuck on a dead terminal must not keep us from leaving.
+  std::unique_lock<std::timed_mutex> lock(g_curses, std::defer_lock);
+  bool locked = lock.try_lock_for(std::chrono::seconds(1));
+  (void)locked;
+  if (!s.active.exchange(false)) return;
+  DisarmCrashHandlers();
+  endwin();
+  ::tcsetattr(s.fd, TCSANOW, &s.saved);
+}
+
+void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
+  PHANDLER_ROUTINE handler = g_ctrlHandler.load();
+  // A handled break lets the program go on; a close ends it regardless, as
+  // the system ends a process whose console window was closed.
+  if (handler != nullptr && handler(event) && event == CTRL_BREAK_EVENT) {
+    return;
+  }
+  EndProcess(exitCode);
+}
+
+}  // namespace plat::posix
+
+namespace plat {
+
+using posix::FlushScreen;
+using posix::kConsoleInput;
+using posix::kConsoleOutput;
+using posix::Ready;
+using posix::S;
+
+Handle CreateFileA(const char* name, std::uint32_t, std::uint32_t,
+                   std::uint32_t, std::uint32_t) {
+  if (name == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (std::strcmp(name, "CONIN$") == 0) {
+    SetLastError(ERROR_SUCCESS);
+    return kConsoleInput;
+  }
+  if (std::strcmp(name, "CONOUT$") == 0) {
+    // Whether a terminal is there shows in GetConsoleScreenBufferInfo.
+    posix::StartConsole();
+    SetLastError(ERROR_SUCCESS);
+    return kConsoleOutput;
+  }
+  return posix::OpenSerial(name);
+}
+
+int CloseHandle(Handle h) {
+  if (posix::IsConsoleHandle(h)) return 1;
+  if (posix::IsSerialHandle(h)) return posix::CloseSerial(h);
+  SetLastError(ERROR_INVALID_HANDLE);
+  return 0;
+}
+
+int SetConsoleMode(Handle h, std::uint32_t) {
+  // The terminal is always raw: no line input, echo or processed keys.
+  if (!posix::IsConsoleHandle(h)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return 0;
+  }
+  return 1;
+}
+
+int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
+  if (handler == nullptr) return 1;
+  if (add) {
+    posix::g_ctrlHandler = handler;
+    posix::StartSignalThread();
+  } else {
+    PHANDLER_ROUTINE expected = handler;
+    posix::g_ctrlHandler.compare_exchange_strong(expected, nullptr);
+  }
+  return 1;
+}
+
+int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
+  if (posix::IsConsoleHandle(h)) posix::StartConsole();
+  if (!Ready(h)) return 0;
+  return S().console.GetInfo(info);
+}
+
+int SetConsoleCursorPosition(Handle h, COORD pos) {
+  return Ready(h) ? S().console.SetCursor(pos) : 0;
+}
+
+int SetConsoleScreenBufferSize(Handle h, COORD size) {
+  return Ready(h) ? S().console.SetBufferSize(size) : 0;
+}
+
+int SetConsoleWindowInfo(Handle h, int absolute, const SMALL_RECT* window) {
+  // Recorded by the console; the terminal goes on showing the whole buffer.
+  return Ready(h) ? S().console.SetWindowInfo(absolute, window) : 0;
+}
+
+int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
+                        COORD bufferCoord, SMALL_RECT* writeRegion) {
+  return Ready(h) ? S().console.WriteOutput(buffer, bufferSize, bufferCoord,
+                                            writeRegion)
+                  : 0;
+}
+
+int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
+                               const SMALL_RECT* clipRect, COORD destOrigin,
+                               const CHAR_INFO* fill) {
+  return Ready(h) ? S().console.Scroll(scrollRect, clipRect, destOrigin, fill)
+                  : 0;
+}
+
+int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
+                                COORD at, std::uint32_t* written) {
+  return Ready(h) ? S().console.FillChar(c, length, at, written) : 0;
+}
+
+int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
+                               std::uint32_t length, COORD at,
+                               std::uint32_t* written) {
+  return Ready(h) ? S().console.FillAttr(attribute, length, at, written) : 0;
+}
+
+int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
+  if (!Ready(h) || count == nullptr) return 0;
+  FlushScreen(true);
+  posix::PumpInput(0);
+  *count = S().console.InputCount();
+  return 1;
+}
+
+int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
+                      std::uint32_t* read) {
+  if (!Ready(h) || read == nullptr) return 0;
+  FlushScreen(true);
+  posix::PumpInput(0);
+  *read = S().console.PeekInput(buffer, length);
+  return 1;
+}
+
+int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
+                      std::uint32_t* read) {
+  if (!Ready(h) || read == nullptr || length == 0) return 0;
+  posix::ConsoleState& s = S();
+  for (;;) {
+    FlushScreen(false);
+    if (s.console.InputCount() > 0) break;
+    posix::PumpInput(s.keys.PendingTimeoutMs(posix::MonotonicMs()));
+  }
+  *read = s.console.ReadInput(buffer, length);
+  return 1;
+}
+
+int SetConsoleTitleA(const char* title) {
+  std::string raw = title != nullptr ? title : "";
+  S().console.SetTitle(raw);
+  if (S().active) posix::WriteTitle(posix::SanitiseTitle(raw.c_str()));
+  return 1;
+}
+
+int Beep(std::uint32_t, std::uint32_t) {
+  // The terminal bell has no pitch or length; nothing waits for it.
+  posix::ConsoleState& s = S();
+  if (!s.active) return 0;
+  std::lock_guard<std::timed_mutex> lock(posix::g_curses);
+  if (s.active) beep();
+  return 1;
+}
+
+void Sleep(std::uint32_t ms) {
+  posix::ConsoleState& s = S();
+  if (!s.active) {
+    timespec ts{static_cast<time_t>(ms / 1000),
+                static_cast<long>(ms % 1000) * 1000000L};
+    while (::nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+    }
+    return;
+  }
+  // Show what was painted before waiting, and keep taking keys meanwhile
+  // so that an Esc is timed from when it came, not from when it was read.
+  FlushScreen(false);
+  const std::int64_t deadline = posix::MonotonicMs() + ms;
+  for (;;) {
+    std::int64_t left = deadline - posix::MonotonicMs();
+    if (left <= 0) break;
+    posix::PumpInput(static_cast<int>(left));
+    FlushScreen(false);
+  }
+}
+
+void ExitProcess(std::uint32_t code) {
+  posix::EndProcess(static_cast<int>(code));
+}
+
+void ReportRuntimeError(const char* message) {
+  posix::RestoreTerminal();
+  std::fprintf(stderr, "%s\n", message != nullptr ? message : "");
+  std::fflush(stderr);
+}
+
+}  // namespace plat

@@ -1,0 +1,320 @@
+// Terminal input to Win32-style key events. The program reads each event
+// through its key map; the events are chosen so that the map gives back
+// what the user typed, as the original keyboard would.
+#include <cstring>
+
+#include "console/keymap_table.h"
+#include "platform/posix/posix_internal.h"
+
+namespace plat::posix {
+
+namespace {
+
+constexpr std::uint16_t kVkBack = 0x08, kVkTab = 0x09, kVkReturn = 0x0D,
+                        kVkEscape = 0x1B, kVkSpace = 0x20, kVkPrior = 0x21,
+                        kVkNext = 0x22, kVkEnd = 0x23, kVkHome = 0x24,
+                        kVkLeft = 0x25, kVkUp = 0x26, kVkRight = 0x27,
+                        kVkDown = 0x28, kVkInsert = 0x2D, kVkDelete = 0x2E,
+                        kVkF1 = 0x70;
+
+KEY_EVENT_RECORD MakeKey(std::uint16_t vk, std::uint8_t ch,
+                         std::uint32_t state) {
+  KEY_EVENT_RECORD k{};
+  k.bKeyDown = 1;
+  k.wRepeatCount = 1;
+  k.wVirtualKeyCode = vk;
+  k.wVirtualScanCode = 0;
+  k.AsciiChar = static_cast<char>(ch);
+  k.dwControlKeyState = state;
+  return k;
+}
+
+void Emit(const KEY_EVENT_RECORD& key, std::vector<INPUT_RECORD>& out) {
+  INPUT_RECORD r{};
+  r.EventType = KEY_EVENT;
+  r.KeyEvent = key;
+  out.push_back(r);
+  r.KeyEvent.bKeyDown = 0;
+  out.push_back(r);
+}
+
+bool IsLetterVk(std::uint16_t vk) { return vk >= 0x41 && vk <= 0x5A; }
+
+// xterm's modifier parameter: 1 + (1 Shift, 2 Alt, 4 Ctrl, 8 Meta).
+std::uint32_t ModifierState(int param) {
+  if (param < 2) return 0;
+  int bits = param - 1;
+  std::uint32_t state = 0;
+  if (bits & 1) state |= SHIFT_PRESSED;
+  if (bits & (2 | 8)) state |= LEFT_ALT_PRESSED;
+  if (bits & 4) state |= LEFT_CTRL_PRESSED;
+  return state;
+}
+
+void EmitSpecial(std::uint16_t vk, std::uint32_t state,
+                 std::vector<INPUT_RECORD>& out) {
+  bool enhanced = vk >= kVkPrior && vk <= kVkDelete;
+  Emit(MakeKey(vk, 0, state | (enhanced ? ENHANCED_KEY : 0)), out);
+}
+
+// The virtual key of "ESC [ n ~" (and rxvt's $ ^ @ variants), or 0.
+std::uint16_t TildeKey(int n) {
+  switch (n) {
+    case 1: case 7: return kVkHome;
+    case 2: return kVkInsert;
+    case 3: return kVkDelete;
+    case 4: case 8: return kVkEnd;
+    case 5: return kVkPrior;
+    case 6: return kVkNext;
+    case 11: case 12: case 13: case 14: case 15:
+      return static_cast<std::uint16_t>(kVkF1 + n - 11);
+    case 17: case 18: case 19: case 20: case 21:
+      return static_cast<std::uint16_t>(kVkF1 + 5 + n - 17);
+    case 23: case 24:
+      return static_cast<std::uint16_t>(kVkF1 + 10 + n - 23);
+    default: return 0;
+  }
+}
+
+// The virtual key of a CSI or SS3 sequence ending in a letter, or 0.
+std::uint16_t LetterKey(char final) {
+  switch (final) {
+    case 'A': return kVkUp;
+    case 'B': return kVkDown;
+    case 'C': return kVkRight;
+    case 'D': return kVkLeft;
+    case 'H': return kVkHome;
+    case 'F': return kVkEnd;
+    case 'P': return kVkF1;
+    case 'Q': return kVkF1 + 1;
+    case 'R': return kVkF1 + 2;
+    case 'S': return kVkF1 + 3;
+    default: return 0;
+  }
+}
+
+// Parameters of a CSI/SS3 body such as "1;5": first and second number,
+// each 1 when missing.
+void Params(const std::string& body, int* first, int* second) {
+  *first = 1;
+  *second = 1;
+  int index = 0, value = 0;
+  bool any = false;
+  for (char c : body) {
+    if (c >= '0' && c <= '9') {
+      value = value * 10 + (c - '0');
+      if (value > 9999) value = 9999;
+      any = true;
+    } else if (c == ';') {
+      if (index == 0 && any) *first = value;
+      if (index == 1 && any) *second = value;
+      ++index;
+      value = 0;
+      any = false;
+    }
+  }
+  if (index == 0 && any) *first = value;
+  if (index == 1 && any) *second = value;
+}
+
+void EmitCsi(const std::string& body, char final,
+             std::vector<INPUT_RECORD>& out) {
+  int p1, p2;
+  Params(body, &p1, &p2);
+  switch (final) {
+    case '~': case '$': case '^': case '@': {
+      std::uint32_t state = ModifierState(p2);
+      if (final == '$' || final == '@') state |= SHIFT_PRESSED;
+      if (final == '^' || final == '@') state |= LEFT_CTRL_PRESSED;
+      if (std::uint16_t vk = TildeKey(p1)) EmitSpecial(vk, state, out);
+      return;
+    }
+    case 'Z':  // back tab
+      Emit(MakeKey(kVkTab, 9, SHIFT_PRESSED), out);
+      return;
+    case 'a': case 'b': case 'c': case 'd':  // rxvt's shifted arrows
+      EmitSpecial(LetterKey(static_cast<char>(final - 'a' + 'A')),
+                  SHIFT_PRESSED, out);
+      return;
+    default:
+      if (std::uint16_t vk = LetterKey(final)) {
+        // "ESC [ 1 ; 5 A"; a lone number is the modifier on some terminals.
+        int mod = body.find(';') != std::string::npos ? p2 : p1;
+        EmitSpecial(vk, ModifierState(mod), out);
+      }
+      // Anything else (focus reports, answers to queries) is not a key.
+      return;
+  }
+}
+
+// Length of the UTF-8 sequence a lead byte starts, 0 when not a lead byte.
+std::size_t Utf8Length(std::uint8_t lead) {
+  if (lead < 0x80) return 1;
+  if ((lead & 0xE0) == 0xC0) return 2;
+  if ((lead & 0xF0) == 0xE0) return 3;
+  if ((lead & 0xF8) == 0xF0) return 4;
+  return 0;
+}
+
+// One character (plain byte or UTF-8) at s[i] as a key; `extra` is OR-ed
+// into the modifier state (Alt for "ESC char"). Returns the bytes used, 0
+// when the character is still incomplete.
+std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
+                       std::uint32_t extra, std::vector<INPUT_RECORD>& out) {
+  auto lead = static_cast<std::uint8_t>(s[i]);
+  std::size_t len = Utf8Length(lead);
+  if (len == 0) return 1;  // stray continuation byte
+  if (i + len > s.size()) return timedOut ? s.size() - i : 0;
+  char32_t c = lead;
+  if (len > 1) {
+    c = lead & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      auto b = static_cast<std::uint8_t>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return k;  // broken sequence: skip its head
+      c = (c << 6) | (b & 0x3F);
+    }
+  }
+  int byte = len == 1 ? static_cast<int>(c) : UnicodeToCp850(c);
+  KEY_EVENT_RECORD key;
+  if (byte >= 0 && KeyEventFor(static_cast<std::uint8_t>(byte), &key)) {
+    key.dwControlKeyState |= extra;
+    Emit(key, out);
+  }
+  return len;
+}
+
+// One key at s[i]; returns the bytes used, 0 when more input is needed.
+std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
+                      std::vector<INPUT_RECORD>& out) {
+  if (s[i] != '\x1B') return DecodeChar(s, i, timedOut, 0, out);
+  std::size_t n = s.size();
+  if (i + 1 == n) {
+    if (!timedOut) return 0;
+    Emit(MakeKey(kVkEscape, 27, 0), out);
+    return 1;
+  }
+  char next = s[i + 1];
+  if (next == '\x1B') {  // Esc twice: the first stands alone
+    Emit(MakeKey(kVkEscape, 27, 0), out);
+    return 1;
+  }
+  if (next != '[' && next != 'O') {
+    std::size_t used = DecodeChar(s, i + 1, timedOut, LEFT_ALT_PRESSED, out);
+    return used == 0 ? 0 : used + 1;
+  }
+  if (i + 2 == n) {
+    // Alt with [ or O, unless the rest of a sequence is still coming.
+    if (!timedOut) return 0;
+    return DecodeChar(s, i + 1, true, LEFT_ALT_PRESSED, out) + 1;
+  }
+  if (next == '[' && s[i + 2] == '[') {  // Linux console: ESC [ [ A = F1
+    if (i + 3 == n) return timedOut ? 3 : 0;
+    char f = s[i + 3];
+    if (f >= 'A' && f <= 'E') {
+      EmitSpecial(static_cast<std::uint16_t>(kVkF1 + (f - 'A')), 0, out);
+    }
+    return 4;
+  }
+  // Parameter and intermediate bytes, then the final byte.
+  std::size_t j = i + 2;
+  while (j < n && static_cast<std::uint8_t>(s[j]) >= 0x20 &&
+         static_cast<std::uint8_t>(s[j]) <= 0x3F) {
+    ++j;
+  }
+  if (j == n) return timedOut ? n - i : 0;  // never finished: dropped
+  auto final = static_cast<std::uint8_t>(s[j]);
+  if (final < 0x40 || final > 0x7E) {
+    return j - i;  // broken sequence; the byte after it is read afresh
+  }
+  std::string body = s.substr(i + 2, j - (i + 2));
+  if (next == '[') {
+    EmitCsi(body, static_cast<char>(final), out);
+  } else if (final == 'M') {  // keypad Enter in application mode
+    Emit(MakeKey(kVkReturn, 13, 0), out);
+  } else if (std::uint16_t vk = LetterKey(static_cast<char>(final))) {
+    int p1, p2;
+    Params(body, &p1, &p2);
+    int mod = body.find(';') != std::string::npos ? p2 : p1;
+    EmitSpecial(vk, ModifierState(mod), out);
+  }
+  return j + 1 - i;
+}
+
+}  // namespace
+
+bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
+  std::uint8_t b = cp850;
+  if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
+    // Caps Lock style: the letter's key with the event's own character.
+    *event = MakeKey(static_cast<std::uint16_t>(b & ~0x20), b, 0);
+    return true;
+  }
+  switch (b) {
+    case 8: case 0x7F:
+      *event = MakeKey(kVkBack, 8, 0);
+      return true;
+    case 9:
+      *event = MakeKey(kVkTab, 9, 0);
+      return true;
+    case 13:  // also Ctrl+M: a terminal cannot tell them apart
+      *event = MakeKey(kVkReturn, 13, 0);
+      return true;
+    case 27:
+      *event = MakeKey(kVkEscape, 27, 0);
+      return true;
+    case 0:  // Ctrl+Space
+      *event = MakeKey(kVkSpace, 0, LEFT_CTRL_PRESSED);
+      return true;
+    default:
+      break;
+  }
+  if (b >= 1 && b <= 26) {
+    *event = MakeKey(static_cast<std::uint16_t>(0x40 + b), b,
+                     LEFT_CTRL_PRESSED);
+    return true;
+  }
+  // Any other byte: the first row that gives it, plain keys first.
+  constexpr std::uint32_t kStates[4] = {0, SHIFT_PRESSED, LEFT_CTRL_PRESSED,
+                                        LEFT_ALT_PRESSED};
+  for (int column = 0; column < 4; ++column) {
+    for (const KeyMapRow& row : KeyMap) {
+      // A letter's Plain code is never read; its key was handled above.
+      if (column == 0 && IsLetterVk(row.VirtualKey)) continue;
+      std::uint16_t code = column == 0   ? row.Plain
+                           : column == 1 ? row.Shift
+                           : column == 2 ? row.Ctrl
+                                         : row.Alt;
+      if (code == b) {
+        *event = MakeKey(row.VirtualKey, b, kStates[column]);
+        return true;
+      }
+    }
+  }
+  return false;
+}
+
+void KeyDecoder::Feed(const std::uint8_t* bytes, std::size_t n,
+                      std::int64_t nowMs) {
+  if (n == 0) return;
+  pending_.append(reinterpret_cast<const char*>(bytes), n);
+  lastFeedMs_ = nowMs;
+}
+
+void KeyDecoder::Decode(std::int64_t nowMs, std::vector<INPUT_RECORD>& out) {
+  bool timedOut = nowMs - lastFeedMs_ >= kEscTimeoutMs;
+  std::size_t i = 0;
+  while (i < pending_.size()) {
+    std::size_t used = DecodeOne(pending_, i, timedOut, out);
+    if (used == 0) break;
+    i += used;
+  }
+  pending_.erase(0, i);
+}
+
+int KeyDecoder::PendingTimeoutMs(std::int64_t nowMs) const {
+  if (pending_.empty()) return -1;
+  std::int64_t left = lastFeedMs_ + kEscTimeoutMs - nowMs;
+  return left < 0 ? 0 : static_cast<int>(left);
+}
+
+}  // namespace plat::posix

@@ -1,0 +1,111 @@
+// Pieces of the POSIX backend shared between its files, and the pure parts
+// (glyphs, colours, key decoding, port names) that are tested on their own.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <termios.h>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace plat::posix {
+
+// ---- code page 850 ------------------------------------------------------------
+// The glyph a console shows for a byte: control bytes as their classic PC
+// symbols, 0x00 blank. Every entry is a printable code point, so no byte of
+// the program or of the controller can reach the terminal as a control code.
+char32_t Cp850Glyph(std::uint8_t byte);
+// The byte (0x20-0xFF, 0x7F excepted) whose glyph is `c`, or -1.
+int UnicodeToCp850(char32_t c);
+void AppendUtf8(std::string& out, char32_t c);
+// A console title as UTF-8, with the bytes that could start or end a
+// terminal control sequence (below 0x20, 0x7F-0x9F) dropped.
+std::string SanitiseTitle(const char* title);
+// Whether a terminal of this TERM name takes the OSC 0 title sequence.
+bool TermNameHasTitle(const char* term);
+
+// ---- colours ----------------------------------------------------------------
+// A console colour (bit 0 blue, 1 green, 2 red, 3 intensity) as a terminal
+// colour number (red 1, green 2, blue 4, +8 bright).
+int ConsoleToTermColour(int consoleColour);
+struct TermColours {
+  short fg;
+  short bg;
+  bool bold;  // bright foreground shown as bold where only 8 colours exist
+};
+// Foreground from bits 0-3 of the attribute, background from bits 4-7.
+TermColours MapAttribute(std::uint16_t attribute, int colours);
+
+// ---- keys -------------------------------------------------------------------
+// A lone ESC with nothing after it for this long is the Esc key.
+inline constexpr std::int64_t kEscTimeoutMs = 25;
+
+// The key event that the key map reads as the byte `cp850` (letters keep
+// their case through the event character). False when no key types it.
+bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event);
+
+// Turns raw terminal input into key-down/key-up records.
+class KeyDecoder {
+ public:
+  void Feed(const std::uint8_t* bytes, std::size_t n, std::int64_t nowMs);
+  // Appends the records of every complete key. An escape sequence left
+  // unfinished for kEscTimeoutMs is taken as typed (a lone ESC is Esc).
+  void Decode(std::int64_t nowMs, std::vector<INPUT_RECORD>& out);
+  // Milliseconds until Decode can resolve an unfinished sequence; -1 if
+  // none is waiting.
+  int PendingTimeoutMs(std::int64_t nowMs) const;
+  bool Empty() const { return pending_.empty(); }
+
+ private:
+  std::string pending_;
+  std::int64_t lastFeedMs_ = 0;
+};
+
+// ---- serial port names ------------------------------------------------------
+// "COM3", "\\.\COM12" (any case) to the port number; 0 when not a COM name.
+int ParseComName(const char* name);
+// Serial devices in COM order: the ttyS, then ttyUSB, then ttyACM devices
+// under /dev, each series up to its first missing number.
+std::vector<std::string> ListSerialDevices(
+    const std::function<bool(const std::string&)>& exists);
+std::vector<std::string> ListSerialDevices();
+// The device for a port: ZRVMON_COM<n> when set, else its place in the list.
+// Empty when there is none.
+std::string DeviceForPort(int port, const std::vector<std::string>& devices);
+std::uint32_t ErrnoToWin32(int err);
+
+// ---- handles ------------------------------------------------------------------
+inline constexpr Handle kConsoleInput = 0x10001;
+inline constexpr Handle kConsoleOutput = 0x10002;
+
+bool IsSerialHandle(Handle h);
+Handle OpenSerial(const char* name);  // sets the last error
+int CloseSerial(Handle h);
+
+// ---- console and process ----------------------------------------------------
+// Takes over the terminal (once); false when there is none.
+bool StartConsole();
+// Gives the terminal back as it was found; safe to call more than once and
+// from the signal thread.
+void RestoreTerminal();
+// A console control event (CTRL_BREAK_EVENT, CTRL_CLOSE_EVENT) for the
+// registered handler; ends the process with `exitCode` when nobody handles it.
+void DispatchCtrlEvent(std::uint32_t event, int exitCode);
+
+// Signals: SIGHUP, SIGTERM, SIGINT and SIGWINCH go to a thread of their own;
+// crash signals reset the terminal and die as they would have.
+void StartSignalThread();
+void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
+                          const termios& saved);
+void DisarmCrashHandlers();
+bool OnSignalThread();
+// Set by the signal thread on SIGWINCH; the wake pipe's read end is polled
+// by every console wait.
+bool TakeResizeRequest();
+int WakeFd();
+
+std::int64_t MonotonicMs();
+
+}  // namespace plat::posix

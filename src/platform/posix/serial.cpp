@@ -1,0 +1,290 @@
+// Serial ports over termios. Ports are opened non-blocking and polled, as
+// the program polls them; a device that goes away (USB adapter pulled, the
+// far end of a pty closed) reads as a port that answers nothing.
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <map>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/posix/posix_internal.h"
+
+namespace plat::posix {
+
+namespace {
+
+struct Port {
+  int fd = -1;
+  DCB dcb{};
+  COMMTIMEOUTS timeouts{};
+};
+
+std::map<Handle, Port> g_ports;
+Handle g_nextHandle = 0x20000;
+
+// What a freshly opened port reports before anything is set: 9600 8N1.
+DCB DefaultDcb() {
+  DCB d{};
+  d.DCBlength = sizeof(DCB);
+  d.BaudRate = 9600;
+  d.Flags = 0x1;  // fBinary
+  d.XonLim = 2048;
+  d.XoffLim = 512;
+  d.ByteSize = 8;
+  d.Parity = NOPARITY;
+  d.StopBits = ONESTOPBIT;
+  return d;
+}
+
+Port* Find(Handle h) {
+  auto it = g_ports.find(h);
+  if (it == g_ports.end()) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return nullptr;
+  }
+  return &it->second;
+}
+
+int Fail(int err) {
+  SetLastError(ErrnoToWin32(err));
+  return 0;
+}
+
+struct Speed {
+  std::uint32_t baud;
+  speed_t code;
+};
+constexpr Speed kSpeeds[] = {
+    {50, B50},       {75, B75},         {110, B110},         {134, B134},
+    {150, B150},     {200, B200},       {300, B300},         {600, B600},
+    {1200, B1200},   {1800, B1800},     {2400, B2400},       {4800, B4800},
+    {9600, B9600},   {19200, B19200},   {38400, B38400},     {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800},
+    {921600, B921600},
+};
+
+speed_t NearestSpeed(std::uint32_t baud) {
+  const Speed* best = &kSpeeds[0];
+  for (const Speed& s : kSpeeds) {
+    auto diff = [baud](std::uint32_t b) {
+      return b > baud ? b - baud : baud - b;
+    };
+    if (diff(s.baud) < diff(best->baud)) best = &s;
+  }
+  return best->code;
+}
+
+}  // namespace
+
+bool IsSerialHandle(Handle h) { return g_ports.count(h) != 0; }
+
+Handle OpenSerial(const char* name) {
+  int port = ParseComName(name);
+  std::string device =
+      port == 0 ? std::string() : DeviceForPort(port, ListSerialDevices());
+  if (device.empty()) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    Fail(errno);
+    return INVALID_HANDLE_VALUE;
+  }
+  // No sharing: a second program on the same port is turned away. The lock
+  // holds even for root, whom TIOCEXCL does not stop.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    ::close(fd);
+    Fail(err == EWOULDBLOCK ? EBUSY : err);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (::isatty(fd)) ::ioctl(fd, TIOCEXCL);
+  Handle h = g_nextHandle++;
+  Port& p = g_ports[h];
+  p.fd = fd;
+  p.dcb = DefaultDcb();
+  SetLastError(ERROR_SUCCESS);
+  return h;
+}
+
+int CloseSerial(Handle h) {
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  if (::isatty(p->fd)) ::ioctl(p->fd, TIOCNXCL);
+  ::close(p->fd);
+  g_ports.erase(h);
+  return 1;
+}
+
+}  // namespace plat::posix
+
+namespace plat {
+
+using posix::Find;
+using posix::Port;
+
+int GetCommState(Handle h, DCB* dcb) {
+  Port* p = Find(h);
+  if (p == nullptr || dcb == nullptr) return 0;
+  *dcb = p->dcb;
+  SetLastError(ERROR_SUCCESS);
+  return 1;
+}
+
+int SetCommState(Handle h, const DCB* dcb) {
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  if (dcb == nullptr || dcb->BaudRate == 0 || dcb->ByteSize < 5 ||
+      dcb->ByteSize > 8 || dcb->Parity > 4 || dcb->StopBits > 2) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  termios t{};
+  if (::tcgetattr(p->fd, &t) != 0) return posix::Fail(errno);
+  ::cfmakeraw(&t);
+  speed_t speed = posix::NearestSpeed(dcb->BaudRate);
+  ::cfsetispeed(&t, speed);
+  ::cfsetospeed(&t, speed);
+  t.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | PARODD | CSTOPB |
+                                      CRTSCTS | HUPCL);
+#ifdef CMSPAR
+  t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+  static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
+  t.c_cflag |= kSizes[dcb->ByteSize - 5] | CLOCAL | CREAD;
+  switch (dcb->Parity) {
+    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
+    case EVENPARITY: t.c_cflag |= PARENB; break;
+#ifdef CMSPAR
+    case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
+    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space
+#endif
+    default: break;
+  }
+  if (dcb->StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
+  // Parity is generated but not checked, as the line settings ask.
+  t.c_iflag &= ~static_cast<tcflag_t>(INPCK | IXON | IXOFF | IXANY);
+  t.c_cc[VMIN] = 0;
+  t.c_cc[VTIME] = 0;
+
+  termios applied{};
+  bool ok = ::tcsetattr(p->fd, TCSANOW, &t) == 0 &&
+            ::tcgetattr(p->fd, &applied) == 0;
+  if (ok && (t.c_cflag & PARENB) && !(applied.c_cflag & PARENB)) ok = false;
+  if (!ok && (t.c_cflag & PARENB)) {
+    // Pseudo-terminals on recent kernels refuse parity; a pty has no line
+    // to put parity bits on, so the rest of the settings are what counts.
+    t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
+#ifdef CMSPAR
+    t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
+#endif
+    ok = ::tcsetattr(p->fd, TCSANOW, &t) == 0;
+  }
+  if (!ok) return posix::Fail(errno);
+
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  ::ioctl(p->fd, TIOCMBIS, &lines);  // a pty has no modem lines: ignored
+  p->dcb = *dcb;
+  SetLastError(ERROR_SUCCESS);
+  return 1;
+}
+
+int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
+  Port* p = Find(h);
+  if (p == nullptr || timeouts == nullptr) return 0;
+  *timeouts = p->timeouts;
+  return 1;
+}
+
+int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
+  Port* p = Find(h);
+  if (p == nullptr || timeouts == nullptr) return 0;
+  p->timeouts = *timeouts;
+  return 1;
+}
+
+int PurgeComm(Handle h, std::uint32_t flags) {
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  bool rx = (flags & PURGE_RXCLEAR) != 0, tx = (flags & PURGE_TXCLEAR) != 0;
+  if (rx || tx) {
+    int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
+    if (::tcflush(p->fd, which) != 0) return posix::Fail(errno);
+  }
+  return 1;
+}
+
+int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  if (errors != nullptr) *errors = 0;
+  int in = 0;
+  if (::ioctl(p->fd, FIONREAD, &in) != 0) {
+    if (stat != nullptr) *stat = COMSTAT{0, 0};
+    return posix::Fail(errno);
+  }
+  int out = 0;
+  if (::ioctl(p->fd, TIOCOUTQ, &out) != 0) out = 0;
+  if (stat != nullptr) {
+    stat->cbInQue = static_cast<std::uint32_t>(std::max(in, 0));
+    stat->cbOutQue = static_cast<std::uint32_t>(std::max(out, 0));
+  }
+  return 1;
+}
+
+int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
+             std::uint32_t* read) {
+  if (read != nullptr) *read = 0;
+  if (posix::IsSerialHandle(h)) {
+    Port* p = Find(h);
+    if (toRead == 0) return 1;
+    ssize_t n = ::read(p->fd, buffer, toRead);
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
+      return posix::Fail(errno);
+    }
+    if (read != nullptr) *read = static_cast<std::uint32_t>(n);
+    return 1;
+  }
+  SetLastError(ERROR_INVALID_HANDLE);
+  return 0;
+}
+
+int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
+              std::uint32_t* written) {
+  if (written != nullptr) *written = 0;
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::uint32_t done = 0;
+  // A stalled line gets about a second, so a dead port cannot hang a write.
+  const std::int64_t deadline = posix::MonotonicMs() + 1000;
+  while (done < toWrite) {
+    ssize_t n = ::write(p->fd, bytes + done, toWrite - done);
+    if (n > 0) {
+      done += static_cast<std::uint32_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      if (written != nullptr) *written = done;
+      return posix::Fail(errno);
+    }
+    std::int64_t left = deadline - posix::MonotonicMs();
+    if (left <= 0) break;
+    pollfd pfd{p->fd, POLLOUT, 0};
+    ::poll(&pfd, 1, static_cast<int>(std::min<std::int64_t>(left, 50)));
+  }
+  if (written != nullptr) *written = done;
+  if (done < toWrite) {
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace plat

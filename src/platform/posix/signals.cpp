@@ -1,0 +1,113 @@
+// Signals. Hang-up, termination and interrupt are taken by a thread of
+// their own with sigwait, so that the console control handler runs in an
+// ordinary context even while the program sits in a blocking read or a
+// sleep. Crash signals only put the terminal back and die as they would
+// have.
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <mutex>
+#include <pthread.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/posix/posix_internal.h"
+
+namespace plat::posix {
+
+namespace {
+
+std::atomic<bool> g_resize{false};
+int g_wake[2] = {-1, -1};
+std::thread::id g_signalThread;
+std::once_flag g_started;
+
+// Crash path: everything precomputed, only async-signal-safe calls.
+volatile std::sig_atomic_t g_crashArmed = 0;
+int g_crashFd = -1;
+char g_crashReset[256];
+std::size_t g_crashResetLen = 0;
+termios g_crashTermios{};
+
+void OnCrash(int sig) {
+  if (g_crashArmed) {
+    g_crashArmed = 0;
+    ssize_t ignored = ::write(g_crashFd, g_crashReset, g_crashResetLen);
+    (void)ignored;
+    ::tcsetattr(g_crashFd, TCSANOW, &g_crashTermios);
+  }
+  // The handler was reset on entry and the signal is not deferred: this
+  // ends the process with the signal's own default action.
+  ::raise(sig);
+}
+
+void SignalLoop(sigset_t set) {
+  for (;;) {
+    int sig = 0;
+    if (::sigwait(&set, &sig) != 0) continue;
+    if (sig == SIGWINCH) {
+      g_resize = true;
+      char b = 'w';
+      ssize_t ignored = ::write(g_wake[1], &b, 1);
+      (void)ignored;
+    } else if (sig == SIGINT) {
+      DispatchCtrlEvent(CTRL_BREAK_EVENT, 128 + sig);
+    } else {
+      DispatchCtrlEvent(CTRL_CLOSE_EVENT, 128 + sig);
+    }
+  }
+}
+
+}  // namespace
+
+void StartSignalThread() {
+  std::call_once(g_started, [] {
+    if (::pipe(g_wake) == 0) {
+      for (int fd : g_wake) {
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+      }
+    }
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGHUP, SIGTERM, SIGINT, SIGWINCH}) sigaddset(&set, sig);
+    // Blocked here, before the thread starts, so that the thread inherits
+    // the mask and only sigwait ever takes these signals.
+    ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    std::thread t(SignalLoop, set);
+    g_signalThread = t.get_id();
+    t.detach();
+  });
+}
+
+bool OnSignalThread() {
+  return g_signalThread != std::thread::id() &&
+         std::this_thread::get_id() == g_signalThread;
+}
+
+bool TakeResizeRequest() { return g_resize.exchange(false); }
+
+int WakeFd() { return g_wake[0]; }
+
+void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
+                          const termios& saved) {
+  g_crashFd = ttyFd;
+  g_crashResetLen = std::min(resetSequence.size(), sizeof g_crashReset);
+  std::memcpy(g_crashReset, resetSequence.data(), g_crashResetLen);
+  g_crashTermios = saved;
+  g_crashArmed = 1;
+  struct sigaction sa {};
+  sa.sa_handler = OnCrash;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = SA_RESETHAND | SA_NODEFER;
+  for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL}) {
+    ::sigaction(sig, &sa, nullptr);
+  }
+}
+
+void DisarmCrashHandlers() { g_crashArmed = 0; }
+
+}  // namespace plat::posix
