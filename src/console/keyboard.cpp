@@ -101,8 +101,7 @@ std::uint8_t ReadKeyCode() {
   for (;;) {
     plat::INPUT_RECORD record{};
     std::uint32_t read = 0;
-    if (!plat::ReadConsoleInputA(Console.ConsoleInputHandle, &record, 1,
-                                 &read))
+    if (!plat::ReadConsoleInputA(Console.ConsoleInputHandle, &record, 1, &read))
       return 255;
     if (read == 0) continue;
     const std::uint16_t code = KeyCodeOf(record);

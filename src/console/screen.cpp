@@ -27,8 +27,10 @@ struct TextStream {
 TextStream StandardInput;
 TextStream StandardOutput;
 
-constexpr std::uint32_t kConsoleAccess = plat::GENERIC_READ | plat::GENERIC_WRITE;
-constexpr std::uint32_t kConsoleShare = plat::FILE_SHARE_READ | plat::FILE_SHARE_WRITE;
+constexpr std::uint32_t kConsoleAccess =
+    plat::GENERIC_READ | plat::GENERIC_WRITE;
+constexpr std::uint32_t kConsoleShare =
+    plat::FILE_SHARE_READ | plat::FILE_SHARE_WRITE;
 
 void OpenConsoleInput() {
   Console.ConsoleInputHandle = plat::CreateFileA(
@@ -142,8 +144,7 @@ void DiscardRestOfLine() {
     ++StandardInput.Position;
     if (c == '\n') return;
     if (c == '\r') {
-      if (StandardInput.Position < StandardInput.End &&
-          PeekInput() == '\n')
+      if (StandardInput.Position < StandardInput.End && PeekInput() == '\n')
         ++StandardInput.Position;
       return;
     }
@@ -184,13 +185,12 @@ void ConsoleWriter(const char* chars, std::size_t n) {
   // The run always ends just left of x on row y.
   auto paint = [&] {
     if (runLength == 0) return;
-    plat::SMALL_RECT region{static_cast<std::int16_t>(x - runLength),
-                            static_cast<std::int16_t>(y),
-                            static_cast<std::int16_t>(x - 1),
-                            static_cast<std::int16_t>(y)};
-    plat::WriteConsoleOutputA(out, run,
-                              plat::COORD{static_cast<std::int16_t>(runLength), 1},
-                              plat::COORD{0, 0}, &region);
+    plat::SMALL_RECT region{
+        static_cast<std::int16_t>(x - runLength), static_cast<std::int16_t>(y),
+        static_cast<std::int16_t>(x - 1), static_cast<std::int16_t>(y)};
+    plat::WriteConsoleOutputA(
+        out, run, plat::COORD{static_cast<std::int16_t>(runLength), 1},
+        plat::COORD{0, 0}, &region);
     runLength = 0;
   };
 
@@ -235,10 +235,11 @@ void ConsoleWriter(const char* chars, std::size_t n) {
 }
 
 void ScrollWindowUp() {
-  const plat::SMALL_RECT window{static_cast<std::int16_t>(Console.WindowLeft),
-                                static_cast<std::int16_t>(Console.WindowTop),
-                                static_cast<std::int16_t>(Console.WindowRight),
-                                static_cast<std::int16_t>(Console.WindowBottom)};
+  const plat::SMALL_RECT window{
+      static_cast<std::int16_t>(Console.WindowLeft),
+      static_cast<std::int16_t>(Console.WindowTop),
+      static_cast<std::int16_t>(Console.WindowRight),
+      static_cast<std::int16_t>(Console.WindowBottom)};
   const plat::COORD destination{window.Left,
                                 static_cast<std::int16_t>(window.Top - 1)};
   const plat::CHAR_INFO fill{' ', Console.TextAttribute};
@@ -249,10 +250,9 @@ void ScrollWindowUp() {
 void ClearWindow() {
   const plat::Handle out = Console.ConsoleOutputHandle;
   std::uint32_t written = 0;
-  const bool wholeScreen =
-      Console.WindowLeft == 0 && Console.WindowTop == 0 &&
-      Console.WindowRight == Console.ScreenWidth - 1 &&
-      Console.WindowBottom == Console.ScreenHeight - 1;
+  const bool wholeScreen = Console.WindowLeft == 0 && Console.WindowTop == 0 &&
+                           Console.WindowRight == Console.ScreenWidth - 1 &&
+                           Console.WindowBottom == Console.ScreenHeight - 1;
   if (wholeScreen) {
     const auto cells = static_cast<std::uint32_t>(Console.ScreenWidth) *
                        static_cast<std::uint32_t>(Console.ScreenHeight);
@@ -294,8 +294,8 @@ void DefineWindow(std::int32_t left, std::int32_t top, std::int32_t right,
   const std::int64_t t = std::int64_t{top} - 1;
   const std::int64_t r = std::int64_t{right} - 1;
   const std::int64_t b = std::int64_t{bottom} - 1;
-  if (l < 0 || t < 0 || r >= Console.ScreenWidth ||
-      b >= Console.ScreenHeight || r < l || b < t)
+  if (l < 0 || t < 0 || r >= Console.ScreenWidth || b >= Console.ScreenHeight ||
+      r < l || b < t)
     return;
   Console.WindowLeft = static_cast<std::uint16_t>(l);
   Console.WindowTop = static_cast<std::uint16_t>(t);
@@ -305,8 +305,8 @@ void DefineWindow(std::int32_t left, std::int32_t top, std::int32_t right,
 }
 
 void SetForeground(std::uint8_t colour) {
-  Console.TextAttribute =
-      static_cast<std::uint8_t>((Console.TextAttribute & 0x70) | (colour & 0x8F));
+  Console.TextAttribute = static_cast<std::uint8_t>(
+      (Console.TextAttribute & 0x70) | (colour & 0x8F));
 }
 
 void SetBackground(std::uint8_t colour) {
