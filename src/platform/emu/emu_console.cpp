@@ -37,8 +37,8 @@ constexpr long long kMaxCells = 8LL * 1024 * 1024;
 
 }  // namespace
 
-void EmuConsole::Init(int bufferCols, int bufferRows, int winCols,
-                      int winRows, std::uint16_t attr) {
+void EmuConsole::Init(int bufferCols, int bufferRows, int winCols, int winRows,
+                      std::uint16_t attr) {
   width_ = std::max(bufferCols, 1);
   height_ = std::max(bufferRows, 1);
   winCols = std::clamp(winCols, 1, width_);
@@ -136,10 +136,10 @@ int EmuConsole::WriteOutput(const CHAR_INFO* buffer, COORD bufferSize,
   const Rect wanted = FromSmall(*region);
   // The source is the region's size from bufferCoord, cut at the edges of
   // the caller's buffer; the target is then cut at the screen buffer.
-  const int cols = std::min(wanted.right - wanted.left + 1,
-                            bufferSize.X - bufferCoord.X);
-  const int rows = std::min(wanted.bottom - wanted.top + 1,
-                            bufferSize.Y - bufferCoord.Y);
+  const int cols =
+      std::min(wanted.right - wanted.left + 1, bufferSize.X - bufferCoord.X);
+  const int rows =
+      std::min(wanted.bottom - wanted.top + 1, bufferSize.Y - bufferCoord.Y);
   Rect target{wanted.left, wanted.top, wanted.left + cols - 1,
               wanted.top + rows - 1};
   target = Intersect(target, {0, 0, width_ - 1, height_ - 1});
@@ -161,9 +161,8 @@ int EmuConsole::WriteOutput(const CHAR_INFO* buffer, COORD bufferSize,
   return 1;
 }
 
-int EmuConsole::Scroll(const SMALL_RECT* scrollRect,
-                       const SMALL_RECT* clipRect, COORD dest,
-                       const CHAR_INFO* fill) {
+int EmuConsole::Scroll(const SMALL_RECT* scrollRect, const SMALL_RECT* clipRect,
+                       COORD dest, const CHAR_INFO* fill) {
   if (scrollRect == nullptr || fill == nullptr) return 0;
   const Rect screen{0, 0, width_ - 1, height_ - 1};
   const Rect given = FromSmall(*scrollRect);
@@ -179,8 +178,7 @@ int EmuConsole::Scroll(const SMALL_RECT* scrollRect,
   const int destTop = dest.Y + (src.top - given.top);
   const int cols = src.right - src.left + 1;
   const int rows = src.bottom - src.top + 1;
-  const Rect target{destLeft, destTop, destLeft + cols - 1,
-                    destTop + rows - 1};
+  const Rect target{destLeft, destTop, destLeft + cols - 1, destTop + rows - 1};
 
   std::vector<Cell> saved;
   saved.reserve(std::size_t(cols) * rows);

@@ -30,12 +30,11 @@ class EmuConsole {
   int SetBufferSize(COORD size);
   // Refused when the window would reach outside the buffer.
   int SetWindowInfo(int absolute, const SMALL_RECT* window);
-  int WriteOutput(const CHAR_INFO* buffer, COORD bufferSize,
-                  COORD bufferCoord, SMALL_RECT* region);
+  int WriteOutput(const CHAR_INFO* buffer, COORD bufferSize, COORD bufferCoord,
+                  SMALL_RECT* region);
   int Scroll(const SMALL_RECT* scrollRect, const SMALL_RECT* clipRect,
              COORD dest, const CHAR_INFO* fill);
-  int FillChar(char c, std::uint32_t length, COORD at,
-               std::uint32_t* written);
+  int FillChar(char c, std::uint32_t length, COORD at, std::uint32_t* written);
   int FillAttr(std::uint16_t attr, std::uint32_t length, COORD at,
                std::uint32_t* written);
 

@@ -24,8 +24,8 @@ constexpr plat::Handle kConsoleOut = 0x14;
 constexpr plat::Handle kFirstSerialHandle = 0x100;
 
 struct Scheduled {
-  Micros start;   // first bit on the line
-  Micros arrival; // last bit received at the far end
+  Micros start;    // first bit on the line
+  Micros arrival;  // last bit received at the far end
   std::uint8_t byte;
 };
 
@@ -79,12 +79,16 @@ Machine& M() {
   return *machine;
 }
 
+// Bits on the line per character: start, data, parity, stop.
+int CharBits(const plat::DCB& dcb) {
+  return 1 + dcb.ByteSize + (dcb.Parity != 0 ? 1 : 0) +
+         (dcb.StopBits == plat::TWOSTOPBITS ? 2 : 1);
+}
+
 // Line time of one character under the device's settings, in microseconds.
 double CharTimeExact(const plat::DCB& dcb) {
   if (dcb.BaudRate == 0) return 0;
-  const int bits = 1 + dcb.ByteSize + (dcb.Parity != 0 ? 1 : 0) +
-                   (dcb.StopBits == plat::TWOSTOPBITS ? 2 : 1);
-  return bits * 1e6 / dcb.BaudRate;
+  return CharBits(dcb) * 1e6 / dcb.BaudRate;
 }
 
 plat::DCB DefaultDcb() {
@@ -106,16 +110,19 @@ plat::COMMTIMEOUTS DefaultTimeouts() {
 }
 
 // Schedules bytes on a line that is free at `free`, starting no earlier
-// than `earliest`; arrival times keep fractional precision until rounded.
-void Schedule(std::deque<Scheduled>& line, double& free, double charTime,
+// than `earliest`. Times are computed from the first start, not summed, so
+// that rounding never drifts (9 characters of 11 bits at 9600 baud end at
+// exactly 10312.5 us, rounded up).
+void Schedule(std::deque<Scheduled>& line, double& free, const plat::DCB& dcb,
               double earliest, const std::string& bytes) {
-  double t = std::max(free, earliest);
-  for (unsigned char b : bytes) {
-    const Micros start = std::llround(t);
-    t += charTime;
-    line.push_back({start, std::llround(t), b});
-  }
-  free = t;
+  const double t0 = std::max(free, earliest);
+  const double bits = CharBits(dcb);
+  const double baud = dcb.BaudRate;
+  auto at = [&](std::size_t k) { return t0 + double(k) * bits * 1e6 / baud; };
+  for (std::size_t k = 0; k < bytes.size(); ++k)
+    line.push_back({std::llround(at(k)), std::llround(at(k + 1)),
+                    static_cast<std::uint8_t>(bytes[k])});
+  free = at(bytes.size());
 }
 
 // Delivers every script entry and wire byte due at or before `t`, in time
@@ -154,9 +161,8 @@ void Pump(Micros t) {
       if (dev->endpoint != nullptr) {
         std::vector<SerialEndpoint::Emission> out;
         dev->endpoint->OnByte(s.byte, s.arrival, out);
-        const double ct = CharTimeExact(dev->dcb);
         for (const auto& e : out)
-          Schedule(dev->toHost, dev->toHostFree, ct,
+          Schedule(dev->toHost, dev->toHostFree, dev->dcb,
                    static_cast<double>(std::max(e.earliestStart, s.arrival)),
                    e.bytes);
       }
@@ -205,7 +211,7 @@ const Device* FindDevice(const std::string& name) {
   return it == M().devices.end() ? nullptr : &it->second;
 }
 
-// ---- keys ---------------------------------------------------------------------
+// ---- keys -------------------------------------------------------------------
 
 plat::INPUT_RECORD MakeKey(std::uint16_t vk, char ch, std::uint32_t state) {
   plat::INPUT_RECORD r{};
@@ -275,36 +281,73 @@ bool StrokeFor(unsigned char c, Stroke* out) {
   return false;
 }
 
+// Tests may write the key map's non-ASCII characters in UTF-8; they are
+// typed as their console code-page byte. Other bytes pass through as they
+// are, so code-page bytes can be given directly too.
+std::string ToConsoleBytes(const std::string& text) {
+  struct Glyph {
+    char32_t codePoint;
+    unsigned char byte;
+  };
+  static constexpr Glyph kGlyphs[] = {
+      {0x00C7, 128}, {0x00FC, 129}, {0x00E4, 132}, {0x00C4, 142}, {0x00F6, 148},
+      {0x00D6, 153}, {0x00DC, 154}, {0x00A3, 156}, {0x00AC, 170}, {0x2502, 179},
+      {0x00A2, 189}, {0x00A7, 245}, {0x00B0, 248}, {0x00A8, 249},
+  };
+  std::string out;
+  for (std::size_t i = 0; i < text.size();) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    const std::size_t len = lead >= 0xC2 && lead <= 0xDF   ? 2
+                            : lead >= 0xE0 && lead <= 0xEF ? 3
+                                                           : 1;
+    char32_t cp = len == 2 ? lead & 0x1Fu : lead & 0x0Fu;
+    bool valid = len > 1 && i + len <= text.size();
+    for (std::size_t k = 1; valid && k < len; ++k) {
+      const auto c = static_cast<unsigned char>(text[i + k]);
+      valid = (c & 0xC0) == 0x80;
+      cp = (cp << 6) | (c & 0x3Fu);
+    }
+    const Glyph* glyph = nullptr;
+    for (const auto& g : kGlyphs)
+      if (valid && g.codePoint == cp) glyph = &g;
+    if (glyph != nullptr) {
+      out.push_back(static_cast<char>(glyph->byte));
+      i += len;
+    } else {
+      out.push_back(text[i]);
+      ++i;
+    }
+  }
+  return out;
+}
+
 struct NamedKey {
   const char* name;
   std::uint16_t vk;
 };
 
 constexpr NamedKey kNamedKeys[] = {
-    {"Esc", 0x1B},      {"Escape", 0x1B},   {"Enter", 0x0D},
-    {"Backspace", 0x08}, {"Tab", 0x09},      {"Space", 0x20},
-    {"PageUp", 0x21},   {"PageDown", 0x22}, {"End", 0x23},
-    {"Home", 0x24},     {"Left", 0x25},     {"Up", 0x26},
-    {"Right", 0x27},    {"Down", 0x28},     {"Insert", 0x2D},
-    {"Delete", 0x2E},   {"Shift", 0x10},    {"Ctrl", 0x11},
-    {"Alt", 0x12},      {"F1", 0x70},       {"F2", 0x71},
-    {"F3", 0x72},       {"F4", 0x73},       {"F5", 0x74},
-    {"F6", 0x75},       {"F7", 0x76},       {"F8", 0x77},
-    {"F9", 0x78},       {"F10", 0x79},      {"F11", 0x7A},
-    {"F12", 0x7B},
+    {"Esc", 0x1B},   {"Escape", 0x1B}, {"Enter", 0x0D},  {"Backspace", 0x08},
+    {"Tab", 0x09},   {"Space", 0x20},  {"PageUp", 0x21}, {"PageDown", 0x22},
+    {"End", 0x23},   {"Home", 0x24},   {"Left", 0x25},   {"Up", 0x26},
+    {"Right", 0x27}, {"Down", 0x28},   {"Insert", 0x2D}, {"Delete", 0x2E},
+    {"Shift", 0x10}, {"Ctrl", 0x11},   {"Alt", 0x12},    {"F1", 0x70},
+    {"F2", 0x71},    {"F3", 0x72},     {"F4", 0x73},     {"F5", 0x74},
+    {"F6", 0x75},    {"F7", 0x76},     {"F8", 0x77},     {"F9", 0x78},
+    {"F10", 0x79},   {"F11", 0x7A},    {"F12", 0x7B},
 };
 
-// The event character Windows reports: the key map's ordinary code for the
-// modifiers, none for extended codes; letters give themselves (or their
-// control code with Ctrl).
-char EventChar(std::uint16_t vk, std::uint32_t state, char typed) {
+// The event character Windows reports for a key pressed with modifiers:
+// the key map's ordinary code, none for extended codes; a letter gives its
+// control code with Ctrl, else itself in the case Shift selects.
+char EventChar(std::uint16_t vk, std::uint32_t state) {
   if (vk >= 0x41 && vk <= 0x5A) {
-    const bool ctrl = state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED);
+    const bool ctrl =
+        state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED);
     const bool alt = state & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED);
-    if (ctrl && !alt) return static_cast<char>(vk - 0x40);
-    if (ctrl && alt) return 0;
+    if (ctrl) return alt ? 0 : static_cast<char>(vk - 0x40);
     if (state & plat::SHIFT_PRESSED) return static_cast<char>(vk);
-    return typed != 0 ? typed : static_cast<char>(vk + 0x20);
+    return static_cast<char>(vk + 0x20);
   }
   const KeyMapRow* row = FindRow(vk);
   if (row == nullptr) return 0;
@@ -314,14 +357,13 @@ char EventChar(std::uint16_t vk, std::uint32_t state, char typed) {
 
 }  // namespace
 
-// ---- machine ------------------------------------------------------------------
+// ---- machine ----------------------------------------------------------------
 
 void Reset(const Options& options) {
   Machine& m = M();
   m = Machine{};
   m.console.Init(options.bufferColumns, options.bufferRows,
-                 options.windowColumns, options.windowRows,
-                 options.attribute);
+                 options.windowColumns, options.windowRows, options.attribute);
 }
 
 Micros Now() { return M().now; }
@@ -349,6 +391,7 @@ void Key(const std::string& name, Micros at) {
   char typed = 0;
   for (const auto& k : kNamedKeys)
     if (rest == k.name) vk = k.vk;
+  if (vk == 0) rest = ToConsoleBytes(rest);
   if (vk == 0 && rest.size() == 1) {
     Stroke s{};
     const auto c = static_cast<unsigned char>(rest[0]);
@@ -358,14 +401,16 @@ void Key(const std::string& name, Micros at) {
     if (state == 0) state = s.state;
   }
   if (vk == 0) throw std::invalid_argument("fake::Key: " + name);
-  const char ch = state == 0 && typed != 0 ? typed : EventChar(vk, state, typed);
+  // Unmodified, a character key gives the character named (a letter in the
+  // case written, as with Caps Lock).
+  const char ch = state == 0 && typed != 0 ? typed : EventChar(vk, state);
   SchedulePress(vk, ch, state, at);
   CatchUp();
 }
 
 void Type(const std::string& text, Micros at, Micros gap) {
   Micros t = at < 0 ? M().now : at;
-  for (char c : text) {
+  for (char c : ToConsoleBytes(text)) {
     Stroke s{};
     if (!StrokeFor(static_cast<unsigned char>(c), &s)) continue;
     SchedulePress(s.vk, s.ch, s.state, t);
@@ -381,7 +426,7 @@ void PushRecord(const plat::INPUT_RECORD& record, Micros at) {
 
 std::size_t PendingScript() { return M().script.size(); }
 
-// ---- console observers ----------------------------------------------------------
+// ---- console observers ------------------------------------------------------
 
 plat::emu::EmuConsole& Console() { return M().console; }
 
@@ -395,15 +440,13 @@ std::string RowTrimmed(int row) {
 
 char CharAt(int column, int row) {
   const auto& c = M().console;
-  if (column < 1 || row < 1 || column > c.Width() || row > c.Height())
-    return 0;
+  if (column < 1 || row < 1 || column > c.Width() || row > c.Height()) return 0;
   return c.At(column - 1, row - 1).ch;
 }
 
 std::uint16_t AttrAt(int column, int row) {
   const auto& c = M().console;
-  if (column < 1 || row < 1 || column > c.Width() || row > c.Height())
-    return 0;
+  if (column < 1 || row < 1 || column > c.Width() || row > c.Height()) return 0;
   return c.At(column - 1, row - 1).attr;
 }
 
@@ -417,7 +460,7 @@ bool CtrlHandlerInstalled() { return M().ctrlHandlerInstalled; }
 plat::PHANDLER_ROUTINE CtrlHandler() { return M().ctrlHandler; }
 const std::vector<std::string>& RuntimeErrors() { return M().runtimeErrors; }
 
-// ---- serial observers -------------------------------------------------------------
+// ---- serial observers -------------------------------------------------------
 
 void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint) {
   Machine& m = M();
@@ -498,7 +541,7 @@ int OpenHandleCount(const std::string& deviceName) {
 
 }  // namespace fake
 
-// ---- the seam ---------------------------------------------------------------------
+// ---- the seam ---------------------------------------------------------------
 
 namespace plat {
 
@@ -552,7 +595,7 @@ int CloseHandle(Handle h) {
 std::uint32_t GetLastError() { return M().lastError; }
 void SetLastError(std::uint32_t code) { M().lastError = code; }
 
-// ---- console -------------------------------------------------------------------------
+// ---- console ----------------------------------------------------------------
 
 int SetConsoleMode(Handle h, std::uint32_t mode) {
   if (!fake::ConsoleCall(h)) return 0;
@@ -680,7 +723,7 @@ int Beep(std::uint32_t frequency, std::uint32_t durationMs) {
   return 1;
 }
 
-// ---- serial ----------------------------------------------------------------------------
+// ---- serial -----------------------------------------------------------------
 
 int GetCommState(Handle h, DCB* dcb) {
   fake::Device* d = fake::SerialCall(h);
@@ -765,17 +808,15 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   fake::Device* d = fake::SerialCall(h);
   if (d == nullptr) return 0;
   const std::string bytes(static_cast<const char*>(buffer), toWrite);
-  fake::Schedule(d->toDevice, d->toDeviceFree, fake::CharTimeExact(d->dcb),
+  fake::Schedule(d->toDevice, d->toDeviceFree, d->dcb,
                  static_cast<double>(M().now), bytes);
   if (written != nullptr) *written = toWrite;
   return 1;
 }
 
-// ---- time and process ------------------------------------------------------------------
+// ---- time and process -------------------------------------------------------
 
-void Sleep(std::uint32_t ms) {
-  fake::Pump(M().now + fake::Micros{ms} * 1000);
-}
+void Sleep(std::uint32_t ms) { fake::Pump(M().now + fake::Micros{ms} * 1000); }
 
 void ExitProcess(std::uint32_t code) { throw fake::ProcessExit{code}; }
 

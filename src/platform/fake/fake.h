@@ -30,7 +30,7 @@ void Reset(const Options& options = {});
 Micros Now();
 void AdvanceTo(Micros t);  // delivers due keys and wire bytes on the way
 
-// ---- scripted input -----------------------------------------------------------
+// ---- scripted input ---------------------------------------------------------
 // A key by name with optional modifiers: "a", "R", "5", "-", "Esc", "Enter",
 // "Backspace", "Tab", "Space", "F1".."F12", "Up", "Down", "Left", "Right",
 // "Home", "End", "PageUp", "PageDown", "Insert", "Delete", "Shift+A",
@@ -39,7 +39,9 @@ void AdvanceTo(Micros t);  // delivers due keys and wire bytes on the way
 void Key(const std::string& name, Micros at = -1);
 // Each character as the key that types it (letters keep their case through
 // the event character, digits, blank, and the punctuation of the key map),
-// `gap` microseconds apart starting at `at`; "\r" types Enter.
+// `gap` microseconds apart starting at `at`; "\r" types Enter. The key map's
+// non-ASCII characters may be given in UTF-8 ("ä") or as their code-page
+// byte ("\x84"); characters no key types are skipped.
 void Type(const std::string& text, Micros at = -1, Micros gap = 0);
 // A raw event (key-ups, modifier keys alone, focus events).
 void PushRecord(const plat::INPUT_RECORD& record, Micros at = -1);
@@ -47,28 +49,31 @@ void PushRecord(const plat::INPUT_RECORD& record, Micros at = -1);
 std::size_t PendingScript();
 
 // Thrown when a blocking console read finds no event and no script left:
-// the test would otherwise hang.
+// the test would otherwise hang. A blocking read with script left moves the
+// clock on to the next scripted event.
 struct InputStarved {};
 // Thrown by plat::ExitProcess in the fake so the in-process entry unwinds.
 struct ProcessExit {
   std::uint32_t code;
 };
 
-// ---- console observers -----------------------------------------------------
+// ---- console observers ------------------------------------------------------
 plat::emu::EmuConsole& Console();
-std::string Row(int row);             // 1-based buffer row, full width
-std::string RowTrimmed(int row);      // without trailing blanks
-char CharAt(int column, int row);     // 1-based
+std::string Row(int row);                   // 1-based buffer row, full width
+std::string RowTrimmed(int row);            // without trailing blanks
+char CharAt(int column, int row);           // 1-based
 std::uint16_t AttrAt(int column, int row);  // 1-based
-plat::COORD Cursor();                 // 0-based buffer coordinates
+plat::COORD Cursor();                       // 0-based buffer coordinates
 std::string Title();
+// Beep blocks for its duration, as on Windows: the clock moves on by it and
+// `at` is when the tone started.
 struct BeepRecord {
   std::uint32_t frequency;
   std::uint32_t durationMs;
   Micros at;
 };
 const std::vector<BeepRecord>& Beeps();
-// Cell counts of every WriteConsoleOutputA call, in order.
+// Cells written by every WriteConsoleOutputA call, in order.
 const std::vector<int>& WriteRuns();
 std::uint32_t InputMode();
 std::uint32_t OutputMode();
@@ -76,11 +81,11 @@ bool CtrlHandlerInstalled();
 plat::PHANDLER_ROUTINE CtrlHandler();
 const std::vector<std::string>& RuntimeErrors();
 
-// ---- serial ----------------------------------------------------------------
+// ---- serial -----------------------------------------------------------------
 class SerialEndpoint {
  public:
   struct Emission {
-    std::string bytes;    // sent back to the host, one after another
+    std::string bytes;     // sent back to the host, one after another
     Micros earliestStart;  // the first byte starts no earlier than this
   };
   virtual ~SerialEndpoint() = default;
@@ -99,12 +104,13 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint);
 void UnplugSerial(const std::string& deviceName);
 
 struct WireByte {
-  Micros at;         // arrival time at the far end
-  bool toDevice;     // host -> device
+  Micros at;      // arrival time at the far end
+  bool toDevice;  // host -> device
   std::uint8_t byte;
 };
 const std::vector<WireByte>& WireLog(const std::string& deviceName);
-// The host's bytes as text, and the device's.
+// The host's bytes as text, and the device's, as far as they have crossed
+// the wire (arrived at the far end) by now.
 std::string SentText(const std::string& deviceName);
 std::string ReceivedText(const std::string& deviceName);
 // Microseconds per character under the current settings (0 when closed).
