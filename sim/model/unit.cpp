@@ -226,7 +226,7 @@ void Unit::Step() {
   if (co2_ < co2Set - 0.05) ventForCo2_ = false;
   if (rh_ > rhSet + 8.0) ventForRh_ = true;
   if (rh_ < rhSet + 3.0) ventForRh_ = false;
-  const bool freshAir = seconds_ % 1800 < 120;  // two minutes every half hour
+  const bool freshAir = seconds_ % 3600 < 120;  // two minutes every hour
   vent_ = ventForCo2_ || ventForRh_ || freshAir;
 
   // Running-time counters for the second that just passed.
@@ -254,16 +254,16 @@ void Unit::Step() {
   if (vent_) dRh += (55.0 - rh_) / 1.0;
   rh_ += dRh * dt + 0.02 * noise * Gauss();
 
-  double dCo2 = 0.06 + (0.04 - co2_) / 6.0;
-  if (vent_) dCo2 += (0.04 - co2_) / 0.15;
+  double dCo2 = 0.08 + (0.04 - co2_) / 6.0;
+  if (vent_) dCo2 += (0.04 - co2_) / 0.5;
   co2_ += dCo2 * dt + 0.0003 * noise * Gauss();
 
   if (defrosting_) {
     evap_ += 60.0 * dt;
   } else if (cooler_) {
-    evap_ += (temp_ - 14.0 - evap_) / 240.0;
+    evap_ += (temp_ - 30.0 - evap_) / 240.0;
   } else {
-    evap_ += (temp_ - evap_) / 720.0;
+    evap_ += (temp_ - evap_) / 1200.0;
   }
 
   temp_ = std::clamp(Finite(temp_, options_.startTemp), -40.0, 70.0);
