@@ -285,12 +285,6 @@ TEST_F(ConsoleScreen, ControlHandlerEndsTheProcessOnBreakAndClose) {
   EXPECT_EQ(ConsoleControlHandler(plat::CTRL_SHUTDOWN_EVENT), 0);
 }
 
-TEST_F(ConsoleScreen, PauseAdvancesTheClock) {
-  const fake::Micros start = fake::Now();
-  PauseMs(250);
-  EXPECT_EQ(fake::Now() - start, 250000);
-}
-
 TEST_F(ConsoleScreen, NothingIsWrittenAfterClose) {
   ConsoleClose();
   ConsoleWrite("x");
