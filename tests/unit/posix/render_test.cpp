@@ -1,0 +1,93 @@
+// Glyphs, colours and the title: what may reach the terminal.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cwchar>
+#include <cwctype>
+
+#include "platform/posix/posix_internal.h"
+
+using plat::posix::Cp850Glyph;
+using plat::posix::MapAttribute;
+using plat::posix::SanitiseTitle;
+using plat::posix::TermNameHasTitle;
+using plat::posix::UnicodeToCp850;
+
+TEST(Glyphs, CodePage850AsTheConsoleShowsIt) {
+  EXPECT_EQ(Cp850Glyph(0xB0), U'░');
+  EXPECT_EQ(Cp850Glyph(0xB1), U'▒');
+  EXPECT_EQ(Cp850Glyph(0xB2), U'▓');
+  EXPECT_EQ(Cp850Glyph(0xDB), U'█');
+  EXPECT_EQ(Cp850Glyph(0x1E), U'▲');
+  EXPECT_EQ(Cp850Glyph(0x84), U'ä');
+  EXPECT_EQ(Cp850Glyph(0x81), U'ü');
+  EXPECT_EQ(Cp850Glyph(0x94), U'ö');
+  EXPECT_EQ(Cp850Glyph(0x15), U'§');
+  EXPECT_EQ(Cp850Glyph(0x01), U'☺');
+  EXPECT_EQ(Cp850Glyph(0x1B), U'←');
+  EXPECT_EQ(Cp850Glyph(0x7F), U'⌂');
+  EXPECT_EQ(Cp850Glyph(0x00), U' ');
+  EXPECT_EQ(Cp850Glyph('A'), U'A');
+}
+
+TEST(Glyphs, NoByteCanBecomeATerminalControl) {
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  for (int b = 0; b < 256; ++b) {
+    char32_t g = Cp850Glyph(static_cast<std::uint8_t>(b));
+    EXPECT_GE(g, 0x20u) << b;
+    EXPECT_FALSE(g >= 0x7F && g <= 0x9F) << b;
+    EXPECT_TRUE(std::iswprint(static_cast<wint_t>(g))) << b;
+    EXPECT_EQ(wcwidth(static_cast<wchar_t>(g)), 1) << b;
+  }
+}
+
+TEST(Glyphs, TypedCharactersMapBackToTheirByte) {
+  for (int b = 0x20; b < 256; ++b) {
+    if (b == 0x7F) continue;
+    EXPECT_EQ(UnicodeToCp850(Cp850Glyph(static_cast<std::uint8_t>(b))), b);
+  }
+  EXPECT_EQ(UnicodeToCp850(U'€'), -1);
+  EXPECT_EQ(UnicodeToCp850(0x1B), -1);
+}
+
+TEST(Colours, ConsoleBitsBecomeTerminalColours) {
+  // Blue on light grey, the monitor's colours.
+  auto c = MapAttribute(0x71, 16);
+  EXPECT_EQ(c.fg, 4);  // curses blue
+  EXPECT_EQ(c.bg, 7);
+  EXPECT_FALSE(c.bold);
+  // Yellow on blue: bright with 16 colours, bold brown/yellow with 8.
+  c = MapAttribute(0x1E, 256);
+  EXPECT_EQ(c.fg, 11);
+  EXPECT_EQ(c.bg, 4);
+  c = MapAttribute(0x1E, 8);
+  EXPECT_EQ(c.fg, 3);
+  EXPECT_EQ(c.bg, 4);
+  EXPECT_TRUE(c.bold);
+  // A bright background on 8 colours takes its dim variant.
+  c = MapAttribute(0xC2, 8);  // green on light red
+  EXPECT_EQ(c.fg, 2);
+  EXPECT_EQ(c.bg, 1);
+  EXPECT_FALSE(c.bold);
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(1), 4);
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(4), 1);
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(6), 3);   // brown
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(10), 10);  // light green
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(15), 15);
+}
+
+TEST(Title, ControlsAreDroppedAndTheRestIsUtf8) {
+  EXPECT_EQ(SanitiseTitle(" Pav (#12, C3)"), " Pav (#12, C3)");
+  EXPECT_EQ(SanitiseTitle("a\x1B]0;evil\x07z"), "a]0;evilz");
+  // 0x80-0x9F would be C1 controls to an 8-bit terminal; the bytes above
+  // arrive as their UTF-8 glyphs.
+  EXPECT_EQ(SanitiseTitle("\x9B" "2J\x7F\x84\xE1"), "2J\xC3\x9F");
+  EXPECT_EQ(SanitiseTitle(nullptr), "");
+  EXPECT_TRUE(TermNameHasTitle("xterm-256color"));
+  EXPECT_TRUE(TermNameHasTitle("tmux-256color"));
+  EXPECT_TRUE(TermNameHasTitle("screen"));
+  EXPECT_TRUE(TermNameHasTitle("rxvt-unicode"));
+  EXPECT_FALSE(TermNameHasTitle("linux"));
+  EXPECT_FALSE(TermNameHasTitle("vt100"));
+  EXPECT_FALSE(TermNameHasTitle(nullptr));
+}

@@ -1,0 +1,262 @@
+// Port names, and the serial calls on a real pseudo-terminal pair.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pty.h>
+#include <set>
+#include <string>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/posix/posix_internal.h"
+
+using namespace plat;
+
+TEST(ComNames, PortNumberFromTheDeviceName) {
+  EXPECT_EQ(posix::ParseComName("COM3"), 3);
+  EXPECT_EQ(posix::ParseComName("\\\\.\\COM12"), 12);
+  EXPECT_EQ(posix::ParseComName("\\\\.\\COM128"), 128);
+  EXPECT_EQ(posix::ParseComName("com5"), 5);
+  EXPECT_EQ(posix::ParseComName("COM0"), 0);
+  EXPECT_EQ(posix::ParseComName("COM"), 0);
+  EXPECT_EQ(posix::ParseComName("COM3x"), 0);
+  EXPECT_EQ(posix::ParseComName("CONOUT$"), 0);
+  EXPECT_EQ(posix::ParseComName("LPT1"), 0);
+}
+
+TEST(ComNames, NumberedInTheOrderOfTheDeviceSeries) {
+  std::set<std::string> present = {"/dev/ttyS0",   "/dev/ttyS1",
+                                   "/dev/ttyS3",   "/dev/ttyUSB0",
+                                   "/dev/ttyACM0", "/dev/ttyACM1"};
+  auto devices = posix::ListSerialDevices(
+      [&](const std::string& p) { return present.count(p) != 0; });
+  std::vector<std::string> want = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0",
+                                   "/dev/ttyACM0", "/dev/ttyACM1"};
+  EXPECT_EQ(devices, want);
+
+  ::unsetenv("ZRVMON_COM3");
+  EXPECT_EQ(posix::DeviceForPort(3, devices), "/dev/ttyUSB0");
+  EXPECT_EQ(posix::DeviceForPort(6, devices), "");
+  ::setenv("ZRVMON_COM3", "/dev/pts/7", 1);
+  EXPECT_EQ(posix::DeviceForPort(3, devices), "/dev/pts/7");
+  EXPECT_EQ(posix::DeviceForPort(2, devices), "/dev/ttyS1");
+  ::setenv("ZRVMON_COM3", "", 1);  // empty: as if unset
+  EXPECT_EQ(posix::DeviceForPort(3, devices), "/dev/ttyUSB0");
+  ::unsetenv("ZRVMON_COM3");
+}
+
+TEST(CommandLine, OptionsAndErrors) {
+  int code = -1;
+  char prog[] = "zrvmon", version[] = "--version", bad[] = "--frobnicate";
+  char* none[] = {prog, nullptr};
+  EXPECT_FALSE(HandleCommandLine(1, none, &code));
+  char* v[] = {prog, version, nullptr};
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(HandleCommandLine(2, v, &code));
+  EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("zrvmon ", 0), 0u);
+  EXPECT_EQ(code, 0);
+  char* b[] = {prog, bad, nullptr};
+  testing::internal::CaptureStderr();
+  EXPECT_TRUE(HandleCommandLine(2, b, &code));
+  EXPECT_NE(testing::internal::GetCapturedStderr().find("--frobnicate"),
+            std::string::npos);
+  EXPECT_EQ(code, 2);
+}
+
+namespace {
+
+class PtySerial : public testing::Test {
+ protected:
+  void SetUp() override {
+    char name[256];
+    int slave = -1;
+    ASSERT_EQ(::openpty(&master_, &slave, name, nullptr, nullptr), 0);
+    ::close(slave);
+    slavePath_ = name;
+    ::setenv("ZRVMON_COM5", name, 1);
+    // The far end reads raw bytes too.
+    termios t{};
+    ::tcgetattr(master_, &t);
+    ::cfmakeraw(&t);
+    ::tcsetattr(master_, TCSANOW, &t);
+  }
+  void TearDown() override {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    if (master_ >= 0) ::close(master_);
+    ::unsetenv("ZRVMON_COM5");
+  }
+
+  void Open() {
+    SetLastError(ERROR_GEN_FAILURE);
+    handle_ = CreateFileA("COM5", GENERIC_READ | GENERIC_WRITE, 0,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(handle_, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  }
+
+  // The receive-queue count, once it reaches `want` (or after a second).
+  std::uint32_t WaitInQueue(std::uint32_t want) {
+    COMSTAT st{};
+    std::uint32_t errors = 0;
+    for (int i = 0; i < 200; ++i) {
+      if (ClearCommError(handle_, &errors, &st) && st.cbInQue >= want) break;
+      ::usleep(5000);
+    }
+    return st.cbInQue;
+  }
+
+  void MasterSends(const std::string& s) {
+    ASSERT_EQ(::write(master_, s.data(), s.size()),
+              static_cast<ssize_t>(s.size()));
+  }
+
+  int master_ = -1;
+  std::string slavePath_;
+  Handle handle_ = INVALID_HANDLE_VALUE;
+};
+
+}  // namespace
+
+TEST_F(PtySerial, OpensAndSetsTheLine) {
+  Open();
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(handle_, &dcb));
+  EXPECT_EQ(dcb.BaudRate, 9600u);
+  EXPECT_EQ(dcb.ByteSize, 8);
+  dcb.BaudRate = 9600;
+  dcb.Flags = 0x1011;
+  dcb.ByteSize = 8;
+  dcb.Parity = EVENPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  // Kernels that refuse parity on a pty must not make this fail.
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  EXPECT_EQ(GetLastError(), ERROR_SUCCESS);
+  DCB back{};
+  ASSERT_TRUE(GetCommState(handle_, &back));
+  EXPECT_EQ(back.Parity, EVENPARITY);
+  EXPECT_EQ(back.Flags, 0x1011u);
+
+  termios t{};  // a pty master reports its slave's settings
+  ASSERT_EQ(::tcgetattr(master_, &t), 0);
+  EXPECT_EQ(::cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_TRUE(t.c_cflag & CREAD);
+  EXPECT_FALSE(t.c_cflag & (CRTSCTS | HUPCL | CSTOPB));
+  EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
+  EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
+  EXPECT_EQ(t.c_cc[VMIN], 0);
+  EXPECT_EQ(t.c_cc[VTIME], 0);
+
+  COMMTIMEOUTS to{0, 0, 52, 7, 9};
+  EXPECT_TRUE(SetCommTimeouts(handle_, &to));
+  COMMTIMEOUTS got{};
+  EXPECT_TRUE(GetCommTimeouts(handle_, &got));
+  EXPECT_EQ(got.ReadTotalTimeoutConstant, 52u);
+  EXPECT_EQ(got.WriteTotalTimeoutConstant, 9u);
+
+  dcb.ByteSize = 9;
+  EXPECT_FALSE(SetCommState(handle_, &dcb));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(PtySerial, BytesGoThroughBothWays) {
+  Open();
+  DCB dcb{};
+  GetCommState(handle_, &dcb);
+  dcb.Parity = EVENPARITY;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+
+  std::uint32_t n = 0;
+  ASSERT_TRUE(WriteFile(handle_, "RD DM992\r", 9, &n));
+  EXPECT_EQ(n, 9u);
+  char buf[64] = {};
+  std::string got;
+  for (int i = 0; i < 100 && got.size() < 9; ++i) {
+    ssize_t r = ::read(master_, buf, sizeof buf);
+    if (r > 0) got.append(buf, static_cast<std::size_t>(r));
+    else ::usleep(5000);
+  }
+  EXPECT_EQ(got, "RD DM992\r");
+
+  MasterSends("12345\r\n");
+  EXPECT_EQ(WaitInQueue(7), 7u);
+  ASSERT_TRUE(ReadFile(handle_, buf, 3, &n));
+  EXPECT_EQ(std::string(buf, n), "123");
+  ASSERT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));
+  EXPECT_EQ(std::string(buf, n), "45\r\n");
+  // Nothing waiting: at once, no bytes, no failure.
+  ASSERT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));
+  EXPECT_EQ(n, 0u);
+
+  MasterSends("junk");
+  EXPECT_EQ(WaitInQueue(4), 4u);
+  EXPECT_TRUE(PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR));
+  COMSTAT st{};
+  std::uint32_t errors = 0;
+  ASSERT_TRUE(ClearCommError(handle_, &errors, &st));
+  EXPECT_EQ(st.cbInQue, 0u);
+}
+
+TEST_F(PtySerial, SecondOpenIsRefusedUntilClosed) {
+  Open();
+  Handle second = CreateFileA("COM5", GENERIC_READ | GENERIC_WRITE, 0,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(second, INVALID_HANDLE_VALUE);
+  std::uint32_t err = GetLastError();
+  EXPECT_TRUE(err == ERROR_SHARING_VIOLATION || err == ERROR_ACCESS_DENIED)
+      << err;
+  ASSERT_TRUE(CloseHandle(handle_));
+  EXPECT_FALSE(CloseHandle(handle_));  // already gone
+  handle_ = INVALID_HANDLE_VALUE;
+  Open();
+}
+
+TEST_F(PtySerial, MissingDevicesAreNotFound) {
+  ::setenv("ZRVMON_COM6", "/nonexistent/ttyX", 1);
+  EXPECT_EQ(CreateFileA("\\\\.\\COM6", GENERIC_READ | GENERIC_WRITE, 0,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  ::unsetenv("ZRVMON_COM6");
+  EXPECT_EQ(CreateFileA("LPT1", GENERIC_READ, 0, OPEN_EXISTING, 0),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  DCB dcb{};
+  EXPECT_FALSE(GetCommState(0x1234, &dcb));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(PtySerial, VanishedFarEndAnswersNothingAndNeverHangs) {
+  Open();
+  DCB dcb{};
+  GetCommState(handle_, &dcb);
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  ::close(master_);
+  master_ = -1;
+
+  auto start = std::chrono::steady_clock::now();
+  char buf[16];
+  for (int i = 0; i < 200; ++i) {
+    COMSTAT st{};
+    std::uint32_t errors = 0;
+    if (ClearCommError(handle_, &errors, &st)) {
+      EXPECT_EQ(st.cbInQue, 0u);
+    }
+    std::uint32_t n = 99;
+    ReadFile(handle_, buf, sizeof buf, &n);
+    EXPECT_EQ(n, 0u);
+  }
+  std::uint32_t n = 0;
+  WriteFile(handle_, "CQ\r", 3, &n);  // fails or is swallowed, at once
+  PurgeComm(handle_, PURGE_RXCLEAR | PURGE_TXCLEAR);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start)
+                .count();
+  EXPECT_LT(ms, 1500);
+  EXPECT_TRUE(CloseHandle(handle_));
+  handle_ = INVALID_HANDLE_VALUE;
+}
