@@ -401,6 +401,10 @@ void Key(const std::string& name, Micros at) {
     if (state == 0) state = s.state;
   }
   if (vk == 0) throw std::invalid_argument("fake::Key: " + name);
+  // A modifier key reports itself as held.
+  if (vk == 0x10) state |= plat::SHIFT_PRESSED;
+  if (vk == 0x11) state |= plat::LEFT_CTRL_PRESSED;
+  if (vk == 0x12) state |= plat::LEFT_ALT_PRESSED;
   // Unmodified, a character key gives the character named (a letter in the
   // case written, as with Caps Lock).
   const char ch = state == 0 && typed != 0 ? typed : EventChar(vk, state);
@@ -608,9 +612,12 @@ int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
   if (add) {
     m.ctrlHandler = handler;
     m.ctrlHandlerInstalled = handler != nullptr;
-  } else if (handler == m.ctrlHandler) {
+  } else if (m.ctrlHandlerInstalled && handler == m.ctrlHandler) {
     m.ctrlHandler = nullptr;
     m.ctrlHandlerInstalled = false;
+  } else {
+    m.lastError = ERROR_INVALID_PARAMETER;  // not registered
+    return 0;
   }
   return 1;
 }
