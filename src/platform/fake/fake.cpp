@@ -7,10 +7,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <deque>
 #include <map>
-#include <memory>
 #include <stdexcept>
 
 #include "console/keymap_table.h"
@@ -32,10 +30,10 @@ struct Scheduled {
 struct Device {
   SerialEndpoint* endpoint = nullptr;
   bool plugged = false;
+  // Line settings and time-outs last applied; a driver keeps them between
+  // opens.
   plat::DCB dcb{};
   plat::COMMTIMEOUTS timeouts{};
-  plat::DCB lastDcb{};
-  plat::COMMTIMEOUTS lastTimeouts{};
   int openHandles = 0;
   int purges = 0;
   // Host -> device: bytes on the line, in time order.
@@ -471,8 +469,8 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint) {
   auto [it, fresh] = m.devices.try_emplace(deviceName);
   Device& d = it->second;
   if (fresh) {
-    d.dcb = d.lastDcb = DefaultDcb();
-    d.timeouts = d.lastTimeouts = DefaultTimeouts();
+    d.dcb = DefaultDcb();
+    d.timeouts = DefaultTimeouts();
   }
   d.endpoint = endpoint;
   d.plugged = true;
@@ -525,12 +523,12 @@ const std::vector<std::string>& OpenedNames() { return M().openedNames; }
 
 plat::DCB LastDcb(const std::string& deviceName) {
   const Device* d = FindDevice(deviceName);
-  return d != nullptr ? d->lastDcb : DefaultDcb();
+  return d != nullptr ? d->dcb : DefaultDcb();
 }
 
 plat::COMMTIMEOUTS LastTimeouts(const std::string& deviceName) {
   const Device* d = FindDevice(deviceName);
-  return d != nullptr ? d->lastTimeouts : DefaultTimeouts();
+  return d != nullptr ? d->timeouts : DefaultTimeouts();
 }
 
 int PurgeCount(const std::string& deviceName) {
@@ -747,7 +745,7 @@ int SetCommState(Handle h, const DCB* dcb) {
     M().lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }
-  d->dcb = d->lastDcb = *dcb;
+  d->dcb = *dcb;
   return 1;
 }
 
@@ -761,7 +759,7 @@ int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
 int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
   fake::Device* d = fake::SerialCall(h);
   if (d == nullptr || timeouts == nullptr) return 0;
-  d->timeouts = d->lastTimeouts = *timeouts;
+  d->timeouts = *timeouts;
   return 1;
 }
 
