@@ -60,7 +60,7 @@ void PrintMapping() {
     const char* env = std::getenv(name);
     bool fromEnv = env != nullptr && env[0] != '\0';
     std::printf("  COM%-4d %s%s\n", port, device.c_str(),
-                fromEnv ? "  (from ZRVMON_COM)" : "");
+                fromEnv ? "  (set by ZRVMON_COM)" : "");
     any = true;
   }
   if (!any) std::printf("  (no serial devices found)\n");
