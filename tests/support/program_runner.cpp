@@ -1,0 +1,50 @@
+#include "program_runner.h"
+
+#include "console/editor.h"
+#include "console/keyboard.h"
+#include "console/screen.h"
+#include "link/serial_port.h"
+#include "monitor/state.h"
+#include "setup/program.h"
+
+void ResetProgramState(const fake::Options& console) {
+  fake::Reset(console);
+  ResetConsoleStateForTests();
+  ResetKeyboardStateForTests();
+  ResetPortTableForTests();
+  ResetMonitorStateForTests();
+  SavedScreenColumns = 0;
+  SavedScreenRows = 0;
+}
+
+ProgramRun::ProgramRun(const zrvsim::Options& model,
+                       const fake::Options& console, const std::string& name)
+    : wire(std::make_unique<SimWire>(model)), device(name) {
+  ResetProgramState(console);
+  if (!device.empty()) wire->Bind(device);
+}
+
+ProgramRun::~ProgramRun() {
+  // The wire goes with this object: leave no binding behind pointing at it.
+  ResetProgramState();
+}
+
+void ProgramRun::TypePort(const std::string& entry, fake::Micros at) {
+  fake::Type(entry, at);
+}
+
+void ProgramRun::PressEsc(fake::Micros at) { fake::Key("Esc", at); }
+
+int ProgramRun::Run() {
+  static char name[] = "zrvmon";
+  char* argv[] = {name, nullptr};
+  try {
+    exitCode = ZrvMain(1, argv);
+  } catch (const fake::ProcessExit& exit) {
+    exitCode = static_cast<int>(exit.code);
+  } catch (const fake::InputStarved&) {
+    starved = true;
+    exitCode = -1;
+  }
+  return exitCode;
+}
