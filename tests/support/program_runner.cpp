@@ -4,6 +4,7 @@
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "link/serial_port.h"
+#include "monitor/monitor.h"
 #include "monitor/state.h"
 #include "setup/program.h"
 
@@ -47,4 +48,17 @@ int ProgramRun::Run() {
     exitCode = -1;
   }
   return exitCode;
+}
+
+bool ProgramRun::Start() {
+  if (!ConsoleSetup()) return false;
+  LibraryStartup();
+  return StartMonitor();
+}
+
+std::vector<std::string> ProgramRun::Cycle() {
+  const std::size_t before = wire->Requests().size();
+  PollingCycle();
+  const std::vector<std::string> all = wire->RequestTexts();
+  return {all.begin() + static_cast<std::ptrdiff_t>(before), all.end()};
 }

@@ -10,6 +10,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/fake/fake.h"
 #include "sim/model/model.h"
@@ -35,6 +36,13 @@ struct ProgramRun {
   // Runs the program to its end and returns its exit code. A run that
   // blocks for a key that never comes ends with `starved` set and -1.
   int Run();
+
+  // The program up to the end of its start-up (console, library start-up,
+  // the monitor's start-up), for tests that drive the polling cycle
+  // themselves. False when start-up stopped on the port entry.
+  bool Start();
+  // One polling cycle; the requests the controller saw during it.
+  std::vector<std::string> Cycle();
 
   std::unique_ptr<SimWire> wire;
   std::string device;

@@ -1,0 +1,307 @@
+// Start-up: the port entry, the controller identification and the title,
+// each run to its end with Esc.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "monitor/state.h"
+#include "scenario.h"
+
+namespace {
+
+using scenario::Between;
+using scenario::Contains;
+using scenario::kMs;
+using scenario::kSecond;
+
+struct VariantCase {
+  std::map<std::string, std::string> relays;  // "RD 3000" -> reply
+  int variant;
+  std::vector<std::string> detection;  // the relay requests of the detection
+};
+
+class VariantTable : public ::testing::TestWithParam<VariantCase> {};
+
+TEST_P(VariantTable, DetectsVariantReadingOnlyTheRelaysItNeeds) {
+  const VariantCase& c = GetParam();
+  ProgramRun run;
+  for (const auto& [request, reply] : c.relays) {
+    run.Wire().ScriptReply(request, reply);
+  }
+  run.TypePort();
+  run.PressEsc(1500 * kMs);
+  ASSERT_EQ(run.Run(), 0);
+
+  EXPECT_EQ(ControllerVariant, c.variant);
+  const auto all = run.Wire().RequestTexts();
+  EXPECT_EQ(Between(all, "RD 7000", "RD DM890"), c.detection);
+
+  const bool evaporatorUnit = c.variant == 1 || c.variant == 9;
+  EXPECT_EQ(fake::RowTrimmed(16).substr(0, 13),
+            evaporatorUnit ? " tt_Cooler   " : " t_HeatEff.  ");
+  EXPECT_EQ(fake::RowTrimmed(18).substr(0, 13),
+            evaporatorUnit ? " tt_Defrost  " : " t_CoolEff.  ");
+  EXPECT_EQ(fake::RowTrimmed(15).substr(0, 13), " t_Heater    ");
+  EXPECT_EQ(fake::RowTrimmed(17).substr(0, 13), " t_Cooler    ");
+  EXPECT_EQ(fake::RowTrimmed(19).substr(0, 13), " t_Humidiy   ");
+  EXPECT_EQ(Contains(all, "RD DM991") || Contains(all, "RD DM88"),
+            evaporatorUnit);
+}
+
+const std::vector<VariantCase> kVariantCases = {
+    {{{"RD 3000", "1"}, {"RD 3003", "0"}}, 1, {"RD 3000", "RD 3003"}},
+    {{{"RD 3000", "1"}, {"RD 3003", "1"}}, 9, {"RD 3000", "RD 3003"}},
+    {{{"RD 3000", "1"}, {"RD 3003", "E1"}}, 9, {"RD 3000", "RD 3003"}},
+    {{{"RD 3000", "0"}, {"RD 3004", "1"}, {"RD 3003", "0"}},
+     1,
+     {"RD 3000", "RD 3004", "RD 3003"}},
+    {{{"RD 3000", "0"}, {"RD 3004", "1"}, {"RD 3003", "1"}},
+     9,
+     {"RD 3000", "RD 3004", "RD 3003"}},
+    {{{"RD 3000", "0"}, {"RD 3004", "0"}, {"RD 3001", "1"}},
+     2,
+     {"RD 3000", "RD 3004", "RD 3001"}},
+    {{{"RD 3000", "0"}, {"RD 3004", "0"}, {"RD 3001", "0"}},
+     3,
+     {"RD 3000", "RD 3004", "RD 3001"}},
+    // Relay replies match only as the whole one-character text.
+    {{{"RD 3000", "1 "}, {"RD 3004", "01"}, {"RD 3001", " 1"}},
+     3,
+     {"RD 3000", "RD 3004", "RD 3001"}},
+    {{{"RD 3000", "11"}, {"RD 3004", "1"}, {"RD 3003", "0 "}},
+     9,
+     {"RD 3000", "RD 3004", "RD 3003"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Relays, VariantTable,
+                         ::testing::ValuesIn(kVariantCases));
+
+// Runs start-up with scripted replies and stops in the first cycle.
+ProgramRun& StartWith(ProgramRun& run,
+                      const std::map<std::string, std::string>& replies) {
+  for (const auto& [request, reply] : replies) {
+    run.Wire().ScriptReply(request, reply);
+  }
+  run.TypePort();
+  EXPECT_TRUE(run.Start());
+  return run;
+}
+
+TEST(Startup, SendsTheHandshakeSequenceInOrder) {
+  ProgramRun run;
+  StartWith(run, {{"RD 3000", "1"}, {"RD 3003", "1"}});
+  const std::vector<std::string> expected = {
+      "CR",       "WR DM901 0", "RD 7000",  "RD 3000",  "RD 3003", "RD DM890",
+      "RD DM893", "RD DM894",   "RD 3000",  "RD DM891", "RD T106", "RD T107",
+      "RD DM109", "RD DM108",   "RD DM992", "RD DM89"};
+  EXPECT_EQ(run.Wire().RequestTexts(), expected);
+  // The prompt and the typed port are gone; the first screen is blank.
+  EXPECT_EQ(fake::RowTrimmed(1), "");
+  EXPECT_EQ(CycleCounter, 2);
+  EXPECT_EQ(SampleCount, 0);
+  EXPECT_TRUE(EvaporatorSensor);
+}
+
+TEST(Startup, SetPointsTimerMinimaAndSystemNumberFromTheController) {
+  ProgramRun run;
+  StartWith(run, {{"RD DM890", "225"},
+                  {"RD DM893", "65036"},  // signed: -500
+                  {"RD DM894", "30"},
+                  {"RD DM891", "100"},
+                  {"RD T106", "OK00012 00600"},
+                  {"RD T107", "OK00345 00900"},
+                  {"RD DM109", "65535"},
+                  {"RD 3000", "1"}});
+  EXPECT_EQ(TempSetPoint, 225);
+  EXPECT_EQ(RhSetPoint, -500);
+  EXPECT_EQ(Co2SetPoint, 30);
+  EXPECT_EQ(DefrostTarget, 100);
+  EXPECT_EQ(MinT106, 12);
+  EXPECT_EQ(MinT107, 345);
+  EXPECT_EQ(SystemNumber, 65535);
+}
+
+TEST(Startup, EvaporatorDetectionStopsAtTheFirstOn) {
+  ProgramRun run;
+  // Variant 3 (3000, 3004, 3001 off), then the evaporator relays.
+  StartWith(
+      run,
+      {{"RD 3000", "0"}, {"RD 3004", "0"}, {"RD 3001", "0"}, {"RD 3003", "1"}});
+  const auto all = run.Wire().RequestTexts();
+  EXPECT_EQ(Between(all, "RD DM894", "RD T106"),
+            (std::vector<std::string>{"RD 3000", "RD 3003", "RD DM891"}));
+  EXPECT_TRUE(EvaporatorSensor);
+  EXPECT_EQ(ControllerVariant, 3);
+}
+
+TEST(Startup, NoEvaporatorSensorLeavesTheDefrostTargetAtZero) {
+  ProgramRun run;
+  StartWith(run, {{"RD 3000", "0"},
+                  {"RD 3004", "0"},
+                  {"RD 3001", "1"},
+                  {"RD 3003", "0"},
+                  {"RD DM891", "100"}});
+  const auto all = run.Wire().RequestTexts();
+  EXPECT_EQ(Between(all, "RD DM894", "RD T106"),
+            (std::vector<std::string>{"RD 3000", "RD 3003", "RD 3004"}));
+  EXPECT_FALSE(EvaporatorSensor);
+  EXPECT_EQ(DefrostTarget, 0);
+}
+
+struct ProbeCase {
+  std::string reply;  // to "RD 7000"; "<none>": no reply at all
+  bool error;
+};
+
+class RelayProbe : public ::testing::TestWithParam<ProbeCase> {};
+
+TEST_P(RelayProbe, ErrorReplySelectsTheSecondRelaySet) {
+  ProgramRun run;
+  if (GetParam().reply == "<none>") {
+    run.Wire().Fault("RD 7000", zrvsim::FaultKind::kSilence);
+  } else {
+    run.Wire().ScriptReply("RD 7000", GetParam().reply);
+  }
+  run.TypePort();
+  ASSERT_TRUE(run.Start());
+  run.Cycle();
+  const bool error = GetParam().error;
+  EXPECT_EQ(Relay7000Error, error);
+  const std::vector<std::string> relays =
+      error ? std::vector<std::string>{"RD 604", "RD 605", "RD 606", "RD 607"}
+            : std::vector<std::string>{"RD 512", "RD 513", "RD 514", "RD 515"};
+  const auto all = run.Wire().RequestTexts();
+  for (const auto& r : relays) EXPECT_TRUE(Contains(all, r)) << r;
+  EXPECT_EQ(scenario::Cells(9, 2, 21),
+            std::string("Vent.         (") + (error ? "604" : "512") + ") ");
+  EXPECT_EQ(scenario::Cells(12, 2, 21),
+            std::string("TempMode      (") + (error ? "607" : "515") + ") ");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RelayProbe,
+    ::testing::Values(ProbeCase{"E1", true}, ProbeCase{"E", true},
+                      ProbeCase{"0", false}, ProbeCase{"1", false},
+                      ProbeCase{"", false}, ProbeCase{"<none>", false},
+                      ProbeCase{" E1", false}));
+
+struct RevisionCase {
+  std::string revision;
+  std::string raw;  // DM992 at start-up
+  std::uint16_t interval;
+  bool offsetScale;
+  bool readsDm89;
+};
+
+class Revision : public ::testing::TestWithParam<RevisionCase> {};
+
+TEST_P(Revision, DecidesDefrostIntervalAndScale) {
+  const RevisionCase& c = GetParam();
+  ProgramRun run;
+  StartWith(
+      run, {{"RD DM108", c.revision}, {"RD DM992", c.raw}, {"RD DM89", "360"}});
+  EXPECT_EQ(DefrostInterval, c.interval);
+  EXPECT_EQ(OffsetScale, c.offsetScale);
+  EXPECT_EQ(run.Wire().Count("RD DM89"), c.readsDm89 ? 1 : 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Thresholds, Revision,
+    ::testing::Values(RevisionCase{"7122", "0", 4320, true, false},
+                      RevisionCase{"7123", "0", 360, true, true},
+                      RevisionCase{"65535", "0", 360, true, true},
+                      RevisionCase{"7000", "0", 4320, true, false},
+                      RevisionCase{"6999", "7500", 4320, false, false},
+                      RevisionCase{"6999", "7501", 4320, true, false},
+                      // Signed raw: 40000 arrives as -25536.
+                      RevisionCase{"6999", "40000", 4320, false, false}));
+
+TEST(Startup, DefrostIntervalTakesTheLeadingDigitsOfItsReply) {
+  ProgramRun run;
+  StartWith(run, {{"RD DM108", "7200"}, {"RD DM89", "70000x"}});
+  EXPECT_EQ(DefrostInterval, static_cast<std::uint16_t>(70000));
+}
+
+TEST(Startup, TitleNamesSystemNumberAndPort) {
+  ProgramRun run;
+  StartWith(run, {{"RD DM109", "12"}});
+  EXPECT_EQ(fake::Title(), " Pav (#12, C3)");
+}
+
+TEST(Startup, TwoDigitPortOpensTheDeviceNamespaceName) {
+  ProgramRun run({}, {}, "\\\\.\\COM12");
+  run.Wire().ScriptReply("RD DM109", "7");
+  run.TypePort(" 12\r");
+  run.PressEsc(2 * kSecond);
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_EQ(fake::Title(), " Pav (#7, C12)");
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #   7    ComPort 12");
+}
+
+TEST(Startup, NonNumericPortEntryStopsBeforeAnythingIsSent) {
+  ProgramRun run;
+  run.TypePort("3a\r");
+  EXPECT_NE(run.Run(), 0);
+  EXPECT_FALSE(run.starved);
+  ASSERT_EQ(fake::RuntimeErrors().size(), 1u);
+  EXPECT_NE(fake::RuntimeErrors()[0].find("Invalid numeric input"),
+            std::string::npos);
+  bool shown = false;
+  for (int r = 1; r <= 25; ++r) {
+    shown |= fake::Row(r).find("Invalid numeric input") != std::string::npos;
+  }
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(fake::SentText("COM3"), "");
+  EXPECT_TRUE(fake::OpenedNames().empty() ||
+              std::find(fake::OpenedNames().begin(), fake::OpenedNames().end(),
+                        "COM3") == fake::OpenedNames().end());
+}
+
+TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {
+  ProgramRun run;
+  run.TypePort("\r\r  3 x\r");
+  ASSERT_TRUE(run.Start());
+  EXPECT_EQ(ActivePort, 3);
+  EXPECT_EQ(run.Wire().Requests().front().text, "CR");
+}
+
+// A controller that never answers: every reply is empty.
+void ExpectSilentControllerRun(ProgramRun& run) {
+  run.TypePort();
+  run.PressEsc(2 * kSecond);
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_EQ(ControllerVariant, 3);
+  EXPECT_FALSE(EvaporatorSensor);
+  EXPECT_FALSE(Relay7000Error);
+  EXPECT_EQ(MinT106, 65535);
+  EXPECT_EQ(MinT107, 65535);
+  EXPECT_EQ(SystemNumber, 0);
+  EXPECT_EQ(DefrostInterval, 4320);
+  EXPECT_FALSE(OffsetScale);
+  EXPECT_EQ(scenario::Cells(9, 2, 20), "Vent.         (512)");
+  EXPECT_EQ(scenario::Cells(12, 2, 20), "TempMode      (515)");
+  EXPECT_EQ(fake::RowTrimmed(3),
+            " Temp.          0.00 C  /    0.00 C  /    0.00 C");
+  EXPECT_EQ(fake::RowTrimmed(20), " t106          65535  t107 65535");
+  EXPECT_EQ(fake::RowTrimmed(6), "");
+  EXPECT_EQ(fake::RowTrimmed(7), "");
+  EXPECT_EQ(fake::Title(), " Pav (#0, C3)");
+}
+
+TEST(SilentController, NoDeviceAtAll) {
+  ProgramRun run({}, {}, "");
+  ExpectSilentControllerRun(run);
+}
+
+TEST(SilentController, DeadLine) {
+  ProgramRun run;
+  run.Wire().SetSilent(true);
+  ExpectSilentControllerRun(run);
+  // The disconnect still goes out, unanswered.
+  EXPECT_EQ(run.Wire().RequestTexts().back(), "CQ");
+  EXPECT_EQ(fake::OpenHandleCount("COM3"), 0);
+}
+
+}  // namespace
