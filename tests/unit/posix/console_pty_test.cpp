@@ -1,0 +1,123 @@
+// The console on a pseudo-terminal: a child process takes it over, paints,
+// reads a key and is ended by SIGTERM through its control handler; the
+// test reads what reached the terminal and how the terminal was left.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <poll.h>
+#include <pty.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "platform/platform.h"
+
+using namespace plat;
+
+namespace {
+
+int Handler(std::uint32_t event) {
+  ExitProcess(event == CTRL_CLOSE_EVENT ? 7 : 8);
+}
+
+[[noreturn]] void Child(int slave) {
+  ::setsid();
+  ::ioctl(slave, TIOCSCTTY, 0);
+  ::setenv("TERM", "xterm-256color", 1);
+  Handle in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0,
+                          OPEN_EXISTING, 0);
+  Handle out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, 0,
+                           OPEN_EXISTING, 0);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(out, &info)) ::_exit(10);
+  if (info.dwSize.X != 80 || info.dwSize.Y != 25) ::_exit(11);
+  SetConsoleCtrlHandler(Handler, 1);
+  // Bytes that would be controls to a terminal, as a reply could bring.
+  CHAR_INFO cells[5] = {{'\x1B', 0x71}, {'\x07', 0x71}, {'\x9B', 0x71},
+                        {'\x0E', 0x71}, {'Z', 0x1E}};
+  SMALL_RECT region{0, 0, 4, 0};
+  WriteConsoleOutputA(out, cells, {5, 1}, {0, 0}, &region);
+  SetConsoleTitleA("T\x1B]2;x\x07");
+  Sleep(1);
+  INPUT_RECORD r{};
+  std::uint32_t n = 0;
+  if (!ReadConsoleInputA(in, &r, 1, &n)) ::_exit(12);
+  if (r.KeyEvent.wVirtualKeyCode != 'Q' || r.KeyEvent.AsciiChar != 'q') {
+    ::_exit(13);
+  }
+  for (;;) ReadConsoleInputA(in, &r, 1, &n);
+}
+
+bool Contains(const std::string& hay, const std::string& needle) {
+  return hay.find(needle) != std::string::npos;
+}
+
+}  // namespace
+
+TEST(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
+  int master = -1, slave = -1;
+  winsize ws{};
+  ws.ws_row = 25;
+  ws.ws_col = 80;
+  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
+  termios before{};
+  ASSERT_EQ(::tcgetattr(slave, &before), 0);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(master);
+    Child(slave);
+  }
+  ::close(slave);
+
+  std::string seen;
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  Clock::time_point keySentAt{};
+  bool keySent = false, termSent = false;
+  int status = 0;
+  pid_t done = 0;
+  while (done == 0 && Clock::now() < deadline) {
+    pollfd pfd{master, POLLIN, 0};
+    if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
+      char buf[4096];
+      ssize_t got = ::read(master, buf, sizeof buf);
+      if (got > 0) seen.append(buf, static_cast<std::size_t>(got));
+    }
+    if (!keySent && Contains(seen, "Z")) {
+      ASSERT_EQ(::write(master, "q", 1), 1);
+      keySent = true;
+      keySentAt = Clock::now();
+    } else if (keySent && !termSent &&
+               Clock::now() - keySentAt > std::chrono::milliseconds(200)) {
+      // By now the child sits in a blocking read.
+      ::kill(pid, SIGTERM);
+      termSent = true;
+    }
+    done = ::waitpid(pid, &status, WNOHANG);
+  }
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+    FAIL() << "the child did not end; output so far:\n" << seen;
+  }
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 7);  // SIGTERM came as a close event
+
+  // Each byte arrived as its glyph; none went out raw.
+  EXPECT_TRUE(Contains(seen, "\u2190\u2022\u00F8\u266B")) << seen;
+  EXPECT_EQ(seen.find('\x07'), seen.rfind('\x07'));  // the title's BEL only
+  EXPECT_TRUE(Contains(seen, "\x1B]0;T]2;x\x07"));
+  EXPECT_FALSE(Contains(seen, "\x0E"));
+  // Back on the normal screen, with the modes found at the start.
+  EXPECT_TRUE(Contains(seen.substr(seen.find('Z')), "\x1B[?1049l"));
+  termios after{};
+  ASSERT_EQ(::tcgetattr(master, &after), 0);
+  EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG),
+            before.c_lflag & (ICANON | ECHO | ISIG));
+  ::close(master);
+}
