@@ -1,11 +1,12 @@
 // COM port numbers to serial devices, and the command-line options that
 // explain them.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <sys/stat.h>
 
 #include "platform/posix/posix_internal.h"
 
@@ -117,16 +118,24 @@ std::string DeviceForPort(int port, const std::vector<std::string>& devices) {
 
 std::uint32_t ErrnoToWin32(int err) {
   switch (err) {
-    case 0: return ERROR_SUCCESS;
-    case ENOENT: case ENODEV: case ENXIO: case ENOTDIR:
+    case 0:
+      return ERROR_SUCCESS;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
       return ERROR_FILE_NOT_FOUND;
-    case EACCES: case EPERM: case EROFS:
+    case EACCES:
+    case EPERM:
+    case EROFS:
       return ERROR_ACCESS_DENIED;
-    case EBUSY: case EWOULDBLOCK:
+    case EBUSY:
+    case EWOULDBLOCK:
       return ERROR_SHARING_VIOLATION;
     case EBADF:
       return ERROR_INVALID_HANDLE;
-    case EINVAL: case ENOTTY:
+    case EINVAL:
+    case ENOTTY:
       return ERROR_INVALID_PARAMETER;
     default:
       return ERROR_GEN_FAILURE;

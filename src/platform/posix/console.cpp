@@ -5,6 +5,13 @@
 // program makes every millisecond and which must stay cheap.
 #define NCURSES_WIDECHAR 1
 #include <curses.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -15,14 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <langinfo.h>
 #include <mutex>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <termios.h>
-#include <time.h>
-#include <unistd.h>
 
 #include "platform/emu/emu_console.h"
 #include "platform/posix/posix_internal.h"
@@ -186,8 +186,7 @@ void FlushScreen(bool throttled) {
   if (!s.active) return;
   bool resize = TakeResizeRequest();
   if (!resize && s.console.Version() == s.shownVersion) return;
-  if (!resize && throttled &&
-      MonotonicMs() - s.lastRenderMs < kPollRenderMs) {
+  if (!resize && throttled && MonotonicMs() - s.lastRenderMs < kPollRenderMs) {
     return;
   }
   std::lock_guard<std::timed_mutex> lock(g_curses);
@@ -299,8 +298,14 @@ bool StartConsole() {
   s.in = ::fdopen(inDup, "r");
   s.screen = s.out && s.in ? newterm(nullptr, s.out, s.in) : nullptr;
   if (s.screen == nullptr) {
-    if (s.out) std::fclose(s.out); else ::close(fd);
-    if (s.in) std::fclose(s.in); else ::close(inDup);
+    if (s.out)
+      std::fclose(s.out);
+    else
+      ::close(fd);
+    if (s.in)
+      std::fclose(s.in);
+    else
+      ::close(inDup);
     ::close(inFd);
     return false;
   }
@@ -331,8 +336,8 @@ bool StartConsole() {
       s.titleEnd = fsl;
     }
   }
-  std::string reset = TermString("rmcup") + TermString("sgr0") +
-                      TermString("cnorm");
+  std::string reset =
+      TermString("rmcup") + TermString("sgr0") + TermString("cnorm");
   if (reset.empty()) reset = "\x1B[0m\x1B[?25h";
   reset += "\r\n";
   InstallCrashHandlers(fd, reset, s.saved);

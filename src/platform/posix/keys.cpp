@@ -59,38 +59,29 @@ void EmitSpecial(std::uint16_t vk, std::uint32_t state,
 
 // The virtual key of "ESC [ n ~" (and rxvt's $ ^ @ variants), or 0.
 std::uint16_t TildeKey(int n) {
-  switch (n) {
-    case 1: case 7: return kVkHome;
-    case 2: return kVkInsert;
-    case 3: return kVkDelete;
-    case 4: case 8: return kVkEnd;
-    case 5: return kVkPrior;
-    case 6: return kVkNext;
-    case 11: case 12: case 13: case 14: case 15:
-      return static_cast<std::uint16_t>(kVkF1 + n - 11);
-    case 17: case 18: case 19: case 20: case 21:
-      return static_cast<std::uint16_t>(kVkF1 + 5 + n - 17);
-    case 23: case 24:
-      return static_cast<std::uint16_t>(kVkF1 + 10 + n - 23);
-    default: return 0;
-  }
+  // 1 Home, 2 Insert, 3 Delete, 4 End, 5 Page Up, 6 Page Down, and rxvt's
+  // 7 Home and 8 End.
+  static constexpr std::uint16_t kNav[] = {kVkHome, kVkInsert, kVkDelete,
+                                           kVkEnd,  kVkPrior,  kVkNext,
+                                           kVkHome, kVkEnd};
+  if (n >= 1 && n <= 8) return kNav[n - 1];
+  // F1-F5 are 11-15, F6-F10 17-21, F11 and F12 23 and 24.
+  if (n >= 11 && n <= 15) return static_cast<std::uint16_t>(kVkF1 + n - 11);
+  if (n >= 17 && n <= 21) return static_cast<std::uint16_t>(kVkF1 + n - 12);
+  if (n == 23 || n == 24) return static_cast<std::uint16_t>(kVkF1 + n - 13);
+  return 0;
 }
 
 // The virtual key of a CSI or SS3 sequence ending in a letter, or 0.
 std::uint16_t LetterKey(char final) {
-  switch (final) {
-    case 'A': return kVkUp;
-    case 'B': return kVkDown;
-    case 'C': return kVkRight;
-    case 'D': return kVkLeft;
-    case 'H': return kVkHome;
-    case 'F': return kVkEnd;
-    case 'P': return kVkF1;
-    case 'Q': return kVkF1 + 1;
-    case 'R': return kVkF1 + 2;
-    case 'S': return kVkF1 + 3;
-    default: return 0;
+  static constexpr char kFinals[] = "ABCDHFPQRS";
+  static constexpr std::uint16_t kKeys[] = {
+      kVkUp,  kVkDown, kVkRight,  kVkLeft,   kVkHome,
+      kVkEnd, kVkF1,   kVkF1 + 1, kVkF1 + 2, kVkF1 + 3};
+  for (int i = 0; kFinals[i] != '\0'; ++i) {
+    if (kFinals[i] == final) return kKeys[i];
   }
+  return 0;
 }
 
 // Parameters of a CSI/SS3 body such as "1;5": first and second number,
@@ -122,7 +113,10 @@ void EmitCsi(const std::string& body, char final,
   int p1, p2;
   Params(body, &p1, &p2);
   switch (final) {
-    case '~': case '$': case '^': case '@': {
+    case '~':
+    case '$':
+    case '^':
+    case '@': {
       std::uint32_t state = ModifierState(p2);
       if (final == '$' || final == '@') state |= SHIFT_PRESSED;
       if (final == '^' || final == '@') state |= LEFT_CTRL_PRESSED;
@@ -132,7 +126,10 @@ void EmitCsi(const std::string& body, char final,
     case 'Z':  // back tab
       Emit(MakeKey(kVkTab, 9, SHIFT_PRESSED), out);
       return;
-    case 'a': case 'b': case 'c': case 'd':  // rxvt's shifted arrows
+    case 'a':
+    case 'b':
+    case 'c':
+    case 'd':  // rxvt's shifted arrows
       EmitSpecial(LetterKey(static_cast<char>(final - 'a' + 'A')),
                   SHIFT_PRESSED, out);
       return;
@@ -250,7 +247,8 @@ bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
     return true;
   }
   switch (b) {
-    case 8: case 0x7F:
+    case 8:
+    case 0x7F:
       *event = MakeKey(kVkBack, 8, 0);
       return true;
     case 9:
@@ -269,8 +267,8 @@ bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
       break;
   }
   if (b >= 1 && b <= 26) {
-    *event = MakeKey(static_cast<std::uint16_t>(0x40 + b), b,
-                     LEFT_CTRL_PRESSED);
+    *event =
+        MakeKey(static_cast<std::uint16_t>(0x40 + b), b, LEFT_CTRL_PRESSED);
     return true;
   }
   // Any other byte: the first row that gives it, plain keys first.

@@ -2,20 +2,22 @@
 // (glyphs, colours, key decoding, port names) that are tested on their own.
 #pragma once
 
+#include <termios.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <termios.h>
 #include <vector>
 
 #include "platform/platform.h"
 
 namespace plat::posix {
 
-// ---- code page 850 ------------------------------------------------------------
-// The glyph a console shows for a byte: control bytes as their classic PC
-// symbols, 0x00 blank. Every entry is a printable code point, so no byte of
-// the program or of the controller can reach the terminal as a control code.
+// ---- code page 850
+// ------------------------------------------------------------ The glyph a
+// console shows for a byte: control bytes as their classic PC symbols, 0x00
+// blank. Every entry is a printable code point, so no byte of the program or of
+// the controller can reach the terminal as a control code.
 char32_t Cp850Glyph(std::uint8_t byte);
 // The byte (0x20-0xFF, 0x7F excepted) whose glyph is `c`, or -1.
 int UnicodeToCp850(char32_t c);
@@ -76,7 +78,8 @@ std::vector<std::string> ListSerialDevices();
 std::string DeviceForPort(int port, const std::vector<std::string>& devices);
 std::uint32_t ErrnoToWin32(int err);
 
-// ---- handles ------------------------------------------------------------------
+// ---- handles
+// ------------------------------------------------------------------
 inline constexpr Handle kConsoleInput = 0x10001;
 inline constexpr Handle kConsoleOutput = 0x10002;
 

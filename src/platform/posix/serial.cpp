@@ -1,15 +1,16 @@
 // Serial ports over termios. Ports are opened non-blocking and polled, as
 // the program polls them; a device that goes away (USB adapter pulled, the
 // far end of a pty closed) reads as a port that answers nothing.
-#include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
-#include <map>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <map>
 
 #include "platform/posix/posix_internal.h"
 
@@ -59,12 +60,11 @@ struct Speed {
   speed_t code;
 };
 constexpr Speed kSpeeds[] = {
-    {50, B50},       {75, B75},         {110, B110},         {134, B134},
-    {150, B150},     {200, B200},       {300, B300},         {600, B600},
-    {1200, B1200},   {1800, B1800},     {2400, B2400},       {4800, B4800},
-    {9600, B9600},   {19200, B19200},   {38400, B38400},     {57600, B57600},
-    {115200, B115200}, {230400, B230400}, {460800, B460800},
-    {921600, B921600},
+    {50, B50},         {75, B75},         {110, B110},       {134, B134},
+    {150, B150},       {200, B200},       {300, B300},       {600, B600},
+    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
+    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
+    {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
 speed_t NearestSpeed(std::uint32_t baud) {
@@ -158,13 +158,22 @@ int SetCommState(Handle h, const DCB* dcb) {
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag |= kSizes[dcb->ByteSize - 5] | CLOCAL | CREAD;
   switch (dcb->Parity) {
-    case ODDPARITY: t.c_cflag |= PARENB | PARODD; break;
-    case EVENPARITY: t.c_cflag |= PARENB; break;
+    case ODDPARITY:
+      t.c_cflag |= PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      t.c_cflag |= PARENB;
+      break;
 #ifdef CMSPAR
-    case 3: t.c_cflag |= PARENB | PARODD | CMSPAR; break;  // mark
-    case 4: t.c_cflag |= PARENB | CMSPAR; break;           // space
+    case 3:
+      t.c_cflag |= PARENB | PARODD | CMSPAR;
+      break;  // mark
+    case 4:
+      t.c_cflag |= PARENB | CMSPAR;
+      break;  // space
 #endif
-    default: break;
+    default:
+      break;
   }
   if (dcb->StopBits != ONESTOPBIT) t.c_cflag |= CSTOPB;
   // Parity is generated but not checked, as the line settings ask.
@@ -173,8 +182,8 @@ int SetCommState(Handle h, const DCB* dcb) {
   t.c_cc[VTIME] = 0;
 
   termios applied{};
-  bool ok = ::tcsetattr(p->fd, TCSANOW, &t) == 0 &&
-            ::tcgetattr(p->fd, &applied) == 0;
+  bool ok =
+      ::tcsetattr(p->fd, TCSANOW, &t) == 0 && ::tcgetattr(p->fd, &applied) == 0;
   if (ok && (t.c_cflag & PARENB) && !(applied.c_cflag & PARENB)) ok = false;
   if (!ok && (t.c_cflag & PARENB)) {
     // Pseudo-terminals on recent kernels refuse parity; a pty has no line

@@ -3,16 +3,17 @@
 // ordinary context even while the program sits in a blocking read or a
 // sleep. Crash signals only put the terminal back and die as they would
 // have.
+#include <fcntl.h>
+#include <pthread.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <mutex>
-#include <pthread.h>
-#include <termios.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/posix/posix_internal.h"
 

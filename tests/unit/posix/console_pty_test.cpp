@@ -2,17 +2,17 @@
 // reads a key and is ended by SIGTERM through its control handler; the
 // test reads what reached the terminal and how the terminal was left.
 #include <gtest/gtest.h>
-
-#include <chrono>
-#include <csignal>
-#include <cstdlib>
 #include <poll.h>
 #include <pty.h>
-#include <string>
 #include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -28,17 +28,20 @@ int Handler(std::uint32_t event) {
   ::setsid();
   ::ioctl(slave, TIOCSCTTY, 0);
   ::setenv("TERM", "xterm-256color", 1);
-  Handle in = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0,
-                          OPEN_EXISTING, 0);
-  Handle out = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, 0,
-                           OPEN_EXISTING, 0);
+  Handle in =
+      CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+  Handle out =
+      CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(out, &info)) ::_exit(10);
   if (info.dwSize.X != 80 || info.dwSize.Y != 25) ::_exit(11);
   SetConsoleCtrlHandler(Handler, 1);
   // Bytes that would be controls to a terminal, as a reply could bring.
-  CHAR_INFO cells[5] = {{'\x1B', 0x71}, {'\x07', 0x71}, {'\x9B', 0x71},
-                        {'\x0E', 0x71}, {'Z', 0x1E}};
+  CHAR_INFO cells[5] = {{'\x1B', 0x71},
+                        {'\x07', 0x71},
+                        {'\x9B', 0x71},
+                        {'\x0E', 0x71},
+                        {'Z', 0x1E}};
   SMALL_RECT region{0, 0, 4, 0};
   WriteConsoleOutputA(out, cells, {5, 1}, {0, 0}, &region);
   SetConsoleTitleA("T\x1B]2;x\x07");

@@ -37,8 +37,7 @@ std::uint16_t Translate(const KEY_EVENT_RECORD& k) {
 std::vector<std::uint16_t> Codes(const std::string& bytes,
                                  std::int64_t at = 0) {
   KeyDecoder d;
-  d.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(),
-         0);
+  d.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
   std::vector<INPUT_RECORD> out;
   d.Decode(at, out);
   std::vector<std::uint16_t> codes;
@@ -68,7 +67,7 @@ TEST(KeyDecoder, TypedCharactersComeBackAsTyped) {
   EXPECT_EQ(Codes("-"), Codes_t{'-'});
   EXPECT_EQ(Codes(" "), Codes_t{' '});
   EXPECT_EQ(Codes("12 y"), (Codes_t{'1', '2', ' ', 'y'}));
-  EXPECT_EQ(Codes("\xC3\xA4"), Codes_t{0x84});          // ä
+  EXPECT_EQ(Codes("\xC3\xA4"), Codes_t{0x84});                  // ä
   EXPECT_EQ(Codes("\xC3\x9C\xC2\xA7"), (Codes_t{0x9A, 0xF5}));  // Ü §
 }
 
@@ -121,22 +120,26 @@ TEST(KeyDecoder, SequenceSplitAcrossReadsIsOneKey) {
 TEST(KeyDecoder, FunctionAndCursorKeys) {
   EXPECT_EQ(Codes("\x1B[A"), Codes_t{Ext(72)});
   EXPECT_EQ(Codes("\x1BOA"), Codes_t{Ext(72)});
-  EXPECT_EQ(Codes("\x1BOP"), Codes_t{Ext(59)});       // F1
-  EXPECT_EQ(Codes("\x1B[24~"), Codes_t{Ext(134)});    // F12
-  EXPECT_EQ(Codes("\x1B[15~"), Codes_t{Ext(63)});     // F5
-  EXPECT_EQ(Codes("\x1B[1;5D"), Codes_t{Ext(115)});   // Ctrl+Left
-  EXPECT_EQ(Codes("\x1B[1;2P"), Codes_t{Ext(84)});    // Shift+F1
-  EXPECT_EQ(Codes("\x1B[5;5~"), Codes_t{Ext(143)});   // Ctrl+PgUp
-  EXPECT_EQ(Codes("\x1B[1;3A"), Codes_t{Ext(152)});   // Alt+Up
+  EXPECT_EQ(Codes("\x1BOP"), Codes_t{Ext(59)});     // F1
+  EXPECT_EQ(Codes("\x1B[24~"), Codes_t{Ext(134)});  // F12
+  EXPECT_EQ(Codes("\x1B[17~\x1B[21~\x1B[23~"),
+            (Codes_t{Ext(64), Ext(68), Ext(133)}));  // F6 F10 F11
+  EXPECT_EQ(Codes("\x1B[15~"), Codes_t{Ext(63)});    // F5
+  EXPECT_EQ(Codes("\x1B[1;5D"), Codes_t{Ext(115)});  // Ctrl+Left
+  EXPECT_EQ(Codes("\x1B[1;2P"), Codes_t{Ext(84)});   // Shift+F1
+  EXPECT_EQ(Codes("\x1B[5;5~"), Codes_t{Ext(143)});  // Ctrl+PgUp
+  EXPECT_EQ(Codes("\x1B[1;3A"), Codes_t{Ext(152)});  // Alt+Up
   EXPECT_EQ(Codes("\x1B[H\x1B[F"), (Codes_t{Ext(71), Ext(79)}));
   EXPECT_EQ(Codes("\x1B[2~\x1B[3~"), (Codes_t{Ext(82), Ext(83)}));
-  EXPECT_EQ(Codes("\x1B[Z"), Codes_t{Ext(15)});       // Shift+Tab
-  EXPECT_EQ(Codes("\x1B[[A"), Codes_t{Ext(59)});      // Linux console F1
+  EXPECT_EQ(Codes("\x1B[Z"), Codes_t{Ext(15)});   // Shift+Tab
+  EXPECT_EQ(Codes("\x1B[[A"), Codes_t{Ext(59)});  // Linux console F1
 }
 
 TEST(KeyDecoder, AltWithAKey) {
   EXPECT_EQ(Codes("\x1Bx"), Codes_t{Ext(45)});
-  EXPECT_EQ(Codes("\x1B" "2"), Codes_t{64});
+  EXPECT_EQ(Codes("\x1B"
+                  "2"),
+            Codes_t{64});
   EXPECT_EQ(Codes("\x1B\r"), Codes_t{Ext(166)});
   // ESC [ with nothing after it in time is Alt+[, not a broken sequence.
   EXPECT_EQ(Codes("\x1B[", plat::posix::kEscTimeoutMs), Codes_t{91});

@@ -71,7 +71,7 @@ TEST(Colours, ConsoleBitsBecomeTerminalColours) {
   EXPECT_FALSE(c.bold);
   EXPECT_EQ(plat::posix::ConsoleToTermColour(1), 4);
   EXPECT_EQ(plat::posix::ConsoleToTermColour(4), 1);
-  EXPECT_EQ(plat::posix::ConsoleToTermColour(6), 3);   // brown
+  EXPECT_EQ(plat::posix::ConsoleToTermColour(6), 3);    // brown
   EXPECT_EQ(plat::posix::ConsoleToTermColour(10), 10);  // light green
   EXPECT_EQ(plat::posix::ConsoleToTermColour(15), 15);
 }
@@ -81,7 +81,9 @@ TEST(Title, ControlsAreDroppedAndTheRestIsUtf8) {
   EXPECT_EQ(SanitiseTitle("a\x1B]0;evil\x07z"), "a]0;evilz");
   // 0x80-0x9F would be C1 controls to an 8-bit terminal; the bytes above
   // arrive as their UTF-8 glyphs.
-  EXPECT_EQ(SanitiseTitle("\x9B" "2J\x7F\x84\xE1"), "2J\xC3\x9F");
+  EXPECT_EQ(SanitiseTitle("\x9B"
+                          "2J\x7F\x84\xE1"),
+            "2J\xC3\x9F");
   EXPECT_EQ(SanitiseTitle(nullptr), "");
   EXPECT_TRUE(TermNameHasTitle("xterm-256color"));
   EXPECT_TRUE(TermNameHasTitle("tmux-256color"));

@@ -1,14 +1,14 @@
 // Port names, and the serial calls on a real pseudo-terminal pair.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
-#include <fcntl.h>
-#include <pty.h>
 #include <set>
 #include <string>
-#include <termios.h>
-#include <unistd.h>
 
 #include "platform/platform.h"
 #include "platform/posix/posix_internal.h"
@@ -177,8 +177,10 @@ TEST_F(PtySerial, BytesGoThroughBothWays) {
   std::string got;
   for (int i = 0; i < 100 && got.size() < 9; ++i) {
     ssize_t r = ::read(master_, buf, sizeof buf);
-    if (r > 0) got.append(buf, static_cast<std::size_t>(r));
-    else ::usleep(5000);
+    if (r > 0)
+      got.append(buf, static_cast<std::size_t>(r));
+    else
+      ::usleep(5000);
   }
   EXPECT_EQ(got, "RD DM992\r");
 
