@@ -332,7 +332,9 @@ bool StartConsole() {
   if (!s.titleByOsc) {
     std::string tsl = TermString("tsl"), fsl = TermString("fsl");
     if (!tsl.empty() && !fsl.empty()) {
-      s.titleStart = tsl;
+      // The status line may take a column; the title starts at the first.
+      const char* start = tiparm(tsl.c_str(), 0);
+      s.titleStart = start != nullptr ? start : tsl;
       s.titleEnd = fsl;
     }
   }
