@@ -1,0 +1,303 @@
+// The polling cycle on a controller in a known state: the exact screen
+// rows, the averages, the defrost line, which cycles paint the counters and
+// refresh the set points.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "console/screen.h"
+#include "monitor/monitor.h"
+#include "monitor/state.h"
+#include "scenario.h"
+
+namespace {
+
+using scenario::Cells;
+using scenario::Contains;
+using scenario::CountOf;
+using scenario::kMs;
+using Replies = std::map<std::string, std::string>;
+
+// A variant 9 unit with an evaporator sensor, the offset scale and every
+// register the monitor reads pinned to a known reply.
+Replies KnownState() {
+  return {{"RD 7000", "0"},
+          {"RD 3000", "1"},
+          {"RD 3003", "1"},
+          {"RD DM108", "7123"},
+          {"RD DM89", "360"},
+          {"RD DM109", "12"},
+          {"RD DM890", "225"},
+          {"RD DM893", "500"},
+          {"RD DM894", "30"},
+          {"RD DM891", "100"},
+          {"RD DM992", "23200"},
+          {"RD DM993", "16000"},
+          {"RD DM984", "40"},
+          {"RD DM991", "1400"},
+          {"RD DM88", "480"},
+          {"RD DM87", "3000"},
+          {"RD 512", "1"},
+          {"RD 513", "0"},
+          {"RD 514", "1"},
+          {"RD 515", "1"},
+          {"RD T106", "OK00012 00600"},
+          {"RD T107", "OK00345 00900"},
+          {"RD DM117", "7200"},
+          {"RD DM118", "0"},
+          {"RD DM119", "0"},
+          {"RD DM120", "0"},
+          {"RD DM121", "0"},
+          {"RD DM122", "0"},
+          {"RD DM125", "3600"},
+          {"RD DM126", "0"},
+          {"RD DM127", "0"},
+          {"RD DM128", "0"},
+          {"RD DM131", "1"},
+          {"RD DM132", "0"}};
+}
+
+class Cycle : public ::testing::Test {
+ protected:
+  // Scripts the replies; rules added afterwards win over these.
+  void Script(const Replies& changes = {}) {
+    Replies replies = KnownState();
+    for (const auto& [request, reply] : changes) replies[request] = reply;
+    for (const auto& [request, reply] : replies) {
+      run.Wire().ScriptReply(request, reply);
+    }
+  }
+
+  void Begin() {
+    run.TypePort();
+    ASSERT_TRUE(run.Start());
+  }
+
+  void Start(const Replies& changes = {}) {
+    Script(changes);
+    Begin();
+  }
+
+  // The start of a row, as long as `expected`.
+  static std::string Head(int row, const std::string& expected) {
+    return fake::Row(row).substr(0, expected.size());
+  }
+
+  static void ExpectHead(int row, const std::string& expected) {
+    EXPECT_EQ(Head(row, expected), expected) << "row " << row;
+  }
+
+  ProgramRun run;
+};
+
+TEST_F(Cycle, KnownControllerStatePaintsTheseRows) {
+  Start();
+  run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+  EXPECT_EQ(fake::RowTrimmed(2), "");
+  EXPECT_EQ(fake::RowTrimmed(3), std::string(" Temp.        ") + " 22.50" +
+                                     " C  /  " + " 22.50" + " C  /  " +
+                                     " 22.50" + " C");
+  EXPECT_EQ(fake::RowTrimmed(4), std::string(" RH           ") + " 50.00" +
+                                     " %  /  " + " 50.00" + " %  /  " +
+                                     " 50.00" + " %");
+  EXPECT_EQ(fake::RowTrimmed(5), std::string(" CO2          ") + "  0.40" +
+                                     " %  /  " + "  0.30" + " %");
+  EXPECT_EQ(fake::RowTrimmed(6),
+            std::string(" Evap.Temp.   ") + " 20.00" + " C");
+  // DM88 480 less the interval of 360 minutes: two hours.
+  EXPECT_EQ(fake::RowTrimmed(7), std::string(" Defrost in   ") + "  2.00" +
+                                     " hrs to" + " 10.00" + " C");
+  EXPECT_EQ(Cells(9, 1, 21), " Vent.         (512) ");
+  EXPECT_EQ(Cells(10, 1, 22), " Temp.Ctl      (513) -");
+  EXPECT_EQ(Cells(11, 1, 21), " FloorHtr      (514) ");
+  EXPECT_EQ(fake::RowTrimmed(12), " TempMode      (515) C");
+  EXPECT_EQ(fake::RowTrimmed(13), "");
+  EXPECT_EQ(fake::RowTrimmed(14), std::string(" tTotal      ") + "   7200" +
+                                      " s  /  " + "   2.0" + " h");
+  ExpectHead(15, std::string(" t_Heater    ") + "   3600" + " s  / " +
+                     "   50.0" + " % ");
+  ExpectHead(16, std::string(" tt_Cooler   ") + "      0" + " s  / " +
+                     "    0.0" + " % ");
+  ExpectHead(17, std::string(" t_Cooler    ") + "      0" + " s  / " +
+                     "    0.0" + " % ");
+  ExpectHead(18, std::string(" tt_Defrost  ") + "      0" + " s  / " +
+                     "    0.0" + " % ");
+  ExpectHead(19, std::string(" t_Humidiy   ") + "      1" + " s  / " +
+                     "    0.0" + " % ");
+  EXPECT_EQ(fake::RowTrimmed(20), " t106             12  t107   345");
+  EXPECT_EQ(fake::RowTrimmed(21), "");
+}
+
+TEST_F(Cycle, PlainScaleDividesByForty) {
+  Start({{"RD DM108", "6999"}, {"RD DM992", "900"}, {"RD DM993", "2000"}});
+  ASSERT_FALSE(OffsetScale);
+  run.Cycle();
+  EXPECT_EQ(Cells(3, 15, 20), " 22.50");
+  EXPECT_EQ(Cells(4, 15, 20), " 50.00");
+  EXPECT_EQ(Cells(4, 28, 33), " 50.00");
+}
+
+TEST_F(Cycle, SignedReadingAboveTheBoundArrivesNegative) {
+  Start({{"RD DM992", "32769"}});
+  run.Cycle();
+  EXPECT_EQ(TempSum, -32767);
+  // -32767 / 320 - 50, wider than its field.
+  EXPECT_EQ(fake::RowTrimmed(3), std::string(" Temp.        ") + "-152.40" +
+                                     " C  /  " + " 22.50" + " C  /  " +
+                                     "-152.40" + " C");
+}
+
+TEST_F(Cycle, AveragesRunOverSixtyFourBitSums) {
+  Start();
+  zrvsim::FaultRule later;
+  later.match = "RD DM992";
+  later.kind = zrvsim::FaultKind::kReply;
+  later.arg = "16000";
+  later.after = 1;  // the first cycle's read
+  run.Wire().AddFault(later);
+
+  run.Cycle();  // first cycle: the average is the value itself
+  EXPECT_EQ(SampleCount, 1);
+  EXPECT_EQ(Cells(3, 15, 20), " 22.50");
+  EXPECT_EQ(Cells(3, 41, 46), " 22.50");
+
+  run.Cycle();  // (23200 + 16000) / 2 / 320 - 50
+  EXPECT_EQ(Cells(3, 15, 20), "  0.00");
+  EXPECT_EQ(Cells(3, 41, 46), " 11.25");
+
+  // Far beyond 32 bits: a billion readings of 16000.
+  SampleCount = 1000000000;
+  TempSum = std::int64_t{16000} * SampleCount;
+  RhSum = std::int64_t{16000} * SampleCount;
+  run.Cycle();
+  EXPECT_EQ(Cells(3, 41, 46), "  0.00");
+  EXPECT_EQ(Cells(4, 41, 46), " 50.00");
+}
+
+TEST_F(Cycle, NextDefrostInMinutesWithTheSecondRelaySet) {
+  Start({{"RD 7000", "E1"}, {"RD DM87", "45"}, {"RD 605", "1"}});
+  const auto requests = run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(7), std::string("  Next Def. in ") + "    45" +
+                                     " min to" + " 10.00" + " C");
+  EXPECT_FALSE(Contains(requests, "RD DM88"));
+}
+
+TEST_F(Cycle, DefrostCountdownWrapsAsASixteenBitWord) {
+  // Interval 4320 and DM88 100: 61316 minutes to go.
+  Start({{"RD DM108", "7122"}, {"RD DM88", "100"}, {"RD DM87", "10"}});
+  const auto requests = run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(7), std::string(" Defrost in   ") + "1021.93" +
+                                     " hrs to" + " 10.00" + " C");
+  // DM88 before DM87, both unguarded, after the CO2 line.
+  EXPECT_EQ(scenario::Between(requests, "RD DM991", "RD DM109"),
+            (std::vector<std::string>{"RD DM88", "RD DM87"}));
+}
+
+TEST_F(Cycle, DefrostInSecondsWhileTemperatureControlIsOn) {
+  // 120 minutes to go; DM87 counts seconds.
+  Start({{"RD DM108", "7122"},
+         {"RD DM88", "4440"},
+         {"RD DM87", "7000"},
+         {"RD 513", "1"}});
+  run.Cycle();
+  EXPECT_EQ(Cells(7, 15, 20), "  1.94");  // 7000 < 7200: 7000 / 3600
+
+  run.Wire().ScriptReply("RD DM87", "7200");
+  run.Cycle();
+  EXPECT_EQ(Cells(7, 15, 20), "  2.00");  // not less: 120 / 60
+
+  run.Wire().ScriptReply("RD DM87", "7000");
+  run.Wire().ScriptReply("RD 513", "1 ");
+  run.Cycle();
+  EXPECT_EQ(Cells(7, 15, 20), "  2.00");  // Temp.Ctl not exactly "1"
+}
+
+TEST_F(Cycle, VariantTwoHasNoEvaporatorRows) {
+  Start({{"RD 3000", "0"}, {"RD 3004", "0"}, {"RD 3001", "1"}});
+  ASSERT_EQ(ControllerVariant, 2);
+  std::vector<std::string> all;
+  for (int i = 0; i < 3; ++i) {
+    const auto requests = run.Cycle();
+    all.insert(all.end(), requests.begin(), requests.end());
+  }
+  EXPECT_FALSE(Contains(all, "RD DM87"));
+  EXPECT_FALSE(Contains(all, "RD DM88"));
+  EXPECT_FALSE(Contains(all, "RD DM991"));
+  EXPECT_EQ(fake::RowTrimmed(6), "");
+  EXPECT_EQ(fake::RowTrimmed(7), "");
+  EXPECT_EQ(fake::Row(16).substr(0, 13), " t_HeatEff.  ");
+  EXPECT_EQ(fake::Row(18).substr(0, 13), " t_CoolEff.  ");
+}
+
+TEST_F(Cycle, VariantOneWithoutEvaporatorSensor) {
+  // Relay 3000 is on only for the variant detection.
+  Script({{"RD 3000", "0"}, {"RD 3003", "0"}, {"RD 3004", "0"}});
+  run.Wire().ScriptReply("RD 3000", "1", 1);
+  Begin();
+  ASSERT_EQ(ControllerVariant, 1);
+  ASSERT_FALSE(EvaporatorSensor);
+
+  const auto requests = run.Cycle();
+  EXPECT_FALSE(Contains(requests, "RD DM991"));
+  EXPECT_EQ(fake::RowTrimmed(6), "");
+  EXPECT_EQ(fake::RowTrimmed(7), std::string(" Defrost in   ") + "  2.00" +
+                                     " hrs to" + "  0.00" + " C");
+}
+
+TEST_F(Cycle, ClearedLineBlanksUpToTheLastColumnButOne) {
+  Start();
+  ASSERT_EQ(MonitorWidth, 80);
+  MoveCursor(1, 3);
+  ConsoleWrite(std::string(79, 'X'));
+  MoveCursor(80, 3);
+  ConsoleWrite("X");
+  const std::size_t runsBefore = fake::WriteRuns().size();
+
+  MoveCursor(2, 3);
+  PrintClearedLine("ab");
+  EXPECT_EQ(fake::Row(3), "Xab" + std::string(76, ' ') + "X");
+  EXPECT_EQ(CursorColumn(), 4);
+  EXPECT_EQ(CursorRow(), 3);
+  // 78 blanks, then the text.
+  int blanks = 0;
+  for (std::size_t i = runsBefore; i < fake::WriteRuns().size() - 1; ++i) {
+    blanks += fake::WriteRuns()[i];
+  }
+  EXPECT_EQ(blanks, 78);
+  EXPECT_EQ(fake::WriteRuns().back(), 2);
+}
+
+TEST_F(Cycle, CountersOnOddCyclesSetPointsOnTheNinth) {
+  Start();
+  for (int cycle = 1; cycle <= 20; ++cycle) {
+    const auto requests = run.Cycle();
+    EXPECT_EQ(Contains(requests, "RD DM117"), cycle % 2 == 1) << cycle;
+    EXPECT_EQ(Contains(requests, "RD T106"), cycle % 2 == 1) << cycle;
+    const bool refresh = cycle == 9 || cycle == 19;
+    EXPECT_EQ(CountOf(requests, "RD DM890"), refresh ? 1 : 0) << cycle;
+    if (refresh) {
+      // After the counters block, in set-point order.
+      EXPECT_EQ(scenario::Between(requests, "RD T107", "none"),
+                (std::vector<std::string>{"RD DM890", "RD DM893", "RD DM894"}));
+    }
+  }
+  EXPECT_EQ(CycleCounter, 22);
+  EXPECT_EQ(SampleCount, 20);
+}
+
+TEST_F(Cycle, SetPointRefreshShowsTheNewValues) {
+  Start();
+  for (int cycle = 1; cycle <= 8; ++cycle) run.Cycle();
+  run.Wire().ScriptReply("RD DM890", "180");
+  run.Cycle();  // the ninth refreshes after painting
+  EXPECT_EQ(TempSetPoint, 180);
+  EXPECT_EQ(Cells(3, 28, 33), " 22.50");
+  run.Cycle();
+  EXPECT_EQ(Cells(3, 28, 33), " 18.00");
+}
+
+}  // namespace
