@@ -1,0 +1,289 @@
+# Shared harness of the end-to-end tests: the real zrvmon in a private tmux
+# server, talking to zrvsim on a pseudo-terminal. Source it, then call
+# e2e_init with the build folder:
+#
+#   source "$(dirname "$0")/lib.sh"
+#   e2e_init "$1"
+#   sim_start --system 42
+#   mon_start
+#   answer_port 1
+#   wait_for 'tTotal' 10
+#
+# Every wait is bounded; on any failure the last screen, the wire trace and
+# the programs' error output are printed and everything started is ended.
+# E2E_KEEP=1 keeps the temporary folder for a look afterwards.
+
+set -uo pipefail
+
+E2E_NAME=$(basename "${0%.sh}")
+E2E_DIR=""          # temporary folder of this test
+E2E_SOCK=""         # tmux server socket name, unique per run
+E2E_SIM_PID=""
+E2E_WATCHDOG=""
+E2E_SESSION="mon"   # the session the screen helpers look at by default
+BUILD=""
+ZRVMON=""
+ZRVSIM=""
+LINK=""             # the pty path the monitor opens as COM1
+TRACE=""
+
+log() { printf '[%s] %s\n' "$E2E_NAME" "$*"; }
+
+# Monotonic-enough wall clock in milliseconds.
+now_ms() {
+  local t=${EPOCHREALTIME/./}
+  echo $((t / 1000))
+}
+
+e2e_init() {
+  BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd) || exit 1
+  ZRVMON="$BUILD/zrvmon"
+  ZRVSIM="$BUILD/zrvsim"
+  local missing=0
+  for b in "$ZRVMON" "$ZRVSIM"; do
+    [[ -x "$b" ]] || { echo "missing binary $b (build the targets zrvmon and zrvsim)" >&2; missing=1; }
+  done
+  command -v tmux >/dev/null || { echo "tmux is not installed (scripts/deps.sh test installs it)" >&2; missing=1; }
+  ((missing == 0)) || exit 1
+
+  E2E_DIR=$(mktemp -d "${TMPDIR:-/tmp}/zrve2e.$E2E_NAME.XXXXXX") || exit 1
+  E2E_SOCK="zrve2e-$E2E_NAME-$$-$RANDOM"
+  LINK="$E2E_DIR/ttyZRV"
+  TRACE="$E2E_DIR/wire.log"
+  # remain-on-exit keeps the last screen of a program that ended, so it can
+  # still be read; no status line, so the pane is the whole window.
+  cat >"$E2E_DIR/tmux.conf" <<'EOF'
+set -g remain-on-exit on
+set -g status off
+set -g default-terminal screen
+set -g history-limit 100
+EOF
+  trap e2e_cleanup EXIT
+  trap 'exit 130' INT
+  trap 'exit 143' TERM
+  # Never outlive CTest's own timeout: end with cleanup well before it.
+  (sleep "${E2E_TIMEOUT:-150}"; echo "[$E2E_NAME] watchdog: test took too long" >&2; kill -TERM $$) 2>/dev/null &
+  E2E_WATCHDOG=$!
+}
+
+tmx() { tmux -L "$E2E_SOCK" -f "$E2E_DIR/tmux.conf" "$@"; }
+
+e2e_cleanup() {
+  local rc=$?
+  trap - EXIT INT TERM
+  [[ -n "$E2E_WATCHDOG" ]] && kill "$E2E_WATCHDOG" 2>/dev/null
+  if [[ -n "$E2E_SOCK" ]]; then
+    tmx kill-server 2>/dev/null
+  fi
+  # Monitors that outlived their pane (they should not) are ended by pid.
+  local f p
+  for f in "$E2E_DIR"/*.pid; do
+    [[ -f "$f" ]] || continue
+    p=$(cat "$f" 2>/dev/null)
+    [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null && kill -KILL "$p" 2>/dev/null
+  done
+  sim_stop
+  if [[ -n "$E2E_DIR" && -d "$E2E_DIR" ]]; then
+    if [[ "${E2E_KEEP:-0}" == 1 ]]; then
+      echo "[$E2E_NAME] kept $E2E_DIR" >&2
+    else
+      rm -rf "$E2E_DIR"
+    fi
+  fi
+  if ((rc == 0)); then log "PASS"; fi
+  exit "$rc"
+}
+
+# --- failure report --------------------------------------------------------
+
+fail() {
+  {
+    echo "[$E2E_NAME] FAIL: $*"
+    local s
+    for s in $(tmx list-sessions -F '#{session_name}' 2>/dev/null); do
+      echo "---- screen of session '$s' (title: '$(tmx display -p -t "$s" '#{pane_title}' 2>/dev/null)') ----"
+      tmx capture-pane -p -t "$s" 2>/dev/null
+    done
+    if [[ -s "$TRACE" ]]; then
+      echo "---- wire trace, last 40 of $(wc -l <"$TRACE") lines ----"
+      tail -n 40 "$TRACE"
+    else
+      echo "---- wire trace: empty ----"
+    fi
+    for s in "$E2E_DIR"/*.err "$E2E_DIR/sim.out"; do
+      [[ -s "$s" ]] && { echo "---- $(basename "$s") ----"; tail -n 20 "$s"; }
+    done
+  } >&2
+  exit 1
+}
+
+# --- simulator -------------------------------------------------------------
+
+# sim_start [zrvsim options...]: serves the controller on $LINK, traced to
+# $TRACE, and waits until the link is there.
+sim_start() {
+  "$ZRVSIM" --link "$LINK" --trace "$TRACE" "$@" >"$E2E_DIR/sim.out" 2>&1 &
+  E2E_SIM_PID=$!
+  local deadline=$(($(now_ms) + 5000))
+  until [[ -e "$LINK" ]]; do
+    kill -0 "$E2E_SIM_PID" 2>/dev/null || fail "zrvsim ended at start ($*)"
+    (($(now_ms) < deadline)) || fail "zrvsim did not create $LINK within 5 s"
+    sleep 0.05
+  done
+}
+
+sim_stop() {
+  [[ -n "$E2E_SIM_PID" ]] || return 0
+  kill -TERM "$E2E_SIM_PID" 2>/dev/null
+  local i
+  for i in $(seq 30); do
+    kill -0 "$E2E_SIM_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$E2E_SIM_PID" 2>/dev/null
+  wait "$E2E_SIM_PID" 2>/dev/null
+  E2E_SIM_PID=""
+}
+
+# Toggles the simulated line silent and back.
+sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; }
+
+# --- monitor ---------------------------------------------------------------
+
+# Writes a launcher for one monitor: it records the monitor's pid in
+# <name>.pid, its error output in <name>.err and, in the direct form, its
+# exit status as "EXIT=<n>" in <name>.exit. Port 1 maps to $1.
+write_launcher() {
+  local name=$1 device=$2
+  cat >"$E2E_DIR/$name.run" <<EOF
+echo \$\$ >"$E2E_DIR/$name.pid"
+export ZRVMON_COM1="$device"
+exec "$ZRVMON" 2>"$E2E_DIR/$name.err"
+EOF
+}
+
+# mon_start [session] [device]: runs the monitor directly as the pane's
+# program in an 80x25 window.
+mon_start() {
+  local name=${1:-mon} device=${2:-$LINK}
+  write_launcher "$name" "$device"
+  local cmd="bash '$E2E_DIR/$name.run'; echo EXIT=\$? >'$E2E_DIR/$name.exit'"
+  TERM=screen tmx new-session -d -s "$name" -x 80 -y 25 "$cmd" || fail "tmux new-session $name"
+  wait_for "Enter Comport" 10 "$name"
+}
+
+# shell_start [session]: an interactive bash without line editing, so what
+# is typed echoes only when the terminal itself echoes.
+shell_start() {
+  local name=${1:-mon}
+  TERM=screen tmx new-session -d -s "$name" -x 80 -y 25 \
+    "env -i PATH='$PATH' HOME='$E2E_DIR' TERM=screen PS1='e2e\$ ' bash --norc --noprofile --noediting -i" \
+    || fail "tmux new-session $name"
+  wait_for 'e2e$ ' 10 "$name"
+}
+
+# shell_run_monitor [session]: types the monitor's command line into the
+# shell; the status lands in <name>.exit as with mon_start.
+shell_run_monitor() {
+  local name=${1:-mon}
+  write_launcher "$name" "$LINK"
+  rm -f "$E2E_DIR/$name.exit"
+  type_text "bash $E2E_DIR/$name.run; echo EXIT=\$? >$E2E_DIR/$name.exit" "$name"
+  keys Enter "$name"
+  wait_for "Enter Comport" 10 "$name"
+}
+
+# answer_port N [session]: types the port number and Enter at the prompt.
+answer_port() {
+  type_text "$1" "${2:-$E2E_SESSION}"
+  keys Enter "${2:-$E2E_SESSION}"
+}
+
+# mon_pid [session]: sets MON_PID to the monitor's process id.
+mon_pid() {
+  local f="$E2E_DIR/${1:-mon}.pid"
+  [[ -s "$f" ]] || fail "no pid recorded for monitor '${1:-mon}'"
+  MON_PID=$(cat "$f")
+}
+
+mon_running() {
+  local p
+  p=$(cat "$E2E_DIR/${1:-mon}.pid" 2>/dev/null) && [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null
+}
+
+# wait_exit TIMEOUT [session]: waits for the monitor to end and sets
+# EXIT_CODE to its exit status.
+wait_exit() {
+  local timeout=$1 name=${2:-mon}
+  local deadline=$(($(now_ms) + timeout * 1000))
+  until [[ -s "$E2E_DIR/$name.exit" ]]; do
+    (($(now_ms) < deadline)) || fail "monitor '$name' did not end within $timeout s"
+    sleep 0.1
+  done
+  EXIT_CODE=$(sed -n 's/^EXIT=//p' "$E2E_DIR/$name.exit")
+}
+
+# --- keys and screen -------------------------------------------------------
+
+keys() { tmx send-keys -t "${2:-$E2E_SESSION}" "$1" || fail "send-keys $1"; }
+type_text() { tmx send-keys -l -t "${2:-$E2E_SESSION}" -- "$1" || fail "send-keys -l $1"; }
+
+screen() { tmx capture-pane -p -t "${1:-$E2E_SESSION}"; }
+screen_escaped() { tmx capture-pane -p -e -t "${1:-$E2E_SESSION}"; }
+row() { screen "${2:-$E2E_SESSION}" | sed -n "${1}p"; }
+pane_title() { tmx display -p -t "${1:-$E2E_SESSION}" '#{pane_title}'; }
+
+# wait_for TEXT TIMEOUT [session]: until the screen holds TEXT (fixed string).
+wait_for() {
+  local text=$1 timeout=$2 name=${3:-$E2E_SESSION}
+  local deadline=$(($(now_ms) + timeout * 1000))
+  while :; do
+    screen "$name" 2>/dev/null | grep -qF -- "$text" && return 0
+    (($(now_ms) < deadline)) || fail "screen of '$name' did not show '$text' within $timeout s"
+    sleep 0.1
+  done
+}
+
+# wait_row ROW REGEX TIMEOUT [session]: until screen row ROW matches REGEX.
+wait_row() {
+  local r=$1 re=$2 timeout=$3 name=${4:-$E2E_SESSION}
+  local deadline=$(($(now_ms) + timeout * 1000))
+  while :; do
+    row "$r" "$name" 2>/dev/null | grep -qE -- "$re" && return 0
+    (($(now_ms) < deadline)) || fail "row $r of '$name' did not match /$re/ within $timeout s"
+    sleep 0.1
+  done
+}
+
+# expect_row ROW REGEX [session]: row ROW matches REGEX now.
+expect_row() {
+  row "$1" "${3:-$E2E_SESSION}" | grep -qE -- "$2" \
+    || fail "row $1 is '$(row "$1" "${3:-$E2E_SESSION}")', expected /$2/"
+}
+
+# --- wire trace ------------------------------------------------------------
+
+# Requests the simulator saw, one per line, without the time stamps.
+requests() { sed -n 's/^[0-9.]* > //p' "$TRACE" 2>/dev/null; }
+request_count() { requests | wc -l; }
+
+# wait_trace REGEX TIMEOUT: until a trace line matches REGEX.
+wait_trace() {
+  local re=$1 timeout=$2
+  local deadline=$(($(now_ms) + timeout * 1000))
+  while :; do
+    grep -qE -- "$re" "$TRACE" 2>/dev/null && return 0
+    (($(now_ms) < deadline)) || fail "the wire trace did not show /$re/ within $timeout s"
+    sleep 0.1
+  done
+}
+
+# wait_more_requests N TIMEOUT: until N more requests than now have come.
+wait_more_requests() {
+  local want=$(($(request_count) + $1)) timeout=$2
+  local deadline=$(($(now_ms) + timeout * 1000))
+  while (($(request_count) < want)); do
+    (($(now_ms) < deadline)) || fail "fewer than $1 new requests reached the simulator within $timeout s"
+    sleep 0.1
+  done
+}

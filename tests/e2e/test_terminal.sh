@@ -1,0 +1,46 @@
+# The T hot key: a typed command goes out alone (polling waits), its reply
+# shows beside it in the box, and Esc goes back to a repainted, polling
+# monitor.
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+
+sim_start --system 3 --temp-set 19.5
+mon_start
+answer_port 1
+wait_for "tTotal" 10
+
+keys t
+wait_for "Vandrik ZRV Terminal" 5
+wait_for " Send            : Receive    /esc" 5
+sleep 0.3
+before=$(request_count)
+type_text "RD DM890"
+wait_for "RD DM890" 5
+keys Enter
+wait_trace '> RD DM890$' 5
+wait_for "RD DM890        : 195" 5
+sleep 0.3
+sent=$(requests | tail -n +"$((before + 1))" | tr '\n' '|')
+[[ "$sent" == "RD DM890|" ]] || fail "while the terminal was open the wire carried '$sent', expected only 'RD DM890|'"
+
+# An unknown register gets whatever the controller says; the box shows it.
+type_text "RD T999"
+keys Enter
+wait_trace '> RD T999$' 5
+wait_row 8 'RD T999 +: [^ ]' 5
+
+keys Escape
+wait_row 3 '^ Temp\. +-?[0-9]+\.[0-9]{2} C  /   19\.50 C  /  +-?[0-9]+\.[0-9]{2} C$' 5
+screen | grep -q "Vandrik" && fail "the terminal box is still on the screen after Esc"
+wait_row 9 '^ Vent\.         \(512\) .$' 5
+wait_row 14 '^ tTotal +[0-9]+ s  /  +[0-9]+\.[0-9] h$' 5
+wait_row 1 '^ System        #   3    ComPort 1' 5
+# Still polling.
+n=$(grep -c '> RD DM992$' "$TRACE")
+wait_more_requests 30 5
+(($(grep -c '> RD DM992$' "$TRACE") > n)) || fail "polling did not resume after the terminal"
+
+keys Escape
+wait_exit 10
+[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+exit 0
