@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,13 @@ struct VariantCase {
   int variant;
   std::vector<std::string> detection;  // the relay requests of the detection
 };
+
+std::ostream& operator<<(std::ostream& os, const VariantCase& c) {
+  for (const auto& [request, reply] : c.relays) {
+    os << request << "='" << reply << "' ";
+  }
+  return os << "-> " << c.variant;
+}
 
 class VariantTable : public ::testing::TestWithParam<VariantCase> {};
 
@@ -155,6 +163,10 @@ struct ProbeCase {
   bool error;
 };
 
+std::ostream& operator<<(std::ostream& os, const ProbeCase& c) {
+  return os << "'" << c.reply << "'";
+}
+
 class RelayProbe : public ::testing::TestWithParam<ProbeCase> {};
 
 TEST_P(RelayProbe, ErrorReplySelectsTheSecondRelaySet) {
@@ -194,6 +206,10 @@ struct RevisionCase {
   bool offsetScale;
   bool readsDm89;
 };
+
+std::ostream& operator<<(std::ostream& os, const RevisionCase& c) {
+  return os << "revision " << c.revision << " raw " << c.raw;
+}
 
 class Revision : public ::testing::TestWithParam<RevisionCase> {};
 
