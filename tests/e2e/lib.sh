@@ -179,7 +179,7 @@ shell_start() {
   TERM=screen tmx new-session -d -s "$name" -x 80 -y 25 \
     "env -i PATH='$PATH' HOME='$E2E_DIR' TERM=screen PS1='e2e\$ ' bash --norc --noprofile --noediting -i" \
     || fail "tmux new-session $name"
-  wait_for 'e2e$ ' 10 "$name"
+  wait_for 'e2e$' 10 "$name"
 }
 
 # shell_run_monitor [session]: types the monitor's command line into the
@@ -242,6 +242,35 @@ wait_for() {
     (($(now_ms) < deadline)) || fail "screen of '$name' did not show '$text' within $timeout s"
     sleep 0.1
   done
+}
+
+# wait_line REGEX TIMEOUT [session]: until some screen row matches REGEX.
+wait_line() {
+  local re=$1 timeout=$2 name=${3:-$E2E_SESSION}
+  local deadline=$(($(now_ms) + timeout * 1000))
+  while :; do
+    screen "$name" 2>/dev/null | grep -qE -- "$re" && return 0
+    (($(now_ms) < deadline)) || fail "no row of '$name' matched /$re/ within $timeout s"
+    sleep 0.1
+  done
+}
+
+# wait_file FILE TIMEOUT: until FILE exists and is not empty.
+wait_file() {
+  local f=$1 timeout=$2
+  local deadline=$(($(now_ms) + timeout * 1000))
+  until [[ -s "$f" ]]; do
+    (($(now_ms) < deadline)) || fail "$(basename "$f") was not written within $timeout s"
+    sleep 0.1
+  done
+}
+
+# shell_stty FILE [session]: has the shell in the pane record stty -a.
+shell_stty() {
+  rm -f "$1"
+  type_text "stty -a >$1" "${2:-$E2E_SESSION}"
+  keys Enter "${2:-$E2E_SESSION}"
+  wait_file "$1" 5
 }
 
 # wait_row ROW REGEX TIMEOUT [session]: until screen row ROW matches REGEX.

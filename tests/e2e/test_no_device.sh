@@ -1,0 +1,26 @@
+# A port with no device behind it: the monitor runs on with empty readings
+# (zeros, indicators off) and still ends on Esc with status 0.
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+
+mon_start mon /nonexistent/ttyZRV
+answer_port 1
+wait_for "tTotal" 10
+wait_row 1 '^ System        #   0    ComPort 1' 5
+expect_row 3 '^ Temp\. +0\.00 C  /    0\.00 C  /    0\.00 C$'
+expect_row 4 '^ RH +0\.00 %  /    0\.00 %  /    0\.00 %$'
+expect_row 5 '^ CO2 +0\.00 %  /    0\.00 %$'
+expect_row 9 '^ Vent\.         \(512\) -$'
+expect_row 10 '^ Temp\.Ctl      \(513\) -$'
+expect_row 12 '^ TempMode      \(515\) H$'
+expect_row 14 '^ tTotal            0 s  /     0\.0 h$'
+expect_row 16 '^ t_HeatEff\.        0 s  /     0\.0 %$'
+expect_row 20 '^ t106          65535  t107 65535$'
+title=$(pane_title)
+[[ "$title" == " Pav (#0, C1)" ]] || fail "title is '$title', expected ' Pav (#0, C1)'"
+sleep 1
+mon_running || fail "the monitor ended on its own"
+keys Escape
+wait_exit 10
+[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+exit 0

@@ -1,0 +1,36 @@
+# The controller goes silent mid-run and comes back: the monitor keeps
+# polling, shows empty readings meanwhile, picks the values up again, and
+# still ends on Esc with status 0 while the line is silent.
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+
+sim_start --reply 'RD 512=1'
+mon_start
+answer_port 1
+wait_for "tTotal" 10
+wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
+
+sim_toggle_silent
+wait_trace '! silent on' 5
+wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
+wait_row 4 '^ RH +0\.00 %  /  ' 5
+wait_row 9 '^ Vent\.         \(512\) -$' 5
+wait_row 14 '^ tTotal            0 s' 10
+n=$(request_count)
+sleep 1
+mon_running || fail "the monitor ended while the line was silent"
+(($(request_count) > n)) || fail "the monitor stopped asking while the line was silent"
+
+sim_toggle_silent
+wait_trace '! silent off' 5
+wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 10
+wait_row 14 '^ tTotal +[1-9][0-9]* s' 10
+wait_row 9 '^ Vent\.         \(512\) [\\|/]$' 5
+
+sim_toggle_silent
+wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
+keys Escape
+wait_exit 10
+[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc on a silent line"
+[[ "$(requests | tail -n 1)" == CQ ]] || fail "CQ was not the last request"
+exit 0
