@@ -3,6 +3,7 @@
 #include <string>
 
 #include "console/keyboard.h"
+#include "console/str255.h"
 #include "console/text.h"
 
 ConsoleState Console;
@@ -374,8 +375,12 @@ bool ConsoleReadInteger(std::int32_t* value) {
     if (!IsBlankOrLineEnd(PeekInput())) break;
     ++StandardInput.Position;
   }
+  // A number is read as a text of at most 255 characters. The cap also ends
+  // the read on a console that keeps failing, where every failed read puts
+  // a 255 into the line and the text would otherwise grow without end.
   std::string token;
-  while (InputAvailable() && PeekInput() > ' ') {
+  while (token.size() < Str255::kMax && InputAvailable() &&
+         PeekInput() > ' ') {
     token.push_back(static_cast<char>(PeekInput()));
     ++StandardInput.Position;
   }

@@ -308,6 +308,14 @@ TEST_F(ConsoleKeys, ReadIntegerSkipsBlanksAndEmptyLines) {
   fake::Type("-2147483648\r");
   ASSERT_TRUE(ConsoleReadInteger(&value));
   EXPECT_EQ(value, -2147483647 - 1);
+  fake::Type("+5\r");
+  ASSERT_TRUE(ConsoleReadInteger(&value));
+  EXPECT_EQ(value, 5);
+
+  // A full 128-byte line without a carriage return goes on in the next one.
+  fake::Type(std::string(127, ' ') + "12\r");
+  ASSERT_TRUE(ConsoleReadInteger(&value));
+  EXPECT_EQ(value, 12);
 }
 
 TEST_F(ConsoleKeys, ReadIntegerDiscardsTheRestOfTheLine) {
@@ -337,6 +345,15 @@ TEST_F(ConsoleKeys, ReadIntegerRejectsWhatIsNotADecimalInteger) {
     EXPECT_FALSE(ConsoleReadInteger(&value)) << entry;
     EXPECT_EQ(value, 77);
   }
+}
+
+TEST_F(ConsoleKeys, ReadIntegerEndsWhenTheConsoleKeepsFailing) {
+  // Every failed read is a 255 in the line: an input error, not a read
+  // that never ends.
+  Console.ConsoleInputHandle = plat::INVALID_HANDLE_VALUE;
+  std::int32_t value = 77;
+  EXPECT_FALSE(ConsoleReadInteger(&value));
+  EXPECT_EQ(value, 77);
 }
 
 }  // namespace
