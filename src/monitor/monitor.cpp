@@ -26,10 +26,8 @@ constexpr int kInputErrorExitCode = 1;
 
 // Temperature and humidity registers come either as raw/320 (temperature
 // offset by 50 degrees) or as raw/40, depending on the controller's age.
-constexpr double kOffsetScaleDivisor = 320.0;
-constexpr std::int64_t kOffsetScaleFactor = 320;
-constexpr double kPlainScaleDivisor = 40.0;
-constexpr std::int64_t kPlainScaleFactor = 40;
+constexpr std::int64_t kOffsetScale = 320;
+constexpr std::int64_t kPlainScale = 40;
 constexpr double kTemperatureOffset = 50.0;
 
 // Controllers before this revision keep the defrost interval fixed.
@@ -92,7 +90,6 @@ void WriteDefrostLine() {
 }
 
 void ReportInvalidPortEntry() {
-  ConsoleWriteLn();
   ConsoleWriteLn(kInvalidNumericInput);
   plat::ReportRuntimeError(kInvalidNumericInput);
 }
@@ -188,10 +185,10 @@ void PollingCycle() {
   ShowVent(true);
   ++SampleCount;
 
-  const double scale = OffsetScale ? kOffsetScaleDivisor : kPlainScaleDivisor;
-  const std::int64_t scaleFactor =
-      OffsetScale ? kOffsetScaleFactor : kPlainScaleFactor;
+  const std::int64_t scaleFactor = OffsetScale ? kOffsetScale : kPlainScale;
+  const double scale = static_cast<double>(scaleFactor);
   const double offset = OffsetScale ? kTemperatureOffset : 0.0;
+  // The averages' divisor: a 64-bit product, divided in floating point.
   const double sampleScale = static_cast<double>(SampleCount * scaleFactor);
 
   MoveCursor(2, 3);
