@@ -52,6 +52,19 @@ TEST_F(LineEditor, EscEndsTheEditAndKeepsTheLine) {
   EXPECT_TRUE(KeyWaiting());  // later keys are left alone
 }
 
+TEST_F(LineEditor, EscDuringTheFirstPauseEndsTheEdit) {
+  fake::Type("ab", 10 * kMs, 10 * kMs);
+  fake::Key("Esc", 50 * kMs);
+  fake::Type("cd", 60 * kMs);
+  Str255 line = "keep";
+  EXPECT_EQ(ReadLineEcho(line, 255), -1);
+  EXPECT_EQ(line, "keep");
+  EXPECT_TRUE(AbortFlag);
+  EXPECT_TRUE(KeyBuffer.empty());
+  EXPECT_EQ(fake::Now(), 100 * kMs);
+  EXPECT_TRUE(KeyWaiting());  // the keys after Esc stay in the queue
+}
+
 TEST_F(LineEditor, AlreadyAbortedReturnsWithoutWaitingOrReading) {
   AbortFlag = true;
   fake::Type("abc\r");
@@ -90,6 +103,7 @@ TEST_F(LineEditor, PastedCommandArrivesWhole) {
   EXPECT_EQ(fake::RowTrimmed(1), "RD DM100");
   EXPECT_TRUE(KeyBuffer.empty());
   EXPECT_EQ(fake::PendingScript(), 0u);
+  EXPECT_EQ(fake::Now(), 100 * kMs);  // the pause before the first key
 }
 
 TEST_F(LineEditor, FastTypingDuringTheFirstPauseArrivesWhole) {

@@ -185,8 +185,11 @@ TEST_F(ConsoleKeys, ReadKeyOrAbort) {
 }
 
 TEST_F(ConsoleKeys, WaitTenthsPausesAndPollsBeforeEachPause) {
+  fake::Key("k", 50000);
   WaitTenths(1);
   EXPECT_EQ(fake::Now(), 100000);
+  EXPECT_EQ(KeyBuffer, "k");  // polled once more after the last pause
+  KeyBuffer.Clear();
   WaitTenths(0);
   WaitTenths(-3);
   EXPECT_EQ(fake::Now(), 100000);
@@ -219,6 +222,15 @@ TEST_F(ConsoleKeys, ResetKeyboardDrainsAndClears) {
     EXPECT_EQ(KeyBuffer.data()[i], 0);
   EXPECT_FALSE(AbortFlag);
   EXPECT_EQ(PendingExtendedCode, 0xFFFF);
+}
+
+TEST_F(ConsoleKeys, ResetKeyboardPausesBeforeAndBetweenReads) {
+  // Keys still arriving while the queue is drained go as well.
+  fake::Type("abc", 500, 1000);
+  ResetKeyboard();
+  EXPECT_EQ(fake::PendingScript(), 0u);
+  EXPECT_FALSE(KeyWaiting());
+  EXPECT_TRUE(KeyBuffer.empty());
 }
 
 // ---- the line reader behind standard input ---------------------------------

@@ -272,6 +272,21 @@ TEST_F(ConsoleScreen, ResizeRefusedByTheConsoleRecordsNothing) {
   EXPECT_EQ(fake::Console().Height(), 300);
 }
 
+TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedRecordsNothing) {
+  Start({.bufferColumns = 80,
+         .bufferRows = 25,
+         .windowColumns = 40,
+         .windowRows = 20});
+  EXPECT_FALSE(ResizeScreen(49, 24));
+  // The buffer took the first request; the larger visible window was refused.
+  EXPECT_EQ(fake::Console().Width(), 48);
+  EXPECT_EQ(fake::Console().Height(), 23);
+  EXPECT_EQ(ScreenColumns(), 80);
+  EXPECT_EQ(ScreenRows(), 25);
+  EXPECT_EQ(Console.WindowRight, 79);
+  EXPECT_EQ(Console.WindowBottom, 24);
+}
+
 TEST_F(ConsoleScreen, ControlHandlerEndsTheProcessOnBreakAndClose) {
   for (std::uint32_t event : {0u, 1u, 2u}) {
     try {
