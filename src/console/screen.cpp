@@ -379,8 +379,7 @@ bool ConsoleReadInteger(std::int32_t* value) {
   // the read on a console that keeps failing, where every failed read puts
   // a 255 into the line and the text would otherwise grow without end.
   std::string token;
-  while (token.size() < Str255::kMax && InputAvailable() &&
-         PeekInput() > ' ') {
+  while (token.size() < Str255::kMax && InputAvailable() && PeekInput() > ' ') {
     token.push_back(static_cast<char>(PeekInput()));
     ++StandardInput.Position;
   }
