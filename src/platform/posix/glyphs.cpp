@@ -79,8 +79,10 @@ std::string SanitiseTitle(const char* title) {
   if (title == nullptr) return out;
   for (const char* p = title; *p != '\0'; ++p) {
     auto b = static_cast<std::uint8_t>(*p);
-    // 0x80-0x9F are C1 controls to a terminal that reads 8-bit codes.
-    if (b < 0x20 || (b >= 0x7F && b <= 0x9F)) continue;
+    // The title shows text, not the symbols of the control bytes. The bytes
+    // from 0x80 are letters in this code page, and their glyphs are all
+    // printable: no C1 control can come out of the table.
+    if (b < 0x20 || b == 0x7F) continue;
     AppendUtf8(out, kGlyphs[b]);
   }
   return out;

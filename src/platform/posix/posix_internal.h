@@ -22,8 +22,9 @@ char32_t Cp850Glyph(std::uint8_t byte);
 // The byte (0x20-0xFF, 0x7F excepted) whose glyph is `c`, or -1.
 int UnicodeToCp850(char32_t c);
 void AppendUtf8(std::string& out, char32_t c);
-// A console title as UTF-8, with the bytes that could start or end a
-// terminal control sequence (below 0x20, 0x7F-0x9F) dropped.
+// A console title as UTF-8: control bytes (below 0x20, 0x7F) dropped, the
+// rest as their glyphs, so nothing in it can start or end a terminal
+// control sequence.
 std::string SanitiseTitle(const char* title);
 // Whether a terminal of this TERM name takes the OSC 0 title sequence.
 bool TermNameHasTitle(const char* term);

@@ -4,6 +4,8 @@
 #include <clocale>
 #include <cwchar>
 #include <cwctype>
+#include <string>
+#include <vector>
 
 #include "platform/posix/posix_internal.h"
 
@@ -76,15 +78,58 @@ TEST(Colours, ConsoleBitsBecomeTerminalColours) {
   EXPECT_EQ(plat::posix::ConsoleToTermColour(15), 15);
 }
 
+namespace {
+
+// The code points of a UTF-8 string; -1 for a malformed sequence.
+std::vector<long> CodePoints(const std::string& s) {
+  std::vector<long> out;
+  for (std::size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::size_t len = b < 0x80             ? 1
+                      : (b & 0xE0) == 0xC0 ? 2
+                      : (b & 0xF0) == 0xE0 ? 3
+                      : (b & 0xF8) == 0xF0 ? 4
+                                           : 0;
+    if (len == 0 || i + len > s.size()) return {-1};
+    long c = len == 1 ? b : b & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+    }
+    out.push_back(c);
+    i += len;
+  }
+  return out;
+}
+
+}  // namespace
+
 TEST(Title, ControlsAreDroppedAndTheRestIsUtf8) {
   EXPECT_EQ(SanitiseTitle(" Pav (#12, C3)"), " Pav (#12, C3)");
   EXPECT_EQ(SanitiseTitle("a\x1B]0;evil\x07z"), "a]0;evilz");
-  // 0x80-0x9F would be C1 controls to an 8-bit terminal; the bytes above
-  // arrive as their UTF-8 glyphs.
-  EXPECT_EQ(SanitiseTitle("\x9B"
-                          "2J\x7F\x84\xE1"),
-            "2J\xC3\x9F");
+  // Letters of the code page are kept, those at 0x80-0x9F too (ü é ä ø);
+  // DEL goes with the controls.
+  EXPECT_EQ(SanitiseTitle("K\x81hl\x82\x84\x9B\x7F\xE1"),
+            "K\u00FChl\u00E9\u00E4\u00F8\u00DF");
   EXPECT_EQ(SanitiseTitle(nullptr), "");
+  // Byte by byte: a control byte leaves nothing, any other byte its glyph,
+  // and no code point that comes out is a C0 or C1 control or DEL.
+  for (int b = 1; b < 256; ++b) {
+    const char one[2] = {static_cast<char>(b), 0};
+    std::vector<long> cps = CodePoints(SanitiseTitle(one));
+    if (b < 0x20 || b == 0x7F) {
+      EXPECT_TRUE(cps.empty()) << b;
+      continue;
+    }
+    ASSERT_EQ(cps.size(), 1u) << b;
+    EXPECT_EQ(cps[0],
+              static_cast<long>(Cp850Glyph(static_cast<std::uint8_t>(b))))
+        << b;
+    EXPECT_GE(cps[0], 0x20) << b;
+    EXPECT_FALSE(cps[0] >= 0x7F && cps[0] <= 0x9F) << b;
+  }
+}
+
+TEST(Title, OnlyTerminalsKnownToTakeTheSequence) {
   EXPECT_TRUE(TermNameHasTitle("xterm-256color"));
   EXPECT_TRUE(TermNameHasTitle("tmux-256color"));
   EXPECT_TRUE(TermNameHasTitle("screen"));
