@@ -83,6 +83,9 @@ ConsoleState& S() {
 // thread never interleaves with a repaint.
 std::timed_mutex g_curses;
 std::atomic<PHANDLER_ROUTINE> g_ctrlHandler{nullptr};
+// Set by the first thread to end the process: the main thread's exit and
+// the signal thread's must never run side by side.
+std::atomic<bool> g_exiting{false};
 
 bool IsConsoleHandle(Handle h) {
   return h == kConsoleInput || h == kConsoleOutput;
@@ -198,7 +201,13 @@ void FlushScreen(bool throttled) {
   }
 }
 
+// Another thread is ending the process; this one only waits to go with it.
+[[noreturn]] void WaitForExit() {
+  for (;;) ::pause();
+}
+
 [[noreturn]] void EndProcess(int code) {
+  if (g_exiting.exchange(true)) WaitForExit();
   RestoreTerminal();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -365,6 +374,8 @@ void RestoreTerminal() {
 }
 
 void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
+  // The handler would run under an exit already in progress.
+  if (g_exiting) WaitForExit();
   PHANDLER_ROUTINE handler = g_ctrlHandler.load();
   // A handled break lets the program go on; a close ends it regardless, as
   // the system ends a process whose console window was closed.
@@ -547,6 +558,8 @@ void ExitProcess(std::uint32_t code) {
 }
 
 void ReportRuntimeError(const char* message) {
+  // A console failing under an exit in progress is no error to report.
+  if (posix::g_exiting) return;
   posix::RestoreTerminal();
   std::fprintf(stderr, "%s\n", message != nullptr ? message : "");
   std::fflush(stderr);

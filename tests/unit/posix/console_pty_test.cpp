@@ -12,6 +12,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -61,7 +62,24 @@ bool Contains(const std::string& hay, const std::string& needle) {
 
 }  // namespace
 
-TEST(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
+struct SignalCase {
+  int signal;
+  int exitCode;  // what the handler makes of the event it gets
+};
+
+class ConsoleOnPty : public testing::TestWithParam<SignalCase> {};
+
+// The signal comes while the child sits in a blocking read: hang-up and
+// termination arrive as a close, an interrupt as a break.
+INSTANTIATE_TEST_SUITE_P(Signals, ConsoleOnPty,
+                         testing::Values(SignalCase{SIGTERM, 7},
+                                         SignalCase{SIGHUP, 7},
+                                         SignalCase{SIGINT, 8}),
+                         [](const testing::TestParamInfo<SignalCase>& info) {
+                           return std::string(sigabbrev_np(info.param.signal));
+                         });
+
+TEST_P(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
   int master = -1, slave = -1;
   winsize ws{};
   ws.ws_row = 25;
@@ -98,7 +116,7 @@ TEST(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
     } else if (keySent && !termSent &&
                Clock::now() - keySentAt > std::chrono::milliseconds(200)) {
       // By now the child sits in a blocking read.
-      ::kill(pid, SIGTERM);
+      ::kill(pid, GetParam().signal);
       termSent = true;
     }
     done = ::waitpid(pid, &status, WNOHANG);
@@ -109,7 +127,7 @@ TEST(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
     FAIL() << "the child did not end; output so far:\n" << seen;
   }
   ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 7);  // SIGTERM came as a close event
+  EXPECT_EQ(WEXITSTATUS(status), GetParam().exitCode);
 
   // Each byte arrived as its glyph; none went out raw.
   EXPECT_TRUE(Contains(seen, "\u2190\u2022\u00F8\u266B")) << seen;
@@ -123,4 +141,47 @@ TEST(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
   EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG),
             before.c_lflag & (ICANON | ECHO | ISIG));
   ::close(master);
+}
+
+namespace {
+
+int g_exitPipe = -1;
+
+int EndWithSeven(std::uint32_t) { ExitProcess(7); }
+
+// Runs inside the main thread's exit: a termination signal comes now, and
+// the exit goes on for a while after it.
+void SignalDuringExit() {
+  ::kill(::getpid(), SIGTERM);
+  ::usleep(300 * 1000);
+  ssize_t ignored = ::write(g_exitPipe, "done", 4);
+  (void)ignored;
+}
+
+}  // namespace
+
+TEST(ProcessExit, ASignalDuringAnExitDoesNotEndItASecondTime) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    ::close(fds[0]);
+    g_exitPipe = fds[1];
+    SetConsoleCtrlHandler(EndWithSeven, 1);
+    std::atexit(SignalDuringExit);
+    ExitProcess(9);
+  }
+  ::close(fds[1]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  char buf[8] = {};
+  ssize_t got = ::read(fds[0], buf, sizeof buf);
+  ::close(fds[0]);
+  // The first exit ran to its end with its own code; the handler's exit
+  // waited instead of cutting it short.
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 9);
+  EXPECT_EQ(std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0),
+            "done");
 }
