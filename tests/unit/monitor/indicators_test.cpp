@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 
 #include "monitor/state.h"
@@ -147,6 +148,28 @@ TEST_F(IndicatorTest, EscCutsTheTempModePauseShort) {
   // The refused read is an empty reply: off.
   EXPECT_EQ(State(12), 'H');
   EXPECT_EQ(Sent(), "");
+}
+
+TEST_F(IndicatorTest, RowIsLabelledBeforeItsRelayIsReadAndTempModePausesFirst) {
+  wire.Set("RD 512", {"1"});
+  wire.Set("RD 515", {"1"});
+  std::map<std::string, std::string> rowAtRequest;
+  std::map<std::string, fake::Micros> requestAt;
+  wire.onRequest = [&](const std::string& line, fake::Micros at) {
+    rowAtRequest[line] = fake::Row(line == "RD 512" ? 9 : 12).substr(0, 22);
+    requestAt[line] = at;
+  };
+
+  ShowVent(true);
+  // Label and relay are up; the state character waits for the reply.
+  EXPECT_EQ(rowAtRequest["RD 512"], " Vent.         (512)  ");
+  EXPECT_EQ(State(9), '\\');
+
+  const fake::Micros before = fake::Now();
+  ShowTempMode(true);
+  EXPECT_EQ(rowAtRequest["RD 515"], " TempMode      (515)  ");
+  EXPECT_GE(requestAt["RD 515"] - before, 100 * kMs);
+  EXPECT_EQ(State(12), 'C');
 }
 
 TEST_F(IndicatorTest, EachRowShowsAndReadsItsOwnRelay) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,6 +33,9 @@ class ReplyScript : public fake::SerialEndpoint {
   std::string fallback;
   fake::Micros latency = 2 * kMs;
   std::vector<std::string> lines;
+  // Called as each command line arrives, before it is answered: lets a test
+  // look at the screen while the program waits for the reply.
+  std::function<void(const std::string& line, fake::Micros at)> onRequest;
 
   void Set(const std::string& request, std::deque<std::string> answers) {
     replies[request] = std::move(answers);
@@ -50,6 +54,7 @@ class ReplyScript : public fake::SerialEndpoint {
       return;
     }
     lines.push_back(pending_);
+    if (onRequest) onRequest(pending_, at);
     std::string answer = fallback;
     if (auto it = replies.find(pending_); it != replies.end()) {
       if (!it->second.empty()) {
