@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "monitor/state.h"
@@ -144,19 +145,50 @@ TEST_F(GuardedReadTest, LowerCaseRAndYRequestTheReset) {
 }
 
 TEST_F(GuardedReadTest, OnlyYAnswersYes) {
-  const std::vector<std::pair<std::string, bool>> answers = {
-      {"Y", true}, {"n", false}, {"Esc", false}, {"Up", false}};
-  for (const auto& [key, yes] : answers) {
+  // The system number is re-read as an unsigned word, whatever the answer.
+  wire.Set("RD DM109", {"77", "40000", "65537", "-1"});
+  const std::vector<std::tuple<std::string, bool, int>> answers = {
+      {"Y", true, 77}, {"n", false, 40000}, {"Esc", false, 1},
+      {"Up", false, 65535}};
+  for (const auto& [key, yes, system] : answers) {
     ResetRequested = false;
     KeyBuffer = Str255("R");
     AnswerLater(key);
     EXPECT_EQ(Read(), 42) << key;
     EXPECT_EQ(ResetRequested, yes) << key;
+    EXPECT_EQ(SystemNumber, system) << key;
     EXPECT_FALSE(AbortFlag) << key;
     EXPECT_TRUE(KeyBuffer.empty()) << key;
     EXPECT_FALSE(KeyWaiting()) << key;
   }
   EXPECT_EQ(wire.Count("RD DM109"), 4);
+}
+
+TEST_F(GuardedReadTest, KeysTypedAheadDoNotAnswerThePrompt) {
+  KeyBuffer = Str255("R");
+  fake::Type(std::string(200, 'y'));
+  AnswerLater("n");
+  EXPECT_EQ(Read(), 42);
+  EXPECT_FALSE(ResetRequested);
+  EXPECT_FALSE(KeyWaiting());
+}
+
+TEST_F(GuardedReadTest, KeysDuringThe52ndReadsPauseCountForThatRead) {
+  // An r typed during TempMode's pause is in the copy of the key buffer.
+  IndicatorReadCount = 51;
+  fake::Key("r", fake::Now() + 50 * kMs);
+  AnswerLater("n");
+  EXPECT_EQ(Read(), 42);
+  EXPECT_EQ(wire.lines, (std::vector<std::string>{"RD DM100", "RD DM109"}));
+
+  // Esc there: the value read is still returned, and no hot key runs.
+  IndicatorReadCount = 51;
+  KeyBuffer = Str255("R");
+  fake::Key("Esc", fake::Now() + 50 * kMs);
+  EXPECT_EQ(Read(), 42);
+  EXPECT_TRUE(AbortFlag);
+  EXPECT_EQ(KeyBuffer, "R");
+  EXPECT_EQ(wire.Count("RD DM109"), 1);
 }
 
 TEST_F(GuardedReadTest, RBeatsTAndTheTIsDiscarded) {
@@ -201,6 +233,10 @@ TEST_F(GuardedReadTest, StableReadWaitsForTwoEqualReads) {
   wire.Set("RD DM100", {"5", "6", "7", "7", "9"});
   EXPECT_EQ(ReadRegisterStable(kPort, 100, 'w'), 7);
   EXPECT_EQ(wire.Count("RD DM100"), 4);
+  // Each attempt is a fresh pair: 6 then 6 across two attempts is no match.
+  wire.Set("RD DM101", {"5", "6", "6", "7", "7", "7"});
+  EXPECT_EQ(ReadRegisterStable(kPort, 101, 'w'), 7);
+  EXPECT_EQ(wire.Count("RD DM101"), 6);
 }
 
 TEST_F(GuardedReadTest, StrayKeysDoNotBlockTheHotKeys) {
