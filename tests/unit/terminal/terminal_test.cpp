@@ -183,6 +183,69 @@ TEST_F(TerminalTest, PastedCommandArrivesWhole) {
   EXPECT_EQ(Inner(4), CommandLine("RD DM7", "77"));
 }
 
+TEST_F(TerminalTest, PromptMovesDownToTheRowLimitThenOnceMore) {
+  StartMachine(48, 23);
+  DrawTerminalFrame(36);  // 35 x 16 inner window, row limit 15
+  const std::string xs(34, 'X');
+  for (int row : {5, 6, 15, 16}) {
+    MoveCursor(1, row);
+    ConsoleWrite(xs);
+  }
+
+  // Below the limit: the rest of the row is blanked and typing goes below.
+  TerminalRun run;
+  run.CurrentRow = 5;
+  run.RowLimit = 15;
+  MoveCursor(1, 5);
+  WriteTerminalPrompt(run);
+  EXPECT_EQ(run.CurrentRow, 6);
+  EXPECT_FALSE(run.Scrolled);
+  EXPECT_EQ(Inner(5), Blanks(17) + ": <" + Blanks(15));
+  EXPECT_EQ(Inner(6), " >" + xs.substr(2) + " ");
+  EXPECT_EQ(fake::Cursor().X, 7);
+  EXPECT_EQ(fake::Cursor().Y, 8);
+
+  // At the limit: one row more, once, and no blanks after the prompt.
+  run.CurrentRow = 15;
+  MoveCursor(1, 15);
+  WriteTerminalPrompt(run);
+  EXPECT_EQ(run.CurrentRow, 16);
+  EXPECT_TRUE(run.Scrolled);
+  EXPECT_EQ(Inner(15), Blanks(17) + ": <" + xs.substr(20) + " ");
+  EXPECT_EQ(Inner(16), " >" + xs.substr(2) + " ");
+
+  // Scrolled: the row stays, and the prompt's ">" lands on its own row.
+  MoveCursor(1, 16);
+  WriteTerminalPrompt(run);
+  EXPECT_EQ(run.CurrentRow, 16);
+  EXPECT_EQ(Inner(16), " >" + Blanks(15) + ": <" + xs.substr(20) + " ");
+  EXPECT_EQ(fake::Cursor().Y, 18);
+}
+
+TEST_F(TerminalTest, LeftoverKeysAreDroppedAndALongCommandGoesOutWhole) {
+  StartMachine(48, 23);
+  wire.fallback = "OK";
+  KeyBuffer = Str255("T");  // the hot key that opened the terminal
+  fake::Type("zz");         // typed ahead, still in the console
+  const std::string command = "WR DM100 1 WR DM101 2 WR DM102 3";
+  fake::Type(command + "\r", fake::Now() + 300 * kMs, 10 * kMs);
+  RunUntilStarved();
+  EXPECT_EQ(Sent(), command + "\r");
+}
+
+TEST_F(TerminalTest, KeyWaitingAfterACommandStartsTheNextLine) {
+  StartMachine(48, 23);
+  // Port 4 is not open: its request looks at the keyboard only as it
+  // starts, so x and y are still waiting when the command is done.
+  const fake::Micros at = fake::Now() + 300 * kMs;
+  fake::Type("A\r", at);
+  fake::Type("xy", at + 10 * kMs);
+  fake::Type("\r", at + 400 * kMs);
+  EXPECT_THROW(RunTerminal(4), fake::InputStarved);
+  EXPECT_EQ(Inner(4), CommandLine("A", ""));
+  EXPECT_EQ(Inner(5), CommandLine("xy", ""));
+}
+
 TEST_F(TerminalTest, EscAtThePromptLeavesTheKeyboardClearAndTheScreenGrey) {
   StartMachine(48, 23);
   KeyBuffer = Str255("leftover");
