@@ -144,6 +144,15 @@ void EmitCsi(const std::string& body, char final,
   }
 }
 
+// No key sends a longer escape sequence; anything longer is noise (or a
+// flood) and is dropped up to its end, however long that turns out to be.
+constexpr std::size_t kMaxSequence = 64;
+
+bool IsParamByte(char c) {
+  return static_cast<std::uint8_t>(c) >= 0x20 &&
+         static_cast<std::uint8_t>(c) <= 0x3F;
+}
+
 // Length of the UTF-8 sequence a lead byte starts, 0 when not a lead byte.
 std::size_t Utf8Length(std::uint8_t lead) {
   if (lead < 0x80) return 1;
@@ -170,6 +179,9 @@ std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
       if ((b & 0xC0) != 0x80) return k;  // broken sequence: skip its head
       c = (c << 6) | (b & 0x3F);
     }
+    // An overlong form is invalid, not another way to type ASCII.
+    static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kLeast[len]) return len;
   }
   int byte = len == 1 ? static_cast<int>(c) : UnicodeToCp850(c);
   KEY_EVENT_RECORD key;
@@ -181,8 +193,10 @@ std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
 }
 
 // One key at s[i]; returns the bytes used, 0 when more input is needed.
+// *overlong: the bytes used are the start of a sequence too long to be a
+// key, whose remaining parameter bytes and final byte are to be dropped.
 std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
-                      std::vector<INPUT_RECORD>& out) {
+                      bool* overlong, std::vector<INPUT_RECORD>& out) {
   if (s[i] != '\x1B') return DecodeChar(s, i, timedOut, 0, out);
   std::size_t n = s.size();
   if (i + 1 == n) {
@@ -207,20 +221,25 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
   if (next == '[' && s[i + 2] == '[') {  // Linux console: ESC [ [ A = F1
     if (i + 3 == n) return timedOut ? 3 : 0;
     char f = s[i + 3];
-    if (f >= 'A' && f <= 'E') {
-      EmitSpecial(static_cast<std::uint16_t>(kVkF1 + (f - 'A')), 0, out);
-    }
+    if (f < 'A' || f > 'E') return 3;  // not a key; f is read afresh
+    EmitSpecial(static_cast<std::uint16_t>(kVkF1 + (f - 'A')), 0, out);
     return 4;
   }
-  // Parameter and intermediate bytes, then the final byte.
+  // Parameter and intermediate bytes, then the final byte. rxvt ends its
+  // shifted keys with '$' straight after the number ("ESC [ 2 $").
   std::size_t j = i + 2;
-  while (j < n && static_cast<std::uint8_t>(s[j]) >= 0x20 &&
-         static_cast<std::uint8_t>(s[j]) <= 0x3F) {
-    ++j;
+  bool digitsOnly = true;
+  while (j < n && IsParamByte(s[j])) {
+    if (next == '[' && s[j] == '$' && digitsOnly && j > i + 2) break;
+    digitsOnly = digitsOnly && s[j] >= '0' && s[j] <= '9';
+    if (++j - i >= kMaxSequence) {
+      *overlong = true;
+      return j - i;
+    }
   }
   if (j == n) return timedOut ? n - i : 0;  // never finished: dropped
   auto final = static_cast<std::uint8_t>(s[j]);
-  if (final < 0x40 || final > 0x7E) {
+  if ((final < 0x40 && final != '$') || final > 0x7E) {
     return j - i;  // broken sequence; the byte after it is read afresh
   }
   std::string body = s.substr(i + 2, j - (i + 2));
@@ -228,6 +247,9 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
     EmitCsi(body, static_cast<char>(final), out);
   } else if (final == 'M') {  // keypad Enter in application mode
     Emit(MakeKey(kVkReturn, 13, 0), out);
+  } else if (final >= 'a' && final <= 'd') {  // rxvt's Ctrl+arrows
+    EmitSpecial(LetterKey(static_cast<char>(final - 'a' + 'A')),
+                LEFT_CTRL_PRESSED, out);
   } else if (std::uint16_t vk = LetterKey(static_cast<char>(final))) {
     int p1, p2;
     Params(body, &p1, &p2);
@@ -302,7 +324,21 @@ void KeyDecoder::Decode(std::int64_t nowMs, std::vector<INPUT_RECORD>& out) {
   bool timedOut = nowMs - lastFeedMs_ >= kEscTimeoutMs;
   std::size_t i = 0;
   while (i < pending_.size()) {
-    std::size_t used = DecodeOne(pending_, i, timedOut, out);
+    if (skipping_) {
+      // The rest of an overlong sequence, up to and with its final byte.
+      char c = pending_[i];
+      if (IsParamByte(c)) {
+        ++i;
+        continue;
+      }
+      skipping_ = false;
+      if (static_cast<std::uint8_t>(c) >= 0x40 &&
+          static_cast<std::uint8_t>(c) <= 0x7E) {
+        ++i;
+      }
+      continue;
+    }
+    std::size_t used = DecodeOne(pending_, i, timedOut, &skipping_, out);
     if (used == 0) break;
     i += used;
   }

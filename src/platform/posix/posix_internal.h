@@ -60,10 +60,13 @@ class KeyDecoder {
   // none is waiting.
   int PendingTimeoutMs(std::int64_t nowMs) const;
   bool Empty() const { return pending_.empty(); }
+  // Bytes held back for a key still incomplete.
+  std::size_t PendingBytes() const { return pending_.size(); }
 
  private:
   std::string pending_;
   std::int64_t lastFeedMs_ = 0;
+  bool skipping_ = false;  // inside a sequence too long to be a key
 };
 
 // ---- serial port names ------------------------------------------------------

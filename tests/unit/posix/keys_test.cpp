@@ -161,6 +161,66 @@ TEST(KeyDecoder, MixedStreamKeepsOrderAndDropsNonKeys) {
   EXPECT_TRUE(d.Empty());
 }
 
+TEST(KeyDecoder, RxvtAndLinuxConsoleForms) {
+  // rxvt: '$' ends a shifted key, '^' a controlled one, ESC O a-d are
+  // Ctrl+arrows; what follows is a key of its own.
+  EXPECT_EQ(Codes("\x1B[2$x"), (Codes_t{Ext(82), 'x'}));  // Shift+Insert
+  EXPECT_EQ(Codes("\x1B[7$a"), (Codes_t{Ext(71), 'a'}));  // Shift+Home
+  EXPECT_EQ(Codes("\x1B[2^\x1B[5^"), (Codes_t{Ext(146), Ext(143)}));
+  EXPECT_EQ(Codes("\x1BOa\x1BOd"), (Codes_t{Ext(141), Ext(115)}));
+  EXPECT_EQ(Codes("\x1B[[E"), Codes_t{Ext(63)});  // Linux console F5
+  // Not a key there: the byte after "ESC [ [" is read afresh.
+  EXPECT_EQ(Codes("\x1B[[\x1B[B"), Codes_t{Ext(80)});
+  EXPECT_EQ(Codes("\x1B[[z"), Codes_t{'z'});
+}
+
+TEST(KeyDecoder, InvalidUtf8IsDroppedAndTheRestStaysInStep) {
+  // Overlong forms of 'a' and of ESC, a stray continuation byte, a lead
+  // byte cut short by an ASCII byte, and bytes that never lead.
+  EXPECT_EQ(Codes("\xC1\xA1x\xC0\x9By\xE0\x81\xA1z"), (Codes_t{'x', 'y', 'z'}));
+  EXPECT_EQ(Codes("\x84q\xC3r\xFF\xFEs"), (Codes_t{'q', 'r', 's'}));
+  // Split across reads, a character is still one key.
+  KeyDecoder d;
+  std::vector<INPUT_RECORD> out;
+  d.Feed(reinterpret_cast<const std::uint8_t*>("\xC3"), 1, 0);
+  d.Decode(1, out);
+  EXPECT_TRUE(out.empty());
+  d.Feed(reinterpret_cast<const std::uint8_t*>("\x9C"), 1, 2);
+  d.Decode(2, out);
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(Translate(out[0].KeyEvent), 0x9A);  // Ü
+}
+
+TEST(KeyDecoder, FloodStaysBoundedAndInStep) {
+  // A sequence that never ends is dropped as it comes, however long it
+  // grows, and the keys after it come through.
+  KeyDecoder d;
+  std::vector<INPUT_RECORD> out;
+  const std::string start = "\x1B[";
+  d.Feed(reinterpret_cast<const std::uint8_t*>(start.data()), start.size(), 0);
+  const std::string digits(4096, '1');
+  for (int i = 0; i < 64; ++i) {  // 256 KB, each chunk before the time-out
+    d.Feed(reinterpret_cast<const std::uint8_t*>(digits.data()), digits.size(),
+           i);
+    d.Decode(i, out);
+    EXPECT_TRUE(out.empty());
+    EXPECT_LE(d.PendingBytes(), 64u);
+  }
+  d.Feed(reinterpret_cast<const std::uint8_t*>("~ab"), 3, 64);
+  d.Decode(64, out);
+  EXPECT_TRUE(d.Empty());
+  ASSERT_EQ(out.size(), 4u);
+  EXPECT_EQ(Translate(out[0].KeyEvent), 'a');
+  EXPECT_EQ(Translate(out[2].KeyEvent), 'b');
+
+  // A large paste decodes in one pass, in order.
+  std::string paste;
+  for (int i = 0; i < 100000; ++i) paste += static_cast<char>('a' + i % 26);
+  Codes_t codes = Codes(paste);
+  ASSERT_EQ(codes.size(), paste.size());
+  EXPECT_EQ(codes[99999], static_cast<std::uint16_t>(paste[99999]));
+}
+
 TEST(KeyEventFor, EveryByteAKeyTypesReadsBackAsThatByte) {
   int typed = 0;
   for (int b = 1; b < 256; ++b) {
