@@ -1,6 +1,7 @@
 #include "monitor/monitor.h"
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -238,7 +239,11 @@ void PollingCycle() {
     RhSetPoint = ReadRegister(ActivePort, 893, 'i');
     Co2SetPoint = ReadRegister(ActivePort, 894, 'i');
   }
-  ++CycleCounter;
+  // After years of polling the count wraps round as a 32-bit word would,
+  // and even and odd cycles keep alternating.
+  CycleCounter = CycleCounter == std::numeric_limits<std::int32_t>::max()
+                     ? std::numeric_limits<std::int32_t>::min()
+                     : CycleCounter + 1;
 }
 
 void ShutdownMonitor() {

@@ -271,6 +271,16 @@ TEST_F(Cycle, ClearedLineBlanksUpToTheLastColumnButOne) {
   EXPECT_EQ(fake::WriteRuns().back(), 2);
 }
 
+TEST_F(Cycle, CycleCounterWrapsAfterItsLargestValue) {
+  Start();
+  CycleCounter = 2147483647;
+  EXPECT_FALSE(Contains(run.Cycle(), "RD DM117"));
+  EXPECT_EQ(CycleCounter, -2147483647 - 1);
+  // Even and odd keep alternating across the wrap.
+  EXPECT_TRUE(Contains(run.Cycle(), "RD DM117"));
+  EXPECT_FALSE(Contains(run.Cycle(), "RD DM117"));
+}
+
 TEST_F(Cycle, CountersOnOddCyclesSetPointsOnTheNinth) {
   Start();
   for (int cycle = 1; cycle <= 20; ++cycle) {
