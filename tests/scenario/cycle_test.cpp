@@ -271,6 +271,81 @@ TEST_F(Cycle, ClearedLineBlanksUpToTheLastColumnButOne) {
   EXPECT_EQ(fake::WriteRuns().back(), 2);
 }
 
+TEST_F(Cycle, ClearedLineBlanksAtMost255AndReadsTheRowAfterThem) {
+  Start();
+  // A width beyond the screen's: the blanks wrap over the next rows.
+  MonitorWidth = 400;
+  for (int row = 3; row <= 8; ++row) {
+    MoveCursor(1, row);
+    ConsoleWrite(std::string(row == 8 ? 79 : 80, 'X'));
+  }
+  MoveCursor(2, 3);
+  PrintClearedLine("ab");
+  // 255 blanks from column 2 of row 3 end in column 16 of row 6, and the
+  // text goes to that row, in the column the cursor started in.
+  EXPECT_EQ(fake::Row(3), "X" + std::string(79, ' '));
+  EXPECT_EQ(fake::RowTrimmed(5), "");
+  EXPECT_EQ(fake::Row(6), " ab" + std::string(13, ' ') + std::string(64, 'X'));
+  EXPECT_EQ(fake::Row(7), std::string(80, 'X'));
+}
+
+TEST_F(Cycle, ClearedLineAtOrBeyondTheWidthBlanksNothing) {
+  Start();
+  MonitorWidth = 10;
+  MoveCursor(1, 3);
+  ConsoleWrite(std::string(40, 'X'));
+  for (int column : {10, 13}) {
+    MoveCursor(column, 3);
+    PrintClearedLine("ab");
+  }
+  EXPECT_EQ(fake::RowTrimmed(3), std::string(9, 'X') + "abXab" +
+                                     std::string(26, 'X'));
+}
+
+// Any reply, however large or negative, shows as some number: nothing in
+// the cycle divides by zero or overflows.
+class HostileController : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(HostileController, EveryReplyTheSame) {
+  ProgramRun run;
+  run.Wire().ScriptReply("*", GetParam());
+  // An evaporator unit, so that the defrost arithmetic runs too.
+  for (const char* relay : {"RD 3000", "RD 3003", "RD 513"}) {
+    run.Wire().ScriptReply(relay, "1");
+  }
+  run.TypePort();
+  ASSERT_TRUE(run.Start());
+  ASSERT_EQ(ControllerVariant, 9);
+  for (int cycle = 1; cycle <= 11; ++cycle) run.Cycle();
+  EXPECT_EQ(SampleCount, 11);
+  EXPECT_EQ(fake::RowTrimmed(3).substr(0, 14), " Temp.        ");
+  EXPECT_EQ(fake::RowTrimmed(7).substr(0, 14), " Defrost in   ");
+  EXPECT_EQ(fake::RowTrimmed(14).substr(0, 13), " tTotal      ");
+}
+
+INSTANTIATE_TEST_SUITE_P(Replies, HostileController,
+                         ::testing::Values("65535", "32768", "99999999999",
+                                           "-99999999999", "-2147483648",
+                                           "\xff\xfe", ""));
+
+TEST_F(Cycle, AllOnesFromTheController) {
+  Script();
+  run.Wire().ScriptReply("RD DM*", "65535");
+  Begin();
+  run.Cycle();
+  EXPECT_EQ(DefrostInterval, 65535);
+  EXPECT_EQ(Cells(3, 15, 46), "-50.00 C  /   -0.10 C  /  -50.00");
+  EXPECT_EQ(Cells(6, 15, 20), "-50.05");
+  // DM88 less an interval of 65535 leaves no time to go.
+  EXPECT_EQ(fake::RowTrimmed(7), std::string(" Defrost in   ") + "  0.00" +
+                                     " hrs to" + " -0.10" + " C");
+  EXPECT_EQ(fake::RowTrimmed(14), std::string(" tTotal      ") + "4294967295" +
+                                      " s  /  " + "1193046.5" + " h");
+  EXPECT_EQ(fake::Row(15).substr(0, 39), std::string(" t_Heater    ") +
+                                             "4294967295" + " s  / " +
+                                             "  100.0" + " % ");
+}
+
 TEST_F(Cycle, CycleCounterWrapsAfterItsLargestValue) {
   Start();
   CycleCounter = 2147483647;

@@ -151,6 +151,22 @@ TEST(Shutdown, EscWhileTheReplyIsArriving) {
   ExpectRawZeroFromHumidityOn();
 }
 
+TEST(Shutdown, EscSkipsTheCountersAndTheSetPointRefreshOfItsCycle) {
+  // The ninth cycle both paints the counters and refreshes the set points;
+  // Esc comes after its temperature read.
+  const fake::Micros sent = RequestTime("RD DM992", 10);
+  EscRun e(sent + 2 * kMs);
+  ExpectOrderlyEnd(e);
+  EXPECT_EQ(CycleCounter, 11);
+  EXPECT_EQ(TempSetPoint, 225);
+  EXPECT_EQ(RhSetPoint, 500);
+  EXPECT_EQ(Co2SetPoint, 30);
+  // Rows 1 and 14 to 20 still show what the seventh cycle read.
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+  EXPECT_NE(Cells(14, 14, 20), "      0");
+  EXPECT_EQ(fake::Row(15).find(" s  /     0.0 % "), std::string::npos);
+}
+
 TEST(Shutdown, EscDuringTheTempModePause) {
   // Between the CO2 read and the TempMode relay read nothing is on the wire.
   const fake::Micros relay = RequestTime("RD 515", 3);

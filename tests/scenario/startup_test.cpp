@@ -110,6 +110,16 @@ TEST(Startup, SendsTheHandshakeSequenceInOrder) {
   EXPECT_EQ(CycleCounter, 2);
   EXPECT_EQ(SampleCount, 0);
   EXPECT_TRUE(EvaporatorSensor);
+  // Blue on light grey; the visible window asked down to 49 by 24 while
+  // the rows are laid out in the buffer's full width.
+  EXPECT_EQ(fake::AttrAt(2, 3), 0x71);
+  EXPECT_EQ(fake::Console().Window().Right, 48);
+  EXPECT_EQ(fake::Console().Window().Bottom, 23);
+  EXPECT_EQ(MonitorWidth, 80);
+  // The animations start from their first frames.
+  EXPECT_EQ(VentPhase, 1);
+  EXPECT_EQ(TempCtlPhase, 0);
+  EXPECT_EQ(FloorHtrPhase, 1);
 }
 
 TEST(Startup, SetPointsTimerMinimaAndSystemNumberFromTheController) {
@@ -282,6 +292,37 @@ TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {
   EXPECT_EQ(ActivePort, 3);
   EXPECT_EQ(run.Wire().Requests().front().text, "CR");
 }
+
+class PortOutOfRange : public ::testing::TestWithParam<std::string> {};
+
+// A number without a COM slot opens nothing and sends nothing; the monitor
+// runs on silent replies and still ends on Esc.
+TEST_P(PortOutOfRange, RunsOnSilentRepliesAndEndsOnEsc) {
+  ProgramRun run;
+  run.TypePort(GetParam() + "\r");
+  run.PressEsc(6 * kSecond);
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_FALSE(run.starved);
+  for (const std::string& name : fake::OpenedNames()) {
+    EXPECT_EQ(name.find("COM"), std::string::npos) << name;
+  }
+  EXPECT_TRUE(run.Wire().Requests().empty());
+  EXPECT_EQ(fake::Title(), " Pav (#0, C" + GetParam() + ")");
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #   0    ComPort " + GetParam());
+  EXPECT_EQ(fake::RowTrimmed(3),
+            " Temp.          0.00 C  /    0.00 C  /    0.00 C");
+  EXPECT_GE(SampleCount, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, PortOutOfRange,
+                         // 65539 and -65533 are 3 in their low 16 bits.
+                         ::testing::Values("0", "129", "200", "-5", "65539",
+                                           "-65533", "2147483647"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           if (name[0] == '-') name = "minus" + name.substr(1);
+                           return "port_" + name;
+                         });
 
 // A controller that never answers: every reply is empty.
 void ExpectSilentControllerRun(ProgramRun& run) {

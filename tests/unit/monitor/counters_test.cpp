@@ -125,6 +125,16 @@ TEST_F(CountersTest, ZeroTotalShowsTheZeroShareText) {
   ExpectRow(15, " t_Heater        100");
 }
 
+TEST_F(CountersTest, TotalOfOneSecondAlreadyGivesShares) {
+  Counter(117, "1", "0");
+  Counter(131, "1", "0");
+  PaintCounters();
+  ExpectRow(19, std::string(" t_Humidiy   ") + "      1" + " s  / " +
+                    "  100.0" + " % ");
+  ExpectRow(15, std::string(" t_Heater    ") + "      0" + " s  / " +
+                    "    0.0" + " % ");
+}
+
 TEST_F(CountersTest, TotalIsReadUntilTwoReadsAgree) {
   wire.Set("RD DM117", {"5", "6", "7", "7"});
   wire.Set("RD DM118", {"1", "1"});
