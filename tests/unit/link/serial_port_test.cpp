@@ -60,7 +60,9 @@ TEST_F(SerialPortTest, WritesEveryLineSettingsField) {
       plat::CreateFileA("COM3", plat::GENERIC_READ | plat::GENERIC_WRITE, 0,
                         plat::OPEN_EXISTING, plat::FILE_ATTRIBUTE_NORMAL);
   ASSERT_GE(raw, 0);
-  plat::GetCommTimeouts(raw, &before);
+  // Odd values the driver might hold: the read fields must be overwritten.
+  before = {7, 9, 11, 13, 17};
+  plat::SetCommTimeouts(raw, &before);
   plat::CloseHandle(raw);
 
   ASSERT_EQ(OpenPort(3, 9600, 'E', 8, 1), 0u);
@@ -124,6 +126,7 @@ TEST_F(SerialPortTest, ParityLettersStopCodesAndSpeeds) {
 }
 
 TEST_F(SerialPortTest, MissingDeviceLeavesClosedSlotAndReadsRefused) {
+  fake::Key("a");
   const std::uint32_t err = OpenPort(5, 9600, 'E', 8, 1);
   EXPECT_NE(err, 0u);
   EXPECT_EQ(err, plat::ERROR_FILE_NOT_FOUND);
@@ -135,6 +138,29 @@ TEST_F(SerialPortTest, MissingDeviceLeavesClosedSlotAndReadsRefused) {
   EXPECT_EQ(ReadPortText(5, dest, 255, 3, 10), -1);
   EXPECT_EQ(dest, "keep");
   EXPECT_FALSE(InputPending(5));
+  // A refused read does not touch the keyboard.
+  EXPECT_TRUE(KeyBuffer.empty());
+  EXPECT_TRUE(KeyWaiting());
+}
+
+TEST_F(SerialPortTest, UnpluggedDeviceReadsAsIdleAndReopenClosesSlot) {
+  ScriptedController c;
+  c.fallback = "00042\r\n";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "RD DM1\r");
+  WaitForInput(1);
+  fake::UnplugSerial("COM1");
+  // The status query fails now: the queue counts as empty.
+  EXPECT_FALSE(InputPending(1));
+  Str255 dest("keep");
+  const fake::Micros t0 = fake::Now();
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 0);
+  EXPECT_EQ(dest, "keep");
+  EXPECT_EQ(fake::Now(), t0);
+  // A failed open replaces the handle the slot held.
+  EXPECT_EQ(OpenPort(1, 9600, 'E', 8, 1), plat::ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(PortHandleTable[1], -1);
 }
 
 TEST_F(SerialPortTest, OpenStepsJudgedByTheirOwnErrorCode) {
@@ -189,6 +215,10 @@ TEST_F(SerialPortTest, ClosePortOnNeverOpenedAndOpenSlots) {
   EXPECT_EQ(PortHandleTable[7], -1);
   EXPECT_EQ(fake::OpenHandleCount("COM7"), 0);
   EXPECT_EQ(ReadPortByte(7, byte), -1);
+
+  PortHandleTable[8] = -7;
+  ClosePort(8);
+  EXPECT_EQ(PortHandleTable[8], -1);
 }
 
 TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
@@ -201,6 +231,13 @@ TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
   fake::AdvanceTo(fake::Now() + 20000);
   PurgePort(2);
   EXPECT_EQ(fake::PurgeCount("COM2"), 1);
+  EXPECT_FALSE(InputPending(2));
+
+  // The transmit queue goes too: a request still waiting to go out is lost.
+  SendRaw(2, "RD DM2\r");
+  PurgePort(2);
+  fake::AdvanceTo(fake::Now() + 50000);
+  EXPECT_EQ(c.lines.size(), 1u);
   EXPECT_FALSE(InputPending(2));
 }
 
@@ -264,6 +301,26 @@ TEST_F(SerialPortTest, ReplyWithoutEndCharacterGivesErrorText) {
   // The last byte is followed by 101 empty polls of about 1 ms.
   const double lastByteAt = static_cast<double>(t0) + 4 * kCharMicros9600;
   EXPECT_NEAR(static_cast<double>(fake::Now()), lastByteAt + 101000, 2500);
+}
+
+TEST_F(SerialPortTest, IdleLimitIs101EmptyPolls) {
+  ScriptedController c;
+  c.fallback = "7";
+  fake::BindSerial("COM1", &c);
+  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
+  SendRaw(1, "X\r");
+  WaitForInput(1);
+  const fake::Micros t0 = fake::Now();
+  // One key mid-wait is buffered; one in the last pause stays queued, since
+  // the keyboard is not polled once the idle limit is passed.
+  fake::Key("a", t0 + 50500);
+  fake::Key("b", t0 + 100500);
+  Str255 dest;
+  EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 1);
+  EXPECT_EQ(dest, "auxStrIn Error");
+  EXPECT_EQ(fake::Now(), t0 + 101000);
+  EXPECT_EQ(KeyBuffer, "a");
+  EXPECT_TRUE(KeyWaiting());
 }
 
 TEST_F(SerialPortTest, EscDuringCollectionStopsIt) {
