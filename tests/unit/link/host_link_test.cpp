@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,33 @@ TEST(MinusSign, LongDigitRunsWrapModulo65536) {
   const Str255 out = RewriteMinusSign(full);
   ASSERT_FALSE(out.empty());
   EXPECT_LE(out.size(), 5u);
+
+  // Full-length commands of signs and digits.
+  EXPECT_EQ(RewriteMinusSign(Str255(std::string(255, '-'))), "0");
+  std::string pairs;
+  for (int i = 0; i < 127; ++i) pairs += "-9";
+  EXPECT_EQ(RewriteMinusSign(Str255(pairs + "-")), "65527");
+  EXPECT_EQ(RewriteMinusSign(Str255(std::string(254, '9') + "-")),
+            std::string(254, '9') + "0");
+  EXPECT_EQ(RewriteMinusSign(Str255(std::string(252, '9') + "-12")),
+            std::string(252, '9') + "655");
 }
+
+// Answers each command line with the next of its queued replies.
+class QueuedController : public fake::SerialEndpoint {
+ public:
+  std::deque<std::string> answers;
+  int requests = 0;
+
+  void OnByte(std::uint8_t byte, fake::Micros at,
+              std::vector<Emission>& out) override {
+    if (byte != '\r') return;
+    ++requests;
+    if (answers.empty()) return;
+    out.push_back({answers.front(), at + 2000});
+    answers.pop_front();
+  }
+};
 
 class HostLinkTest : public LinkTest {
  protected:
@@ -103,12 +130,27 @@ TEST_F(HostLinkTest, ConnectToSilentControllerTriesThreeTimes) {
     if (b.toDevice && b.byte == 'C') starts.push_back(b.at);
   }
   ASSERT_EQ(starts.size(), 3u);
-  // Each unanswered request waits 51 empty polls, then 100 ms pass.
-  for (int i = 1; i < 3; ++i) {
-    const fake::Micros gap = starts[i] - starts[i - 1];
-    EXPECT_GE(gap, 152000);
-    EXPECT_LE(gap, 157000);
-  }
+  // Each unanswered request waits one pause and 51 empty polls of 1 ms,
+  // then 100 ms pass.
+  for (int i = 1; i < 3; ++i) EXPECT_EQ(starts[i] - starts[i - 1], 152000);
+}
+
+TEST_F(HostLinkTest, ConnectStopsOnlyOnExactlyCC) {
+  QueuedController queued;
+  queued.answers = {"E1\r\n", "CC\r\n", "CC\r\n"};
+  fake::BindSerial("COM1", &queued);
+  LinkOpen(1);
+  Str255 reply;
+  LinkConnect(1, reply);
+  EXPECT_EQ(reply, "CC");
+  EXPECT_EQ(queued.requests, 2);
+
+  // Near misses are retried; the last reply is handed back.
+  queued.answers = {"CCC\r\n", "CD\r\n", "E3\r\n", "CC\r\n"};
+  queued.requests = 0;
+  LinkConnect(1, reply);
+  EXPECT_EQ(reply, "E3");
+  EXPECT_EQ(queued.requests, 3);
 }
 
 TEST_F(HostLinkTest, DisconnectPassesReplyBack) {
@@ -145,6 +187,8 @@ TEST_F(HostLinkTest, ReplyLineEndIsRemoved) {
   controller.replies["RD DM992"] = {"00215\r\n"};
   controller.replies["RD DM1"] = {"E1\r\n"};
   controller.replies["RD DM2"] = {"\n"};
+  controller.replies["RD DM3"] = {std::string("0\0" "12\r\n", 6)};
+  controller.replies["RD DM4"] = {std::string(300, 'a') + "\r\n"};
   Open();
   Str255 reply;
   ReadDM(1, 992, reply);
@@ -154,6 +198,11 @@ TEST_F(HostLinkTest, ReplyLineEndIsRemoved) {
   // A one-character line stays whole.
   ReadDM(1, 2, reply);
   EXPECT_EQ(reply, "\n");
+  ReadDM(1, 3, reply);
+  EXPECT_EQ(reply, std::string_view("0\0" "12", 4));
+  // An overlong line keeps 255 characters, of which the last two go.
+  ReadDM(1, 4, reply);
+  EXPECT_EQ(reply, std::string(253, 'a'));
 }
 
 TEST_F(HostLinkTest, BareLineEndDoesNotEndTheWait) {
@@ -280,6 +329,32 @@ TEST_F(HostLinkTest, EscWhileWaitingEmptiesTheReply) {
   controller.latency = 2000;
   ReadDM(1, 2, reply);
   EXPECT_EQ(reply, "00001");
+}
+
+TEST_F(HostLinkTest, EscWhileReplyArrivesEmptiesIt) {
+  controller.fallback = std::string(40, '7') + "\r\n";
+  Open();
+  // The request is on the wire for about 8 ms; the reply takes about 46 ms.
+  fake::Key("Esc", fake::Now() + 25000);
+  Str255 reply("old");
+  ReadDM(1, 1, reply);
+  EXPECT_TRUE(reply.empty());
+  EXPECT_TRUE(AbortFlag);
+}
+
+TEST_F(HostLinkTest, CommandIsTakenBeforeKeysArrive) {
+  controller.fallback = "00001\r\n";
+  Open();
+  // The terminal sends the key buffer itself; the key polled before sending
+  // lands in it but must not go out with this command.
+  KeyBuffer = Str255("RD DM1");
+  fake::Key("x");
+  Str255 reply;
+  Transact(1, KeyBuffer, reply);
+  EXPECT_EQ(reply, "00001");
+  EXPECT_EQ(KeyBuffer, "RD DM1x");
+  const std::vector<std::string> expected = {"RD DM1"};
+  EXPECT_EQ(controller.lines, expected);
 }
 
 TEST_F(HostLinkTest, ClosedPortGivesEmptyReplies) {
