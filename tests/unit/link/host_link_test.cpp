@@ -187,7 +187,7 @@ TEST_F(HostLinkTest, ReplyLineEndIsRemoved) {
   controller.replies["RD DM992"] = {"00215\r\n"};
   controller.replies["RD DM1"] = {"E1\r\n"};
   controller.replies["RD DM2"] = {"\n"};
-  controller.replies["RD DM3"] = {std::string("0\0" "12\r\n", 6)};
+  controller.replies["RD DM3"] = {std::string{'0', '\0', '1', '2', '\r', '\n'}};
   controller.replies["RD DM4"] = {std::string(300, 'a') + "\r\n"};
   Open();
   Str255 reply;
@@ -199,7 +199,7 @@ TEST_F(HostLinkTest, ReplyLineEndIsRemoved) {
   ReadDM(1, 2, reply);
   EXPECT_EQ(reply, "\n");
   ReadDM(1, 3, reply);
-  EXPECT_EQ(reply, std::string_view("0\0" "12", 4));
+  EXPECT_EQ(reply, (std::string{'0', '\0', '1', '2'}));
   // An overlong line keeps 255 characters, of which the last two go.
   ReadDM(1, 4, reply);
   EXPECT_EQ(reply, std::string(253, 'a'));
