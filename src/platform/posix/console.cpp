@@ -43,6 +43,7 @@ namespace plat::posix {
 namespace {
 
 constexpr std::int64_t kPollRenderMs = 20;
+constexpr std::size_t kMaxReadPerPump = 4096;
 
 struct Style {
   attr_t attrs = A_NORMAL;
@@ -232,10 +233,12 @@ void PumpInput(int waitMs) {
     }
     if (fds[0].revents & (POLLIN | POLLHUP | POLLERR | POLLNVAL)) {
       std::uint8_t buf[256];
-      for (;;) {
+      // A flood is taken a slice per call; the rest waits in the terminal.
+      for (std::size_t taken = 0; taken < kMaxReadPerPump;) {
         ssize_t got = ::read(s.inFd, buf, sizeof buf);
         if (got > 0) {
           s.keys.Feed(buf, static_cast<std::size_t>(got), MonotonicMs());
+          taken += static_cast<std::size_t>(got);
           if (static_cast<std::size_t>(got) < sizeof buf) break;
           continue;
         }
@@ -249,7 +252,13 @@ void PumpInput(int waitMs) {
   if (!s.keys.Empty()) {
     s.decoded.clear();
     s.keys.Decode(MonotonicMs(), s.decoded);
-    for (const INPUT_RECORD& r : s.decoded) s.console.PushInput(r);
+    bool keep = false;  // a key's release goes where its press went
+    for (const INPUT_RECORD& r : s.decoded) {
+      if (r.KeyEvent.bKeyDown) {
+        keep = s.console.InputCount() + 2 <= kMaxQueuedRecords;
+      }
+      if (keep) s.console.PushInput(r);
+    }
   }
   // Closing the terminal is closing the console window.
   if (hangup) DispatchCtrlEvent(CTRL_CLOSE_EVENT, 128 + SIGHUP);

@@ -45,6 +45,10 @@ TermColours MapAttribute(std::uint16_t attribute, int colours);
 // A lone ESC with nothing after it for this long is the Esc key.
 inline constexpr std::int64_t kEscTimeoutMs = 25;
 
+// Input records the console holds for the program at most: keys typed
+// (or pasted) beyond that are dropped, as a full keyboard buffer drops them.
+inline constexpr std::uint32_t kMaxQueuedRecords = 4096;
+
 // The key event that the key map reads as the byte `cp850` (letters keep
 // their case through the event character). False when no key types it.
 bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event);
