@@ -44,6 +44,7 @@ namespace {
 
 constexpr std::int64_t kPollRenderMs = 20;
 constexpr std::size_t kMaxReadPerPump = 4096;
+constexpr int kMaxConsoleSide = 1024;
 
 struct Style {
   attr_t attrs = A_NORMAL;
@@ -342,14 +343,17 @@ bool StartConsole() {
     s.colours = COLORS;
     s.pairs = COLOR_PAIRS;
   }
-  s.console.Init(std::max(COLS, 1), std::max(LINES, 1), std::max(COLS, 1),
-                 std::max(LINES, 1), 0x07);
+  // Console sizes are 16-bit, and a huge terminal must not make a huge
+  // buffer; the part beyond shows nothing.
+  const int cols = std::clamp(COLS, 1, kMaxConsoleSide);
+  const int rows = std::clamp(LINES, 1, kMaxConsoleSide);
+  s.console.Init(cols, rows, cols, rows, 0x07);
 
   const char* term = std::getenv("TERM");
   s.titleByOsc = TermNameHasTitle(term);
   if (!s.titleByOsc) {
     std::string tsl = TermString("tsl"), fsl = TermString("fsl");
-    if (!tsl.empty() && !fsl.empty()) {
+    if (tigetflag("hs") > 0 && !tsl.empty() && !fsl.empty()) {
       // The status line may take a column; the title starts at the first.
       const char* start = tiparm(tsl.c_str(), 0);
       s.titleStart = start != nullptr ? start : tsl;

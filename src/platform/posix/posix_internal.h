@@ -106,7 +106,8 @@ void RestoreTerminal();
 void DispatchCtrlEvent(std::uint32_t event, int exitCode);
 
 // Signals: SIGHUP, SIGTERM, SIGINT and SIGWINCH go to a thread of their own;
-// crash signals reset the terminal and die as they would have.
+// crash signals (and SIGQUIT and the other core-dumping ones) reset the
+// terminal and die as they would have.
 void StartSignalThread();
 void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
                           const termios& saved);

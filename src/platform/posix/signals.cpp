@@ -1,8 +1,8 @@
 // Signals. Hang-up, termination and interrupt are taken by a thread of
 // their own with sigwait, so that the console control handler runs in an
 // ordinary context even while the program sits in a blocking read or a
-// sleep. Crash signals only put the terminal back and die as they would
-// have.
+// sleep. Crash signals, and the others whose default is a core dump, only
+// put the terminal back and die as they would have.
 #include <fcntl.h>
 #include <pthread.h>
 #include <termios.h>
@@ -104,7 +104,8 @@ void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
   sa.sa_handler = OnCrash;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESETHAND | SA_NODEFER;
-  for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL}) {
+  for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGQUIT, SIGSYS,
+                  SIGTRAP, SIGXCPU, SIGXFSZ}) {
     ::sigaction(sig, &sa, nullptr);
   }
 }

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -13,6 +14,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -184,4 +186,111 @@ TEST(ProcessExit, ASignalDuringAnExitDoesNotEndItASecondTime) {
   EXPECT_EQ(WEXITSTATUS(status), 9);
   EXPECT_EQ(std::string(buf, got > 0 ? static_cast<std::size_t>(got) : 0),
             "done");
+}
+
+namespace {
+
+struct PtyRun {
+  std::string output;  // everything the child sent to the terminal
+  int status = 0;
+  termios before{}, after{};
+};
+
+// Runs `child` as a process whose terminal is a fresh pty of rows x cols,
+// reading what it shows until it ends (killed after five seconds).
+PtyRun RunOnPty(unsigned short rows, unsigned short cols,
+                const std::function<void()>& child) {
+  PtyRun run;
+  int master = -1, slave = -1;
+  winsize ws{};
+  ws.ws_row = rows;
+  ws.ws_col = cols;
+  if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) {
+    ADD_FAILURE() << "openpty";
+    return run;
+  }
+  ::tcgetattr(slave, &run.before);
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(master);
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    ::setenv("TERM", "xterm-256color", 1);
+    child();
+    ::_exit(99);
+  }
+  ::close(slave);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  pid_t done = 0;
+  while (done == 0 && Clock::now() < deadline) {
+    pollfd pfd{master, POLLIN, 0};
+    if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
+      char buf[4096];
+      ssize_t got = ::read(master, buf, sizeof buf);
+      if (got > 0) run.output.append(buf, static_cast<std::size_t>(got));
+    }
+    done = ::waitpid(pid, &run.status, WNOHANG);
+  }
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &run.status, 0);
+    ADD_FAILURE() << "the child did not end; output so far:\n" << run.output;
+  }
+  ::tcgetattr(master, &run.after);
+  ::close(master);
+  return run;
+}
+
+Handle StartAndPaintZ() {
+  Handle out = CreateFileA("CONOUT$", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(out, &info)) ::_exit(10);
+  CHAR_INFO z{'Z', 0x1E};
+  SMALL_RECT region{0, 0, 0, 0};
+  WriteConsoleOutputA(out, &z, {1, 1}, {0, 0}, &region);
+  Sleep(1);  // shown before any wait
+  return out;
+}
+
+}  // namespace
+
+class ConsoleCrash : public testing::TestWithParam<int> {};
+
+INSTANTIATE_TEST_SUITE_P(Signals, ConsoleCrash,
+                         testing::Values(SIGSEGV, SIGABRT, SIGQUIT),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return std::string(sigabbrev_np(info.param));
+                         });
+
+// A crash, or a signal whose default is a core dump, gives the terminal
+// back and then ends the process as that signal would have.
+TEST_P(ConsoleCrash, GivesTheTerminalBackAndDiesOfTheSignal) {
+  const int sig = GetParam();
+  PtyRun run = RunOnPty(25, 80, [sig] {
+    rlimit none{0, 0};
+    ::setrlimit(RLIMIT_CORE, &none);
+    StartAndPaintZ();
+    ::raise(sig);
+  });
+  ASSERT_TRUE(WIFSIGNALED(run.status)) << run.status;
+  EXPECT_EQ(WTERMSIG(run.status), sig);
+  std::size_t z = run.output.find('Z');
+  ASSERT_NE(z, std::string::npos) << run.output;
+  EXPECT_TRUE(Contains(run.output.substr(z), "\x1B[?1049l")) << run.output;
+  EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO | ISIG),
+            run.before.c_lflag & (ICANON | ECHO | ISIG));
+}
+
+TEST(ConsoleSize, AHugeTerminalGivesABoundedConsole) {
+  PtyRun run = RunOnPty(30, 3000, [] {
+    Handle out = CreateFileA("CONOUT$", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info)) ::_exit(10);
+    if (info.dwSize.Y != 30) ::_exit(11);
+    if (info.dwSize.X <= 0 || info.dwSize.X > 1024) ::_exit(12);
+    ExitProcess(0);
+  });
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
 }
