@@ -500,7 +500,11 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
 }
 
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
-  if (!Ready(h) || count == nullptr) return 0;
+  if (!Ready(h)) return 0;
+  if (count == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   FlushScreen(true);
   posix::PumpInput(0);
   *count = S().console.InputCount();
@@ -509,7 +513,11 @@ int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
 
 int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
-  if (!Ready(h) || read == nullptr) return 0;
+  if (!Ready(h)) return 0;
+  if (read == nullptr || (buffer == nullptr && length > 0)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   FlushScreen(true);
   posix::PumpInput(0);
   *read = S().console.PeekInput(buffer, length);
@@ -518,7 +526,11 @@ int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
 
 int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
-  if (!Ready(h) || read == nullptr || length == 0) return 0;
+  if (!Ready(h)) return 0;
+  if (read == nullptr || buffer == nullptr || length == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
   posix::ConsoleState& s = S();
   for (;;) {
     FlushScreen(false);

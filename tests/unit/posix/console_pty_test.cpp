@@ -294,3 +294,34 @@ TEST(ConsoleSize, AHugeTerminalGivesABoundedConsole) {
   ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
 }
+
+TEST(ConsoleCalls, BadHandlesAndArgumentsAreRefused) {
+  PtyRun run = RunOnPty(25, 80, [] {
+    Handle in = CreateFileA("CONIN$", GENERIC_READ, 0, OPEN_EXISTING, 0);
+    Handle out = StartAndPaintZ();
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    std::uint32_t n = 0;
+    INPUT_RECORD r{};
+    int step = 20;
+    auto refused = [&](int ok, std::uint32_t error) {
+      ++step;
+      if (ok || GetLastError() != error) ::_exit(step);
+    };
+    refused(GetConsoleScreenBufferInfo(0x1234, &info), ERROR_INVALID_HANDLE);
+    refused(GetConsoleScreenBufferInfo(INVALID_HANDLE_VALUE, &info),
+            ERROR_INVALID_HANDLE);
+    refused(GetNumberOfConsoleInputEvents(0x1234, &n), ERROR_INVALID_HANDLE);
+    refused(GetNumberOfConsoleInputEvents(in, nullptr),
+            ERROR_INVALID_PARAMETER);
+    refused(PeekConsoleInputA(in, nullptr, 4, &n), ERROR_INVALID_PARAMETER);
+    refused(ReadConsoleInputA(in, nullptr, 1, &n), ERROR_INVALID_PARAMETER);
+    refused(ReadConsoleInputA(in, &r, 0, &n), ERROR_INVALID_PARAMETER);
+    refused(CloseHandle(0x1234), ERROR_INVALID_HANDLE);
+    refused(ReadFile(out, &r, 1, &n), ERROR_INVALID_HANDLE);
+    refused(WriteFile(out, "x", 1, &n), ERROR_INVALID_HANDLE);
+    if (!PeekConsoleInputA(in, nullptr, 0, &n) || n != 0) ::_exit(40);
+    ExitProcess(0);
+  });
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+}
