@@ -62,7 +62,19 @@ EOF
   trap 'exit 130' INT
   trap 'exit 143' TERM
   # Never outlive CTest's own timeout: end with cleanup well before it.
-  (sleep "${E2E_TIMEOUT:-150}"; echo "[$E2E_NAME] watchdog: test took too long" >&2; kill -TERM $$) 2>/dev/null &
+  # Short naps holding none of CTest's pipes: CTest never waits on a
+  # leftover sleep, and the watchdog goes away with the test.
+  (
+    for ((n = 0; n < ${E2E_TIMEOUT:-150}; n++)); do
+      sleep 1
+      kill -0 $$ 2>/dev/null || exit 0
+    done
+    : >"$E2E_DIR/watchdog"
+    kill -TERM $$
+    # A tmux client stuck on its server would hold the test (and its trap)
+    # up: take the server away.
+    tmux -L "$E2E_SOCK" kill-server
+  ) </dev/null >/dev/null 2>&1 &
   E2E_WATCHDOG=$!
 }
 
@@ -71,6 +83,7 @@ tmx() { tmux -L "$E2E_SOCK" -f "$E2E_DIR/tmux.conf" "$@"; }
 e2e_cleanup() {
   local rc=$?
   trap - EXIT INT TERM
+  [[ -e "$E2E_DIR/watchdog" ]] && echo "[$E2E_NAME] FAIL: ended by the watchdog after ${E2E_TIMEOUT:-150} s" >&2
   [[ -n "$E2E_WATCHDOG" ]] && kill "$E2E_WATCHDOG" 2>/dev/null
   if [[ -n "$E2E_SOCK" ]]; then
     tmx kill-server 2>/dev/null
