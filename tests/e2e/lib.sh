@@ -103,7 +103,7 @@ e2e_cleanup() {
       rm -rf "$E2E_DIR"
     fi
   fi
-  if ((rc == 0)); then log "PASS"; fi
+  if ((rc == 0)) && [[ -z "${E2E_QUIET:-}" ]]; then log "PASS"; fi
   exit "$rc"
 }
 
