@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "console/editor.h"
 #include "monitor/state.h"
 #include "scenario.h"
 
@@ -283,6 +284,22 @@ TEST(Startup, NonNumericPortEntryStopsBeforeAnythingIsSent) {
   EXPECT_TRUE(fake::OpenedNames().empty() ||
               std::find(fake::OpenedNames().begin(), fake::OpenedNames().end(),
                         "COM3") == fake::OpenedNames().end());
+}
+
+TEST(Startup, KeysTypedBeforeTheProgramWasReadyAreNotTheAnswer) {
+  ProgramRun run({}, {.bufferColumns = 100,
+                      .bufferRows = 300,
+                      .windowColumns = 80,
+                      .windowRows = 25});
+  fake::Type("5\r", 0);
+  run.TypePort();
+  run.PressEsc(2 * kSecond);
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_EQ(ActivePort, 3);
+  EXPECT_EQ(run.Wire().Requests().front().text, "CR");
+  // The size the console had at start, not the monitor's own.
+  EXPECT_EQ(SavedScreenColumns, 100);
+  EXPECT_EQ(SavedScreenRows, 300);
 }
 
 TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {
