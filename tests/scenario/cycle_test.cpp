@@ -298,8 +298,8 @@ TEST_F(Cycle, ClearedLineAtOrBeyondTheWidthBlanksNothing) {
     MoveCursor(column, 3);
     PrintClearedLine("ab");
   }
-  EXPECT_EQ(fake::RowTrimmed(3), std::string(9, 'X') + "abXab" +
-                                     std::string(26, 'X'));
+  EXPECT_EQ(fake::RowTrimmed(3),
+            std::string(9, 'X') + "abXab" + std::string(26, 'X'));
 }
 
 // Any reply, however large or negative, shows as some number: nothing in

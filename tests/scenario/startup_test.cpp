@@ -325,7 +325,8 @@ TEST_P(PortOutOfRange, RunsOnSilentRepliesAndEndsOnEsc) {
   }
   EXPECT_TRUE(run.Wire().Requests().empty());
   EXPECT_EQ(fake::Title(), " Pav (#0, C" + GetParam() + ")");
-  EXPECT_EQ(fake::RowTrimmed(1), " System        #   0    ComPort " + GetParam());
+  EXPECT_EQ(fake::RowTrimmed(1),
+            " System        #   0    ComPort " + GetParam());
   EXPECT_EQ(fake::RowTrimmed(3),
             " Temp.          0.00 C  /    0.00 C  /    0.00 C");
   EXPECT_GE(SampleCount, 2);
