@@ -1,0 +1,31 @@
+# A noisy line (lost, late, unterminated, garbled and refused replies at
+# random) does not stop or derail the monitor: it keeps polling with its
+# screen layout intact, and Esc still ends it with status 0.
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+
+sim_start --fault-rate 0.3 --seed 7 --system 9
+mon_start
+answer_port 1
+wait_for "tTotal" 15
+n=$(request_count)
+sleep 4
+mon_running || fail "the monitor ended on a noisy line"
+(($(request_count) > n + 30)) || fail "polling slowed to $(($(request_count) - n)) requests in 4 s"
+for f in garbage noend late lost error silence; do
+  grep -q "! $f" "$TRACE" || fail "the simulator injected no '$f' fault; the test proves less than it claims"
+done
+expect_row 3 '^ Temp\. +-?[0-9]+\.[0-9]{2} C  /  '
+expect_row 4 '^ RH +-?[0-9]+\.[0-9]{2} %  /  '
+expect_row 5 '^ CO2 +-?[0-9]+\.[0-9]{2} %  /  '
+expect_row 9 '^ Vent\.         \([0-9]{3}\) .$'
+expect_row 14 '^ tTotal +[0-9]+ s  /  '
+expect_row 20 '^ t106 +[0-9]+  t107 +[0-9]+$'
+for r in 2 8 13 21 22 23 24 25; do
+  expect_row "$r" '^ *$'
+done
+
+keys Escape
+wait_exit 10
+[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+exit 0
