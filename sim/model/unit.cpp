@@ -126,6 +126,11 @@ void Unit::AdvanceTo(Micros t) {
 void Unit::WriteDm(std::uint16_t address, std::uint16_t value) { memory_[address] = value; }
 
 std::optional<bool> Unit::Relay(int number) const {
+  // What the operator forced or removed wins, indicators included.
+  if (const auto it = options_.relayOverrides.find(number); it != options_.relayOverrides.end()) {
+    if (it->second == 0 || it->second == 1) return it->second == 1;
+    return std::nullopt;
+  }
   if (number == status_[0]) return vent_;
   if (number == status_[1]) return heater_ || cooler_;
   if (number == status_[2]) return floor_;

@@ -149,6 +149,39 @@ TEST(Identification, RelaySetDecidesRelay7000) {
   EXPECT_EQ(old.Answer("RD 512"), "E2");
 }
 
+TEST(Identification, ForcedRelaysWinOverThePlant) {
+  // Both indicator sets, every indicator forced each way, held while the
+  // plant runs for two hours through heating, fresh air and cooling.
+  for (const int set : {512, 604}) {
+    for (const int state : {0, 1}) {
+      Options o = Quiet();
+      o.unit.relaySet = set;
+      o.unit.startTemp = 5.0;  // far below the set point: the heaters run
+      for (int r = set; r < set + 4; ++r) o.unit.relayOverrides[r] = state;
+      o.unit.relayOverrides[3000] = state;
+      o.unit.relayOverrides[3002] = state;
+      Controller c(o);
+      const std::string want = state ? "1" : "0";
+      for (Micros t = 0; t <= 2 * kHour; t += 7 * kMinute) {
+        c.AdvanceTo(t);
+        for (int r = set; r < set + 4; ++r) {
+          EXPECT_EQ(c.Answer("RD " + std::to_string(r)), want) << set << " " << r << " " << t;
+        }
+        EXPECT_EQ(c.Answer("RD 3000"), want);
+        EXPECT_EQ(c.Answer("RD 3002"), want);
+      }
+    }
+  }
+  // Any other value takes the relay away, an indicator as well.
+  Options o = Quiet();
+  o.unit.relayOverrides = {{513, -1}, {7000, -1}, {3003, -1}};
+  Controller c(o);
+  EXPECT_EQ(c.Answer("RD 513"), "E2");
+  EXPECT_EQ(c.Answer("RD 7000"), "E2");
+  EXPECT_EQ(c.Answer("RD 3003"), "E2");
+  EXPECT_TRUE(c.Answer("RD 512") == "0" || c.Answer("RD 512") == "1");
+}
+
 TEST(Identification, RevisionChoosesTheRegisterScale) {
   for (std::uint16_t revision : {6999, 7000, 7123}) {
     Options o = Quiet();
