@@ -70,7 +70,8 @@ Unit:
 Line:
   --latency MS           delay from a request's CR to its reply (default 5)
   --jitter MS            plus up to this much, at random (default 0)
-  --baud N               reply pacing, 11 bits per character (default 9600)
+  --baud N               line pacing both ways, 11 bits per character
+                         (default 9600)
 
 Faults:
   --fault SPEC           MATCH:KIND[,after=N][,times=N][,p=P][:ARG], repeatable.

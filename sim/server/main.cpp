@@ -1,6 +1,6 @@
 // zrvsim: the controller model served on a pseudo-terminal in real time, so
-// that the monitor can be run and demonstrated without the unit. Replies
-// leave at the pace of the serial line they stand in for.
+// that the monitor can be run and demonstrated without the unit. Requests
+// arrive and replies leave at the pace of the serial line they stand in for.
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -14,13 +14,12 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <deque>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "sim/model/cli.h"
 #include "sim/model/model.h"
+#include "sim/model/wire_pacer.h"
 
 namespace {
 
@@ -68,12 +67,6 @@ class Trace {
  private:
   std::FILE* file_ = nullptr;
   bool owned_ = false;
-};
-
-struct Outgoing {
-  Micros start;       // earliest time of the first byte
-  std::string bytes;
-  std::size_t next = 0;
 };
 
 void SleepMicros(Micros us) {
@@ -171,8 +164,10 @@ int main(int argc, char** argv) {
   const auto modelTime = [&](Micros real) {
     return static_cast<Micros>(double(real) * config.speed);
   };
-  std::deque<Outgoing> queue;
-  Micros lineFree = 0;  // when the last character sent has left the wire
+  zrvsim::WirePacer wire(charTime);
+  // Host bytes read ahead of the wire wait here; past this many the pty
+  // holds the rest, as a slow line would hold up the writer.
+  constexpr std::size_t kReadAhead = 4096;
   int togglesSeen = 0;
 
   while (!gStop) {
@@ -184,58 +179,53 @@ int main(int argc, char** argv) {
       trace.Line(now, '!', model.Silent() ? "silent on" : "silent off");
     }
 
+    // A request is heard when its CR has crossed the line.
+    while (const auto in = wire.NextArrived(now)) {
+      auto request = collector.Push(in->byte);
+      if (!request) continue;
+      model.AdvanceTo(modelTime(in->at));
+      trace.Line(in->at, '>', zrvsim::EscapeBytes(*request));
+      zrvsim::Response response = model.Handle(*request);
+      if (!response.fault.empty()) trace.Line(in->at, '!', response.fault);
+      if (!response.sent || response.bytes.empty()) continue;
+      wire.Send(std::move(response.bytes), in->at, response.delay);
+    }
+
     // Due characters go out one at a time at the line's pace.
-    while (!queue.empty()) {
-      Outgoing& out = queue.front();
-      const Micros due = std::max(out.start, lineFree);
-      if (due > now) break;
-      if (out.next == 0) trace.Line(now, '<', ReplyTraceText(out.bytes));
+    while (const auto out = wire.NextDue(now)) {
+      if (out->first) trace.Line(out->at, '<', ReplyTraceText(out->reply));
       // A full buffer or a missing client loses the character, as a line
       // with nobody listening would.
-      const ssize_t written = write(master, &out.bytes[out.next], 1);
+      const ssize_t written = write(master, &out->byte, 1);
       (void)written;
-      ++out.next;
-      lineFree = due + charTime;
-      if (out.next >= out.bytes.size()) queue.pop_front();
     }
 
     Micros wait = 250 * zrvsim::kMillisecond;
-    if (!queue.empty()) wait = std::max<Micros>(std::max(queue.front().start, lineFree) - now, 0);
-    pollfd pfd{master, POLLIN, 0};
+    if (const auto next = wire.NextEvent()) wait = std::clamp<Micros>(*next - now, 0, wait);
+    pollfd pfd{master, static_cast<short>(wire.PendingIn() < kReadAhead ? POLLIN : 0), 0};
     timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
     const int ready = ppoll(&pfd, 1, &ts, &waitMask);
     if (ready < 0) continue;  // a signal: loop to look at it
     if (ready == 0) continue;
 
     if (pfd.revents & POLLIN) {
-      unsigned char buffer[256];
+      char buffer[256];
       const ssize_t got = read(master, buffer, sizeof buffer);
       if (got > 0) {
-        now = clock.Elapsed();
-        for (ssize_t i = 0; i < got; ++i) {
-          auto request = collector.Push(buffer[i]);
-          if (!request) continue;
-          model.AdvanceTo(modelTime(now));
-          trace.Line(now, '>', zrvsim::EscapeBytes(*request));
-          zrvsim::Response response = model.Handle(*request);
-          if (!response.fault.empty()) trace.Line(now, '!', response.fault);
-          if (!response.sent || response.bytes.empty()) continue;
-          Outgoing out{now + response.delay, std::move(response.bytes)};
-          // In start order, but never ahead of a reply already under way.
-          auto pos = queue.end();
-          while (pos != queue.begin()) {
-            auto prev = std::prev(pos);
-            if (prev->start <= out.start || prev->next > 0) break;
-            pos = prev;
-          }
-          queue.insert(pos, std::move(out));
-        }
+        wire.Receive(std::string_view(buffer, static_cast<std::size_t>(got)), clock.Elapsed());
         continue;
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     }
-    // Hang-up or EIO with no client on the other side: wait and look again.
-    if (pfd.revents & (POLLHUP | POLLERR | POLLIN)) SleepMicros(20 * zrvsim::kMillisecond);
+    // Hang-up or EIO with no client on the other side: wait and look again,
+    // but not past what the wire has due.
+    if (pfd.revents & (POLLHUP | POLLERR | POLLIN)) {
+      Micros pause = 20 * zrvsim::kMillisecond;
+      if (const auto next = wire.NextEvent()) {
+        pause = std::clamp<Micros>(*next - clock.Elapsed(), 0, pause);
+      }
+      SleepMicros(pause);
+    }
   }
 
   if (!config.link.empty()) unlink(config.link.c_str());
