@@ -45,6 +45,9 @@ namespace {
 constexpr std::int64_t kPollRenderMs = 20;
 constexpr std::size_t kMaxReadPerPump = 4096;
 constexpr int kMaxConsoleSide = 1024;
+// An ordinary exit takes milliseconds; the terminal is given back before
+// the exit proper starts.
+constexpr long kExitGraceMs = 500;
 
 struct Style {
   attr_t attrs = A_NORMAL;
@@ -203,13 +206,18 @@ void FlushScreen(bool throttled) {
   }
 }
 
-// Another thread is ending the process; this one only waits to go with it.
-[[noreturn]] void WaitForExit() {
-  for (;;) ::pause();
+// Another thread is ending the process; this one waits to go with it. An
+// exit that stalls (a blocked flush, a hang-up racing the exit) is cut
+// short after a while, so that a signal still ends the process.
+[[noreturn]] void WaitForExit(int code) {
+  timespec left{kExitGraceMs / 1000, (kExitGraceMs % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+  ::_exit(code);
 }
 
 [[noreturn]] void EndProcess(int code) {
-  if (g_exiting.exchange(true)) WaitForExit();
+  if (g_exiting.exchange(true)) WaitForExit(code);
   RestoreTerminal();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -388,7 +396,7 @@ void RestoreTerminal() {
 
 void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
   // The handler would run under an exit already in progress.
-  if (g_exiting) WaitForExit();
+  if (g_exiting) WaitForExit(exitCode);
   PHANDLER_ROUTINE handler = g_ctrlHandler.load();
   // A handled break lets the program go on; a close ends it regardless, as
   // the system ends a process whose console window was closed.

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -160,7 +161,35 @@ void SignalDuringExit() {
   (void)ignored;
 }
 
+// An exit handler that never returns.
+void StallExit() { ::pause(); }
+
 }  // namespace
+
+TEST(ProcessExit, AnExitThatStallsIsEndedByTheNextSignal) {
+  pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    SetConsoleCtrlHandler(EndWithSeven, 1);
+    std::atexit(StallExit);
+    std::thread([] {
+      ::usleep(100 * 1000);
+      ::kill(::getpid(), SIGTERM);
+    }).detach();
+    ExitProcess(9);
+  }
+  int status = 0;
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start)
+                .count();
+  // The handler is not run under an exit in progress; the signal's own
+  // code ends the process once the exit has had its time.
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+  EXPECT_LT(ms, 2000);
+}
 
 TEST(ProcessExit, ASignalDuringAnExitDoesNotEndItASecondTime) {
   int fds[2];
