@@ -156,7 +156,7 @@ int EndWithSeven(std::uint32_t) { ExitProcess(7); }
 // the exit goes on for a while after it.
 void SignalDuringExit() {
   ::kill(::getpid(), SIGTERM);
-  ::usleep(300 * 1000);
+  ::usleep(150 * 1000);
   ssize_t ignored = ::write(g_exitPipe, "done", 4);
   (void)ignored;
 }
