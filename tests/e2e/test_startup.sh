@@ -15,10 +15,10 @@ expect_row 4 '^ RH +-?[0-9]+\.[0-9]{2} %  /   55\.50 %  /  +-?[0-9]+\.[0-9]{2} %
 expect_row 5 '^ CO2 +-?[0-9]+\.[0-9]{2} %  /    0\.45 %'
 expect_row 6 '^ Evap\.Temp\. +-?[0-9]+\.[0-9]{2} C'
 expect_row 7 '^ Defrost in +[0-9]+\.[0-9]{2} hrs to 10\.00 C'
-expect_row 9 '^ Vent\.         \(512\) '
-expect_row 10 '^ Temp\.Ctl      \(513\) -'
-expect_row 11 '^ FloorHtr      \(514\) -'
-expect_row 12 '^ TempMode      \(515\) C'
+wait_row 9 '^ Vent\.         \(512\) ' 5
+wait_row 10 '^ Temp\.Ctl      \(513\) -' 5
+wait_row 11 '^ FloorHtr      \(514\) -' 5
+wait_row 12 '^ TempMode      \(515\) C' 5
 expect_row 14 '^ tTotal +[0-9]+ s  /  +[0-9]+\.[0-9] h'
 expect_row 15 '^ t_Heater +[0-9]+ s  / '
 expect_row 16 '^ tt_Cooler +[0-9]+ s  / '
@@ -63,10 +63,10 @@ wait_for "tTotal" 10
 wait_row 1 '^ System        #   7    ComPort 1' 5
 expect_row 6 '^ *$'
 expect_row 7 '^ *$'
-expect_row 9 '^ Vent\.         \(604\) '
-expect_row 10 '^ Temp\.Ctl      \(605\) '
-expect_row 11 '^ FloorHtr      \(606\) '
-expect_row 12 '^ TempMode      \(607\) [CH]'
+wait_row 9 '^ Vent\.         \(604\)' 5
+wait_row 10 '^ Temp\.Ctl      \(605\)' 5
+wait_row 11 '^ FloorHtr      \(606\)' 5
+wait_row 12 '^ TempMode      \(607\) [CH]' 5
 expect_row 16 '^ t_HeatEff\. +[0-9]+ s  / '
 expect_row 18 '^ t_CoolEff\. +[0-9]+ s  / '
 grep -qE '> RD DM(87|88|991)$' "$TRACE" && fail "variant 2 asked for defrost or evaporator registers"
