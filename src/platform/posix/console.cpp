@@ -310,7 +310,7 @@ bool StartConsole() {
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) return false;
   int inFd = ::open("/dev/tty", O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  int inDup = ::dup(fd);
+  int inDup = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
   if (inFd < 0 || inDup < 0 || ::tcgetattr(fd, &s.saved) != 0) {
     for (int f : {fd, inFd, inDup}) {
       if (f >= 0) ::close(f);

@@ -1,6 +1,7 @@
 // The console on a pseudo-terminal: a child process takes it over, paints,
 // reads a key and is ended by SIGTERM through its control handler; the
 // test reads what reached the terminal and how the terminal was left.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pty.h>
@@ -15,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 
@@ -324,10 +326,23 @@ TEST(ConsoleSize, AHugeTerminalGivesABoundedConsole) {
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
 }
 
+// Descriptors a child process would inherit.
+std::set<int> InheritableFds() {
+  std::set<int> fds;
+  for (int fd = 0; fd < 1024; ++fd) {
+    int flags = ::fcntl(fd, F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) fds.insert(fd);
+  }
+  return fds;
+}
+
 TEST(ConsoleCalls, BadHandlesAndArgumentsAreRefused) {
   PtyRun run = RunOnPty(25, 80, [] {
+    const std::set<int> inherited = InheritableFds();
     Handle in = CreateFileA("CONIN$", GENERIC_READ, 0, OPEN_EXISTING, 0);
     Handle out = StartAndPaintZ();
+    // Nothing the console opened would leak into a child process.
+    if (InheritableFds() != inherited) ::_exit(19);
     CONSOLE_SCREEN_BUFFER_INFO info{};
     std::uint32_t n = 0;
     INPUT_RECORD r{};
