@@ -262,3 +262,43 @@ TEST_F(PtySerial, VanishedFarEndAnswersNothingAndNeverHangs) {
   EXPECT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
 }
+
+namespace {
+
+int OpenFdCount() {
+  int n = 0;
+  for (int fd = 0; fd < 4096; ++fd) {
+    if (::fcntl(fd, F_GETFD) >= 0) ++n;
+  }
+  return n;
+}
+
+}  // namespace
+
+TEST_F(PtySerial, OpeningAndClosingLeavesNoDescriptorBehind) {
+  const int before = OpenFdCount();
+  for (int i = 0; i < 20; ++i) {
+    Open();
+    // Refused opens and bogus handles take nothing either.
+    EXPECT_EQ(CreateFileA("COM5", GENERIC_READ | GENERIC_WRITE, 0,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(CloseHandle(handle_ + 1000));
+    ASSERT_TRUE(CloseHandle(handle_));
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+  EXPECT_EQ(OpenFdCount(), before);
+  // Closed handles stay invalid for every call.
+  Open();
+  Handle old = handle_;
+  ASSERT_TRUE(CloseHandle(old));
+  handle_ = INVALID_HANDLE_VALUE;
+  DCB dcb{};
+  std::uint32_t n = 0;
+  char buf[4];
+  EXPECT_FALSE(GetCommState(old, &dcb));
+  EXPECT_FALSE(ReadFile(old, buf, sizeof buf, &n));
+  EXPECT_FALSE(WriteFile(old, "x", 1, &n));
+  EXPECT_FALSE(PurgeComm(old, PURGE_RXCLEAR));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
