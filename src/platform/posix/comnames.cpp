@@ -60,8 +60,9 @@ void PrintMapping() {
     std::snprintf(name, sizeof name, "ZRVMON_COM%d", port);
     const char* env = std::getenv(name);
     bool fromEnv = env != nullptr && env[0] != '\0';
-    std::printf("  COM%-4d %s%s\n", port, device.c_str(),
-                fromEnv ? "  (set by ZRVMON_COM)" : "");
+    std::printf("  COM%-4d %s%s%s%s\n", port, device.c_str(),
+                fromEnv ? "  (set by " : "", fromEnv ? name : "",
+                fromEnv ? ")" : "");
     any = true;
   }
   if (!any) std::printf("  (no serial devices found)\n");

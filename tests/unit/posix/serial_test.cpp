@@ -58,6 +58,18 @@ TEST(CommandLine, OptionsAndErrors) {
   EXPECT_TRUE(HandleCommandLine(2, v, &code));
   EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("zrvmon ", 0), 0u);
   EXPECT_EQ(code, 0);
+  // --help ends with the current mapping, naming the variable behind a port.
+  char help[] = "--help";
+  char* h[] = {prog, help, nullptr};
+  ::setenv("ZRVMON_COM7", "/dev/pts/77", 1);
+  testing::internal::CaptureStdout();
+  EXPECT_TRUE(HandleCommandLine(2, h, &code));
+  std::string text = testing::internal::GetCapturedStdout();
+  ::unsetenv("ZRVMON_COM7");
+  EXPECT_EQ(code, 0);
+  EXPECT_NE(text.find("COM7    /dev/pts/77  (set by ZRVMON_COM7)\n"),
+            std::string::npos)
+      << text;
   char* b[] = {prog, bad, nullptr};
   testing::internal::CaptureStderr();
   EXPECT_TRUE(HandleCommandLine(2, b, &code));
