@@ -23,7 +23,9 @@ namespace {
 
 std::atomic<bool> g_resize{false};
 int g_wake[2] = {-1, -1};
-std::thread::id g_signalThread;
+// Set by the signal thread itself, so that it knows itself from its first
+// signal on.
+thread_local bool t_onSignalThread = false;
 std::once_flag g_started;
 
 // Crash path: everything precomputed, only async-signal-safe calls.
@@ -46,6 +48,7 @@ void OnCrash(int sig) {
 }
 
 void SignalLoop(sigset_t set) {
+  t_onSignalThread = true;
   for (;;) {
     int sig = 0;
     if (::sigwait(&set, &sig) != 0) continue;
@@ -78,16 +81,11 @@ void StartSignalThread() {
     // Blocked here, before the thread starts, so that the thread inherits
     // the mask and only sigwait ever takes these signals.
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-    std::thread t(SignalLoop, set);
-    g_signalThread = t.get_id();
-    t.detach();
+    std::thread(SignalLoop, set).detach();
   });
 }
 
-bool OnSignalThread() {
-  return g_signalThread != std::thread::id() &&
-         std::this_thread::get_id() == g_signalThread;
-}
+bool OnSignalThread() { return t_onSignalThread; }
 
 bool TakeResizeRequest() { return g_resize.exchange(false); }
 
