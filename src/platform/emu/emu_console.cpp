@@ -202,8 +202,11 @@ int EmuConsole::Scroll(const SMALL_RECT* scrollRect, const SMALL_RECT* clipRect,
   return 1;
 }
 
-int EmuConsole::FillChar(char c, std::uint32_t length, COORD at,
-                         std::uint32_t* written) {
+// The Win32 fill calls walk the buffer row by row from `at`, stopping at its
+// end; FillChar and FillAttr differ only in what they set in each cell.
+template <class SetCell>
+int EmuConsole::FillRun(std::uint32_t length, COORD at, std::uint32_t* written,
+                        SetCell set) {
   if (written != nullptr) *written = 0;
   if (at.X < 0 || at.Y < 0 || at.X >= width_ || at.Y >= height_) return 0;
   const std::uint64_t room =
@@ -212,28 +215,22 @@ int EmuConsole::FillChar(char c, std::uint32_t length, COORD at,
       static_cast<std::uint32_t>(std::min<std::uint64_t>(length, room));
   std::size_t i = std::size_t(at.Y) * width_ + at.X;
   for (std::uint32_t k = 0; k < n; ++k, ++i) {
-    cells_[i].ch = c;
+    set(cells_[i]);
     Touch(static_cast<int>(i / width_));
   }
   if (written != nullptr) *written = n;
   return 1;
 }
 
+int EmuConsole::FillChar(char c, std::uint32_t length, COORD at,
+                         std::uint32_t* written) {
+  return FillRun(length, at, written, [c](Cell& cell) { cell.ch = c; });
+}
+
 int EmuConsole::FillAttr(std::uint16_t attr, std::uint32_t length, COORD at,
                          std::uint32_t* written) {
-  if (written != nullptr) *written = 0;
-  if (at.X < 0 || at.Y < 0 || at.X >= width_ || at.Y >= height_) return 0;
-  const std::uint64_t room =
-      std::uint64_t(width_) * height_ - (std::uint64_t(at.Y) * width_ + at.X);
-  const std::uint32_t n =
-      static_cast<std::uint32_t>(std::min<std::uint64_t>(length, room));
-  std::size_t i = std::size_t(at.Y) * width_ + at.X;
-  for (std::uint32_t k = 0; k < n; ++k, ++i) {
-    cells_[i].attr = attr;
-    Touch(static_cast<int>(i / width_));
-  }
-  if (written != nullptr) *written = n;
-  return 1;
+  return FillRun(length, at, written,
+                 [attr](Cell& cell) { cell.attr = attr; });
 }
 
 void EmuConsole::PushInput(const INPUT_RECORD& record) {

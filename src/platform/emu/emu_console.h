@@ -68,6 +68,9 @@ class EmuConsole {
  private:
   void Touch(int y);
   void TouchAll();
+  template <class SetCell>
+  int FillRun(std::uint32_t length, COORD at, std::uint32_t* written,
+              SetCell set);
   Cell& CellAt(int x, int y) { return cells_[std::size_t(y) * width_ + x]; }
   int width_ = 0;
   int height_ = 0;
