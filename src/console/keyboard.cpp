@@ -37,6 +37,22 @@ std::uint8_t BufferedExtendedByte(std::uint8_t code) {
   return static_cast<std::uint8_t>((code + 128) % 256);
 }
 
+// Takes one key into KeyBuffer: Esc latches AbortFlag instead, and an
+// extended key adds 0 and its shifted second byte. Returns the last byte the
+// key stands for.
+std::uint8_t BufferNextKey() {
+  const std::uint8_t c = ReadKeyCode();
+  const std::uint8_t e = c == 0 ? TakeExtendedCode() : 0;
+  if (c == kEsc) {
+    AbortFlag = true;
+  } else {
+    AppendKey(c);
+  }
+  if (e == 0) return c;
+  AppendKey(BufferedExtendedByte(e));
+  return BufferedExtendedByte(e);
+}
+
 }  // namespace
 
 std::uint16_t PendingExtendedCode = kNoPendingCode;
@@ -116,34 +132,14 @@ std::uint8_t ReadKeyCode() {
 
 bool AbortRequested() {
   if (AbortFlag) return true;
-  if (KeyWaiting()) {
-    const std::uint8_t c = ReadKeyCode();
-    const std::uint8_t e = c == 0 ? TakeExtendedCode() : 0;
-    if (c == kEsc) {
-      AbortFlag = true;
-    } else {
-      AppendKey(c);
-    }
-    if (e != 0) AppendKey(BufferedExtendedByte(e));
-  }
+  if (KeyWaiting()) BufferNextKey();
   return AbortFlag;
 }
 
 std::uint8_t PollKey() {
   if (AbortRequested()) return kEsc;
   if (!KeyWaiting()) return 0;
-  const std::uint8_t c = ReadKeyCode();
-  const std::uint8_t e = c == 0 ? TakeExtendedCode() : 0;
-  if (c == kEsc) {
-    AbortFlag = true;
-  } else {
-    AppendKey(c);
-  }
-  if (e != 0) {
-    AppendKey(BufferedExtendedByte(e));
-    return BufferedExtendedByte(e);
-  }
-  return c;
+  return BufferNextKey();
 }
 
 std::uint8_t ReadKeyOrAbort() {
