@@ -5,15 +5,10 @@
 #include <cctype>
 #include <cstdio>
 
+#include "sim/model/random.h"
+
 namespace zrvsim {
 namespace {
-
-std::uint64_t NextBits(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
 
 // A cursor over one request, upper-cased and stripped of surrounding blanks.
 struct Scanner {
@@ -70,7 +65,7 @@ constexpr const char* kOutOfRange = "E2";
 Controller::Controller(const Options& options)
     : options_(options), unit_(options.unit), rng_(options.unit.seed ^ 0x5EEDFA17ull) {}
 
-double Controller::Uniform() { return double(NextBits(rng_) >> 11) * 0x1.0p-53; }
+double Controller::Uniform() { return ToUnit(NextBits(rng_)); }
 
 std::string Controller::Garbage(int count) {
   std::string bytes;

@@ -6,23 +6,15 @@
 #include <numbers>
 
 #include "sim/model/model.h"
+#include "sim/model/random.h"
 
 namespace zrvsim {
 namespace {
 
-std::uint64_t SplitMix(std::uint64_t& state) {
-  std::uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-  z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-  z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-  return z ^ (z >> 31);
-}
-
-double ToUnit(std::uint64_t bits) { return double(bits >> 11) * 0x1.0p-53; }
-
 double GaussFrom(std::uint64_t& state) {
   // Box-Muller; the first uniform is kept away from 0 for the logarithm.
-  const double u1 = (double(SplitMix(state) >> 11) + 1.0) * 0x1.0p-53;
-  const double u2 = ToUnit(SplitMix(state));
+  const double u1 = (double(NextBits(state) >> 11) + 1.0) * 0x1.0p-53;
+  const double u2 = ToUnit(NextBits(state));
   return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
 }
 
@@ -172,7 +164,7 @@ void Unit::AddSeconds(std::uint16_t lowAddress, std::uint32_t seconds) {
 }
 
 double Unit::Gauss() { return GaussFrom(rng_); }
-double Unit::Uniform() { return ToUnit(SplitMix(rng_)); }
+double Unit::Uniform() { return ToUnit(NextBits(rng_)); }
 
 void Unit::Step() {
   ++seconds_;
