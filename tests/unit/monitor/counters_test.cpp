@@ -6,22 +6,16 @@
 #include <vector>
 
 #include "monitor/state.h"
-#include "unit/terminal/scripted_wire.h"
+#include "unit/monitor/monitor_fixture.h"
 
 namespace {
 
-using scripted_wire::MachineTest;
+using monitor_fixture::MonitorTest;
 
-class CountersTest : public MachineTest {
+class CountersTest : public MonitorTest {
  protected:
   void SetUp() override {
-    StartMachine();
-    ResetMonitorStateForTests();
-    ActivePort = kPort;
-    VentRelay = 512;
-    TempCtlRelay = 513;
-    FloorHtrRelay = 514;
-    TempModeRelay = 515;
+    MonitorTest::SetUp();
     const char* labels[5] = {"_Heater    ", "t_Cooler   ", "_Cooler    ",
                              "t_Defrost  ", "_Humidiy   "};
     for (int i = 0; i < 5; ++i) CounterLabels[i] = labels[i];
@@ -30,11 +24,6 @@ class CountersTest : public MachineTest {
     wire.Set("RD DM109", {"12"});
     wire.Set("RD T106", {"OK00500 00600"});
     wire.Set("RD T107", {"OK00800 00900"});
-  }
-
-  void TearDown() override {
-    ResetMonitorStateForTests();
-    MachineTest::TearDown();
   }
 
   void Counter(int low, const std::string& lowReply,

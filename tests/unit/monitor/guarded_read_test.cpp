@@ -7,33 +7,19 @@
 #include <vector>
 
 #include "monitor/state.h"
-#include "unit/terminal/scripted_wire.h"
+#include "unit/monitor/monitor_fixture.h"
 
 namespace {
 
 using scripted_wire::kMs;
-using scripted_wire::MachineTest;
+using monitor_fixture::MonitorTest;
 
-class GuardedReadTest : public MachineTest {
+class GuardedReadTest : public MonitorTest {
  protected:
   void SetUp() override {
-    StartMachine();
-    ResetMonitorStateForTests();
-    ActivePort = kPort;
-    VentRelay = 512;
-    TempCtlRelay = 513;
-    FloorHtrRelay = 514;
-    TempModeRelay = 515;
-    VentPhase = 1;
-    TempCtlPhase = 0;
-    FloorHtrPhase = 1;
+    MonitorTest::SetUp();
     wire.Set("RD DM100", {"42"});
     wire.Set("RD DM109", {"77"});
-  }
-
-  void TearDown() override {
-    ResetMonitorStateForTests();
-    MachineTest::TearDown();
   }
 
   std::int32_t Read(char kind = 'w') { return ReadRegister(kPort, 100, kind); }

@@ -6,33 +6,15 @@
 #include <string>
 
 #include "monitor/state.h"
-#include "unit/terminal/scripted_wire.h"
+#include "unit/monitor/monitor_fixture.h"
 
 namespace {
 
 using scripted_wire::kMs;
-using scripted_wire::MachineTest;
+using monitor_fixture::MonitorTest;
 
-class IndicatorTest : public MachineTest {
+class IndicatorTest : public MonitorTest {
  protected:
-  void SetUp() override {
-    StartMachine();
-    ResetMonitorStateForTests();
-    ActivePort = kPort;
-    VentRelay = 512;
-    TempCtlRelay = 513;
-    FloorHtrRelay = 514;
-    TempModeRelay = 515;
-    VentPhase = 1;
-    TempCtlPhase = 0;
-    FloorHtrPhase = 1;
-  }
-
-  void TearDown() override {
-    ResetMonitorStateForTests();
-    MachineTest::TearDown();
-  }
-
   // The state character of an indicator row (three-digit relay numbers).
   static char State(int row) { return fake::CharAt(22, row); }
 };
