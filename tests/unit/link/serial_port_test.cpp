@@ -8,7 +8,21 @@
 
 namespace {
 
-using SerialPortTest = LinkTest;
+class SerialPortTest : public LinkTest {
+ protected:
+  // COMn open at 9600 8E1 on `controller`, which answers every line with
+  // `reply`; then `request` goes out and time runs to the answer's first byte.
+  void OpenAndAsk(PortNumber port, const std::string& reply,
+                  const std::string& request) {
+    controller.fallback = reply;
+    fake::BindSerial("COM" + std::to_string(port), &controller);
+    ASSERT_EQ(OpenPort(port, 9600, 'E', 8, 1), 0u);
+    SendRaw(port, request);
+    WaitForInput(port);
+  }
+
+  ScriptedController controller;
+};
 
 TEST(PortNames, ShortAndDeviceNamespaceForms) {
   EXPECT_EQ(PortDeviceName(1), "COM1");
@@ -144,12 +158,7 @@ TEST_F(SerialPortTest, MissingDeviceLeavesClosedSlotAndReadsRefused) {
 }
 
 TEST_F(SerialPortTest, UnpluggedDeviceReadsAsIdleAndReopenClosesSlot) {
-  ScriptedController c;
-  c.fallback = "00042\r\n";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "RD DM1\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1, "00042\r\n", "RD DM1\r"));
   fake::UnplugSerial("COM1");
   // The status query fails now: the queue counts as empty.
   EXPECT_FALSE(InputPending(1));
@@ -222,12 +231,7 @@ TEST_F(SerialPortTest, ClosePortOnNeverOpenedAndOpenSlots) {
 }
 
 TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
-  ScriptedController c;
-  c.fallback = "00042\r\n";
-  fake::BindSerial("COM2", &c);
-  ASSERT_EQ(OpenPort(2, 9600, 'E', 8, 1), 0u);
-  SendRaw(2, "RD DM1\r");
-  WaitForInput(2);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(2, "00042\r\n", "RD DM1\r"));
   fake::AdvanceTo(fake::Now() + 20000);
   PurgePort(2);
   EXPECT_EQ(fake::PurgeCount("COM2"), 1);
@@ -237,7 +241,7 @@ TEST_F(SerialPortTest, PurgeDiscardsWaitingInput) {
   SendRaw(2, "RD DM2\r");
   PurgePort(2);
   fake::AdvanceTo(fake::Now() + 50000);
-  EXPECT_EQ(c.lines.size(), 1u);
+  EXPECT_EQ(controller.lines.size(), 1u);
   EXPECT_FALSE(InputPending(2));
 }
 
@@ -255,12 +259,7 @@ TEST_F(SerialPortTest, ReadPortTextWithNothingWaiting) {
 }
 
 TEST_F(SerialPortTest, ReadPortTextCollectsOneLine) {
-  ScriptedController c;
-  c.fallback = "00215\r\n";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "RD DM992\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1, "00215\r\n", "RD DM992\r"));
   Str255 dest;
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 7);
   EXPECT_EQ(dest, "00215\r\n");
@@ -274,26 +273,17 @@ TEST_F(SerialPortTest, ReadPortTextCollectsOneLine) {
 }
 
 TEST_F(SerialPortTest, ReadPortTextEndsAtEtxToo) {
-  ScriptedController c;
-  c.fallback =
-      "AB\x03"
-      "CD\r\n";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "X\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1,
+                                     "AB\x03"
+                                     "CD\r\n",
+                                     "X\r"));
   Str255 dest;
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 3);
   EXPECT_EQ(dest, "AB\x03");
 }
 
 TEST_F(SerialPortTest, ReplyWithoutEndCharacterGivesErrorText) {
-  ScriptedController c;
-  c.fallback = "12345";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "RD DM1\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1, "12345", "RD DM1\r"));
   const fake::Micros t0 = fake::Now();
   Str255 dest;
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 5);
@@ -304,12 +294,7 @@ TEST_F(SerialPortTest, ReplyWithoutEndCharacterGivesErrorText) {
 }
 
 TEST_F(SerialPortTest, IdleLimitIs101EmptyPolls) {
-  ScriptedController c;
-  c.fallback = "7";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "X\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1, "7", "X\r"));
   const fake::Micros t0 = fake::Now();
   // One key mid-wait is buffered; one in the last pause stays queued, since
   // the keyboard is not polled once the idle limit is passed.
@@ -324,12 +309,8 @@ TEST_F(SerialPortTest, IdleLimitIs101EmptyPolls) {
 }
 
 TEST_F(SerialPortTest, EscDuringCollectionStopsIt) {
-  ScriptedController c;
-  c.fallback = std::string(40, '7') + "\r\n";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "RD DM1\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(
+      OpenAndAsk(1, std::string(40, '7') + "\r\n", "RD DM1\r"));
   // About ten characters in.
   fake::Key("Esc", fake::Now() + 11000);
   Str255 dest;
@@ -348,12 +329,7 @@ TEST_F(SerialPortTest, EscDuringCollectionStopsIt) {
 }
 
 TEST_F(SerialPortTest, OverlongLineKeeps255Characters) {
-  ScriptedController c;
-  c.fallback = std::string(300, 'a') + "\r\n";
-  fake::BindSerial("COM1", &c);
-  ASSERT_EQ(OpenPort(1, 9600, 'E', 8, 1), 0u);
-  SendRaw(1, "X\r");
-  WaitForInput(1);
+  ASSERT_NO_FATAL_FAILURE(OpenAndAsk(1, std::string(300, 'a') + "\r\n", "X\r"));
   Str255 dest;
   // The end character beyond the 255th is still seen.
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 255);
