@@ -3,30 +3,40 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unit/link/link_fixture.h"
 
 namespace {
 
+// Each command against the text that goes out for it.
+void ExpectRewrites(
+    std::initializer_list<std::pair<const char*, const char*>> cases) {
+  for (const auto& [command, sent] : cases) {
+    EXPECT_EQ(RewriteMinusSign(command), sent) << command;
+  }
+}
+
 TEST(MinusSign, RewrittenAsSixteenBitComplement) {
-  EXPECT_EQ(RewriteMinusSign("RD DM-1"), "RD DM65535");
-  EXPECT_EQ(RewriteMinusSign("WR DM100 -5"), "WR DM100 65531");
-  EXPECT_EQ(RewriteMinusSign("WR DM100 -0"), "WR DM100 0");
-  EXPECT_EQ(RewriteMinusSign("WR DM100 -65536"), "WR DM100 0");
-  EXPECT_EQ(RewriteMinusSign("WR DM100 -65537"), "WR DM100 65535");
-  EXPECT_EQ(RewriteMinusSign("WR DM100 5"), "WR DM100 5");
+  ExpectRewrites({{"RD DM-1", "RD DM65535"},
+                  {"WR DM100 -5", "WR DM100 65531"},
+                  {"WR DM100 -0", "WR DM100 0"},
+                  {"WR DM100 -65536", "WR DM100 0"},
+                  {"WR DM100 -65537", "WR DM100 65535"},
+                  {"WR DM100 5", "WR DM100 5"}});
 }
 
 TEST(MinusSign, NumberReadingAfterTheMinus) {
   // Leading blanks skipped, a sign of its own taken, the rest lost.
-  EXPECT_EQ(RewriteMinusSign("WR DM1 -  7"), "WR DM1 65529");
-  EXPECT_EQ(RewriteMinusSign("WR DM1 --5"), "WR DM1 5");
-  EXPECT_EQ(RewriteMinusSign("WR DM1 -+5"), "WR DM1 65531");
-  EXPECT_EQ(RewriteMinusSign("WR DM1 -5 -6 tail"), "WR DM1 65531");
-  EXPECT_EQ(RewriteMinusSign("RD DM-"), "RD DM0");
-  EXPECT_EQ(RewriteMinusSign("RD DM-x12"), "RD DM0");
+  ExpectRewrites({{"WR DM1 -  7", "WR DM1 65529"},
+                  {"WR DM1 --5", "WR DM1 5"},
+                  {"WR DM1 -+5", "WR DM1 65531"},
+                  {"WR DM1 -5 -6 tail", "WR DM1 65531"},
+                  {"RD DM-", "RD DM0"},
+                  {"RD DM-x12", "RD DM0"}});
 }
 
 TEST(MinusSign, LongDigitRunsWrapModulo65536) {
