@@ -11,11 +11,23 @@ using StartupDefaults = ConsoleTest;
 
 constexpr fake::Micros kMs = 1000;
 
+// Edits a line that starts as `line`, at the full maximum.
+void ExpectEdit(Str255 line, std::int32_t result, const char* text) {
+  EXPECT_EQ(ReadLineEcho(line, 255), result);
+  EXPECT_EQ(line, text);
+}
+
+// Esc ends the edit: the line stays as it was, the abort is latched and the
+// Esc itself is not buffered.
+void ExpectEscEndsTheEdit() {
+  ExpectEdit("keep", -1, "keep");
+  EXPECT_TRUE(AbortFlag);
+  EXPECT_TRUE(KeyBuffer.empty());
+}
+
 TEST_F(LineEditor, BackspaceErasesTheLastCharacter) {
   fake::Type("ab\bc\r", 0, 200 * kMs);
-  Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 255), 2);
-  EXPECT_EQ(line, "ac");
+  ExpectEdit("", 2, "ac");
   EXPECT_EQ(fake::RowTrimmed(1), "ac");
   EXPECT_EQ(fake::Cursor().X, 2);  // Enter is neither shown nor stored
   EXPECT_EQ(fake::Cursor().Y, 0);
@@ -24,17 +36,13 @@ TEST_F(LineEditor, BackspaceErasesTheLastCharacter) {
 TEST_F(LineEditor, EntryTextIsShownAndEditable) {
   MoveCursor(5, 2);
   fake::Type("\b\b\bq\r", 0, 50 * kMs);
-  Str255 line = "xyz";
-  EXPECT_EQ(ReadLineEcho(line, 255), 1);
-  EXPECT_EQ(line, "q");
+  ExpectEdit("xyz", 1, "q");
   EXPECT_EQ(fake::RowTrimmed(2), "    q");
 }
 
 TEST_F(LineEditor, BackspaceOnAnEmptyLineWritesNothing) {
   fake::Type("\b\r");
-  Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 255), 0);
-  EXPECT_TRUE(line.empty());
+  ExpectEdit("", 0, "");
   EXPECT_TRUE(fake::WriteRuns().empty());
 }
 
@@ -42,11 +50,7 @@ TEST_F(LineEditor, EscEndsTheEditAndKeepsTheLine) {
   fake::Type("ab", 0, 100 * kMs);
   fake::Key("Esc", 300 * kMs);
   fake::Type("cd", 400 * kMs);
-  Str255 line = "keep";
-  EXPECT_EQ(ReadLineEcho(line, 255), -1);
-  EXPECT_EQ(line, "keep");
-  EXPECT_TRUE(AbortFlag);
-  EXPECT_TRUE(KeyBuffer.empty());
+  ExpectEscEndsTheEdit();
   EXPECT_EQ(fake::Now(), 300 * kMs);  // at once, nothing waited for after
   fake::AdvanceTo(400 * kMs);
   EXPECT_TRUE(KeyWaiting());  // later keys are left alone
@@ -56,11 +60,7 @@ TEST_F(LineEditor, EscDuringTheFirstPauseEndsTheEdit) {
   fake::Type("ab", 10 * kMs, 10 * kMs);
   fake::Key("Esc", 50 * kMs);
   fake::Type("cd", 60 * kMs);
-  Str255 line = "keep";
-  EXPECT_EQ(ReadLineEcho(line, 255), -1);
-  EXPECT_EQ(line, "keep");
-  EXPECT_TRUE(AbortFlag);
-  EXPECT_TRUE(KeyBuffer.empty());
+  ExpectEscEndsTheEdit();
   EXPECT_EQ(fake::Now(), 100 * kMs);
   EXPECT_TRUE(KeyWaiting());  // the keys after Esc stay in the queue
 }
@@ -68,9 +68,7 @@ TEST_F(LineEditor, EscDuringTheFirstPauseEndsTheEdit) {
 TEST_F(LineEditor, AlreadyAbortedReturnsWithoutWaitingOrReading) {
   AbortFlag = true;
   fake::Type("abc\r");
-  Str255 line = "x";
-  EXPECT_EQ(ReadLineEcho(line, 255), -1);
-  EXPECT_EQ(line, "x");
+  ExpectEdit("x", -1, "x");
   EXPECT_EQ(fake::Now(), 0);
   EXPECT_TRUE(KeyWaiting());
 }
@@ -89,17 +87,13 @@ TEST_F(LineEditor, ExtendedKeysAreIgnored) {
   fake::Key("F1");
   fake::Key("Ctrl+F5");
   fake::Type("b\r");
-  Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 255), 2);
-  EXPECT_EQ(line, "ab");
+  ExpectEdit("", 2, "ab");
   EXPECT_EQ(fake::RowTrimmed(1), "ab");
 }
 
 TEST_F(LineEditor, PastedCommandArrivesWhole) {
   fake::Type("RD DM100\r");
-  Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 255), 8);
-  EXPECT_EQ(line, "RD DM100");
+  ExpectEdit("", 8, "RD DM100");
   EXPECT_EQ(fake::RowTrimmed(1), "RD DM100");
   EXPECT_TRUE(KeyBuffer.empty());
   EXPECT_EQ(fake::PendingScript(), 0u);
@@ -108,9 +102,7 @@ TEST_F(LineEditor, PastedCommandArrivesWhole) {
 
 TEST_F(LineEditor, FastTypingDuringTheFirstPauseArrivesWhole) {
   fake::Type("WR DM901 0\r", 20 * kMs, 5 * kMs);
-  Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 255), 10);
-  EXPECT_EQ(line, "WR DM901 0");
+  ExpectEdit("", 10, "WR DM901 0");
 }
 
 TEST_F(LineEditor, EditsTheKeyBufferInPlace) {
