@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "sim/model/model.h"
 
@@ -14,6 +16,14 @@ Options Quiet() {
   Options o;
   o.unit.noise = 0;
   return o;
+}
+
+// Each request in turn against the answer it must get.
+void ExpectAnswers(Controller& c,
+                   std::initializer_list<std::pair<const char*, const char*>> exchanges) {
+  for (const auto& [request, answer] : exchanges) {
+    EXPECT_EQ(c.Answer(request), answer) << '"' << request << '"';
+  }
 }
 
 // The client's cut of a timer reply: first two characters off, then the six
@@ -44,31 +54,31 @@ TEST(Protocol, HandshakeAndReplyFraming) {
 
 TEST(Protocol, DataMemoryReadWriteAndRange) {
   Controller c(Quiet());
-  EXPECT_EQ(c.Answer("WR DM200 65535"), "OK");
-  EXPECT_EQ(c.Answer("RD DM200"), "65535");
-  EXPECT_EQ(c.Answer("WR DM65535 7"), "OK");
-  EXPECT_EQ(c.Answer("RD DM65535"), "7");
-  EXPECT_EQ(c.Answer("RD DM0"), "0");
-  EXPECT_EQ(c.Answer("RD DM65536"), "E2");
-  EXPECT_EQ(c.Answer("RD DM99999999999999"), "E2");
-  EXPECT_EQ(c.Answer("WR DM65536 1"), "E2");
-  EXPECT_EQ(c.Answer("WR DM200 65536"), "E2");
-  EXPECT_EQ(c.Answer("RD DM200"), "65535");  // refused writes change nothing
-  EXPECT_EQ(c.Answer("RD DM108"), "7123");
-  EXPECT_EQ(c.Answer("RD DM109"), "1");
-  EXPECT_EQ(c.Answer("RD DM890"), "225");
-  EXPECT_EQ(c.Answer("RD DM893"), "500");
-  EXPECT_EQ(c.Answer("RD DM894"), "30");
-  EXPECT_EQ(c.Answer("RD DM891"), "100");
+  ExpectAnswers(c, {{"WR DM200 65535", "OK"},
+                    {"RD DM200", "65535"},
+                    {"WR DM65535 7", "OK"},
+                    {"RD DM65535", "7"},
+                    {"RD DM0", "0"},
+                    {"RD DM65536", "E2"},
+                    {"RD DM99999999999999", "E2"},
+                    {"WR DM65536 1", "E2"},
+                    {"WR DM200 65536", "E2"},
+                    {"RD DM200", "65535"},  // refused writes change nothing
+                    {"RD DM108", "7123"},
+                    {"RD DM109", "1"},
+                    {"RD DM890", "225"},
+                    {"RD DM893", "500"},
+                    {"RD DM894", "30"},
+                    {"RD DM891", "100"}});
 }
 
 TEST(Protocol, OperatorTypingIsToleratedAndNonsenseRefused) {
   Controller c(Quiet());
-  EXPECT_EQ(c.Answer("rd dm108"), "7123");
-  EXPECT_EQ(c.Answer("  RD  DM 108  "), "7123");
-  EXPECT_EQ(c.Answer("cr"), "CC");
-  EXPECT_EQ(c.Answer("wr dm300 12"), "OK");
-  EXPECT_EQ(c.Answer("RD DM300"), "12");
+  ExpectAnswers(c, {{"rd dm108", "7123"},
+                    {"  RD  DM 108  ", "7123"},
+                    {"cr", "CC"},
+                    {"wr dm300 12", "OK"},
+                    {"RD DM300", "12"}});
   for (const char* bad : {"", "RD", "RD DM", "RD DMx", "RD DM12x", "WR DM1", "WR DM1 -5",
                           "WR DM1 2 3", "WR 512 1", "HELLO", "RD T", "RD -1", "CRX", "\x1b[A"}) {
     EXPECT_EQ(c.Answer(bad), "E1") << '"' << bad << '"';
