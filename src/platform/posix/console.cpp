@@ -66,6 +66,7 @@ struct ConsoleState {
   termios saved{};
   emu::EmuConsole console;
   KeyDecoder keys;
+  Charset charset = Charset::kUtf8;
   std::vector<INPUT_RECORD> decoded;
   std::uint64_t shownVersion = ~std::uint64_t{0};
   std::int64_t lastRenderMs = 0;
@@ -111,15 +112,20 @@ std::string TermString(const char* cap) {
   return s;
 }
 
-void EnsureUtf8Locale() {
+// The user's locale tells what the terminal takes; it is read before it is
+// changed. Only the character type is taken from the environment: numbers
+// keep being written and read the C way.
+void ChooseEncoding() {
+  ConsoleState& s = S();
   std::setlocale(LC_CTYPE, "");
-  const char* codeset = nl_langinfo(CODESET);
-  if (codeset != nullptr && (std::strcmp(codeset, "UTF-8") == 0 ||
-                             std::strcmp(codeset, "utf8") == 0)) {
-    return;
-  }
-  // The glyphs need a UTF-8 terminal; terminals run by the test harness
-  // often come with the plain C locale.
+  const char* found = nl_langinfo(CODESET);
+  const std::string codeset = found != nullptr ? found : "";
+  s.charset =
+      ChooseCharset(codeset.c_str(), std::getenv("TERM"), std::getenv("TMUX"));
+  s.keys.SetInputBytes(ChooseInputBytes(s.charset, codeset.c_str()));
+  // ASCII needs nothing of the locale. UTF-8 glyphs need a UTF-8 locale
+  // for curses; multiplexer panes often come without LANG.
+  if (s.charset == Charset::kAscii || CodesetIsUtf8(codeset.c_str())) return;
   if (std::setlocale(LC_CTYPE, "C.UTF-8") == nullptr) {
     std::setlocale(LC_CTYPE, "C.utf8");
   }
@@ -151,14 +157,16 @@ void RenderLocked(bool all) {
   emu::EmuConsole& c = s.console;
   int rows = std::min(c.Height(), LINES);
   int cols = std::min(c.Width(), COLS);
+  const bool ascii = s.charset == Charset::kAscii;
   if (cols > 0) s.line.resize(static_cast<std::size_t>(cols));
   for (int y = 0; y < rows && cols > 0; ++y) {
     if (!all && !c.RowDirty(y)) continue;
     for (int x = 0; x < cols; ++x) {
       const emu::Cell& cell = c.At(x, y);
-      wchar_t glyph[2] = {
-          static_cast<wchar_t>(Cp850Glyph(static_cast<std::uint8_t>(cell.ch))),
-          0};
+      const auto byte = static_cast<std::uint8_t>(cell.ch);
+      wchar_t glyph[2] = {ascii ? static_cast<wchar_t>(AsciiGlyph(byte))
+                                : static_cast<wchar_t>(Cp850Glyph(byte)),
+                          0};
       Style st = StyleFor(cell.attr);
       setcchar(&s.line[static_cast<std::size_t>(x)], glyph, st.attrs, st.pair,
                nullptr);
@@ -317,7 +325,7 @@ bool StartConsole() {
     }
     return false;
   }
-  EnsureUtf8Locale();
+  ChooseEncoding();
   StartSignalThread();
 
   std::lock_guard<std::timed_mutex> lock(g_curses);
@@ -552,7 +560,9 @@ int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
 int SetConsoleTitleA(const char* title) {
   std::string raw = title != nullptr ? title : "";
   S().console.SetTitle(raw);
-  if (S().active) posix::WriteTitle(posix::SanitiseTitle(raw.c_str()));
+  if (S().active) {
+    posix::WriteTitle(posix::SanitiseTitle(raw.c_str(), S().charset));
+  }
   return 1;
 }
 

@@ -1,3 +1,5 @@
+#include <strings.h>
+
 #include <cstring>
 
 #include "platform/posix/posix_internal.h"
@@ -43,9 +45,59 @@ constexpr char32_t kGlyphs[256] = {
     0x00B0, 0x00A8, 0x00B7, 0x00B9, 0x00B3, 0x00B2, 0x25A0, 0x00A0,  // F8
 };
 
+// The same page in 7-bit ASCII, row by row as above ("\?" is a '?').
+// Half and full blocks are '#', the shades ':' '%' '#', lines + - |.
+constexpr char kAscii[257] =
+    " oo*****#o#\?\?\?\?*"
+    "><|!\?\?-|^v><+-^v"
+    " !\"#$%&'()*+,-./"
+    "0123456789:;<=>?"
+    "@ABCDEFGHIJKLMNO"
+    "PQRSTUVWXYZ[\\]^_"
+    "`abcdefghijklmno"
+    "pqrstuvwxyz{|}~?"
+    "CueaaaaceeeiiiAA"
+    "EaAooouuyOUo?Oxf"
+    "aiounNao\?\?-\?\?!<>"
+    ":%#|+AAA?+|++cY+"
+    "++++-+aA+++++-+?"
+    "dDEEEiIII++##|I#"
+    "OsOOoOupPUUUyY-'"
+    "-\?_\?\?\?/,o\".132# ";
+
+constexpr bool AsciiTableComplete() {
+  for (int b = 0; b < 256; ++b) {
+    if (kAscii[b] < 0x20 || kAscii[b] > 0x7E) return false;
+  }
+  return true;
+}
+static_assert(AsciiTableComplete(), "every byte needs a printable stand-in");
+
+bool StartsWith(const char* s, const char* prefix) {
+  return s != nullptr && std::strncmp(s, prefix, std::strlen(prefix)) == 0;
+}
+
 }  // namespace
 
 char32_t Cp850Glyph(std::uint8_t byte) { return kGlyphs[byte]; }
+
+char AsciiGlyph(std::uint8_t byte) { return kAscii[byte]; }
+
+bool CodesetIsUtf8(const char* codeset) {
+  return codeset != nullptr && (::strcasecmp(codeset, "UTF-8") == 0 ||
+                                ::strcasecmp(codeset, "UTF8") == 0);
+}
+
+Charset ChooseCharset(const char* codeset, const char* term, const char* tmux) {
+  if (CodesetIsUtf8(codeset)) return Charset::kUtf8;
+  // The multiplexer translates for the outer terminal; the inner locale is
+  // often just missing (a pane started without LANG).
+  if (tmux != nullptr || StartsWith(term, "screen") ||
+      StartsWith(term, "tmux")) {
+    return Charset::kUtf8;
+  }
+  return Charset::kAscii;
+}
 
 int UnicodeToCp850(char32_t c) {
   if (c >= 0x20 && c < 0x7F) return static_cast<int>(c);
@@ -74,7 +126,7 @@ void AppendUtf8(std::string& out, char32_t c) {
   }
 }
 
-std::string SanitiseTitle(const char* title) {
+std::string SanitiseTitle(const char* title, Charset charset) {
   std::string out;
   if (title == nullptr) return out;
   for (const char* p = title; *p != '\0'; ++p) {
@@ -83,15 +135,18 @@ std::string SanitiseTitle(const char* title) {
     // from 0x80 are letters in this code page, and their glyphs are all
     // printable: no C1 control can come out of the table.
     if (b < 0x20 || b == 0x7F) continue;
-    AppendUtf8(out, kGlyphs[b]);
+    if (charset == Charset::kAscii) {
+      out += kAscii[b];
+    } else {
+      AppendUtf8(out, kGlyphs[b]);
+    }
   }
   return out;
 }
 
 bool TermNameHasTitle(const char* term) {
-  if (term == nullptr) return false;
   for (const char* prefix : {"xterm", "tmux", "screen", "rxvt"}) {
-    if (std::strncmp(term, prefix, std::strlen(prefix)) == 0) return true;
+    if (StartsWith(term, prefix)) return true;
   }
   return false;
 }

@@ -1,6 +1,8 @@
 // Terminal input to Win32-style key events. The program reads each event
 // through its key map; the events are chosen so that the map gives back
 // what the user typed, as the original keyboard would.
+#include <strings.h>
+
 #include <cstring>
 
 #include "console/keymap_table.h"
@@ -162,12 +164,29 @@ std::size_t Utf8Length(std::uint8_t lead) {
   return 0;
 }
 
-// One character (plain byte or UTF-8) at s[i] as a key; `extra` is OR-ed
-// into the modifier state (Alt for "ESC char"). Returns the bytes used, 0
-// when the character is still incomplete.
+// The key that types the code page byte (-1: none), if any key does.
+void EmitByte(int byte, std::uint32_t extra, std::vector<INPUT_RECORD>& out) {
+  KEY_EVENT_RECORD key;
+  if (byte >= 0 && KeyEventFor(static_cast<std::uint8_t>(byte), &key)) {
+    key.dwControlKeyState |= extra;
+    Emit(key, out);
+  }
+}
+
+// One character (plain byte, UTF-8 or Latin-1) at s[i] as a key; `extra`
+// is OR-ed into the modifier state (Alt for "ESC char"). Returns the bytes
+// used, 0 when the character is still incomplete.
 std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
-                       std::uint32_t extra, std::vector<INPUT_RECORD>& out) {
+                       std::uint32_t extra, InputBytes input,
+                       std::vector<INPUT_RECORD>& out) {
   auto lead = static_cast<std::uint8_t>(s[i]);
+  if (lead >= 0x80 && input != InputBytes::kUtf8) {
+    // A byte is a character: nothing is ever left half read. The C1
+    // controls have no glyph and so no key.
+    EmitByte(input == InputBytes::kLatin1 ? UnicodeToCp850(lead) : -1, extra,
+             out);
+    return 1;
+  }
   std::size_t len = Utf8Length(lead);
   if (len == 0) return 1;  // stray continuation byte
   if (i + len > s.size()) return timedOut ? s.size() - i : 0;
@@ -183,12 +202,7 @@ std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
     static constexpr char32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
     if (c < kLeast[len]) return len;
   }
-  int byte = len == 1 ? static_cast<int>(c) : UnicodeToCp850(c);
-  KEY_EVENT_RECORD key;
-  if (byte >= 0 && KeyEventFor(static_cast<std::uint8_t>(byte), &key)) {
-    key.dwControlKeyState |= extra;
-    Emit(key, out);
-  }
+  EmitByte(len == 1 ? static_cast<int>(c) : UnicodeToCp850(c), extra, out);
   return len;
 }
 
@@ -196,8 +210,9 @@ std::size_t DecodeChar(const std::string& s, std::size_t i, bool timedOut,
 // *overlong: the bytes used are the start of a sequence too long to be a
 // key, whose remaining parameter bytes and final byte are to be dropped.
 std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
-                      bool* overlong, std::vector<INPUT_RECORD>& out) {
-  if (s[i] != '\x1B') return DecodeChar(s, i, timedOut, 0, out);
+                      InputBytes input, bool* overlong,
+                      std::vector<INPUT_RECORD>& out) {
+  if (s[i] != '\x1B') return DecodeChar(s, i, timedOut, 0, input, out);
   std::size_t n = s.size();
   if (i + 1 == n) {
     if (!timedOut) return 0;
@@ -210,13 +225,14 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
     return 1;
   }
   if (next != '[' && next != 'O') {
-    std::size_t used = DecodeChar(s, i + 1, timedOut, LEFT_ALT_PRESSED, out);
+    std::size_t used =
+        DecodeChar(s, i + 1, timedOut, LEFT_ALT_PRESSED, input, out);
     return used == 0 ? 0 : used + 1;
   }
   if (i + 2 == n) {
     // Alt with [ or O, unless the rest of a sequence is still coming.
     if (!timedOut) return 0;
-    return DecodeChar(s, i + 1, true, LEFT_ALT_PRESSED, out) + 1;
+    return DecodeChar(s, i + 1, true, LEFT_ALT_PRESSED, input, out) + 1;
   }
   if (next == '[' && s[i + 2] == '[') {  // Linux console: ESC [ [ A = F1
     if (i + 3 == n) return timedOut ? 3 : 0;
@@ -260,6 +276,17 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
 }
 
 }  // namespace
+
+InputBytes ChooseInputBytes(Charset charset, const char* codeset) {
+  if (charset == Charset::kUtf8) return InputBytes::kUtf8;
+  // Latin-1 bytes are Unicode's first 256 code points; other 8-bit sets
+  // (Latin-9 included) would give wrong letters, so their bytes are dropped.
+  if (codeset != nullptr && (::strcasecmp(codeset, "ISO-8859-1") == 0 ||
+                             ::strcasecmp(codeset, "ISO8859-1") == 0)) {
+    return InputBytes::kLatin1;
+  }
+  return InputBytes::kDrop;
+}
 
 bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
   std::uint8_t b = cp850;
@@ -338,7 +365,8 @@ void KeyDecoder::Decode(std::int64_t nowMs, std::vector<INPUT_RECORD>& out) {
       }
       continue;
     }
-    std::size_t used = DecodeOne(pending_, i, timedOut, &skipping_, out);
+    std::size_t used =
+        DecodeOne(pending_, i, timedOut, input_, &skipping_, out);
     if (used == 0) break;
     i += used;
   }

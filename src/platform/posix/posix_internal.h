@@ -22,10 +22,25 @@ char32_t Cp850Glyph(std::uint8_t byte);
 // The byte (0x20-0xFF, 0x7F excepted) whose glyph is `c`, or -1.
 int UnicodeToCp850(char32_t c);
 void AppendUtf8(std::string& out, char32_t c);
-// A console title as UTF-8: control bytes (below 0x20, 0x7F) dropped, the
-// rest as their glyphs, so nothing in it can start or end a terminal
-// control sequence.
-std::string SanitiseTitle(const char* title);
+// The printable ASCII character (0x20-0x7E) standing in for a byte's glyph
+// on a terminal that does not take UTF-8: letters lose their accents, lines
+// and blocks become + - | and shades, other symbols '?'.
+char AsciiGlyph(std::uint8_t byte);
+
+// How the terminal is spoken to. A terminal that is not UTF-8 may take the
+// bytes 0x80-0x9F inside a UTF-8 glyph as C1 controls, so it gets 7-bit
+// ASCII only.
+enum class Charset { kUtf8, kAscii };
+bool CodesetIsUtf8(const char* codeset);
+// `codeset` is the user's own (nl_langinfo after setlocale from the
+// environment), `term` and `tmux` the TERM and TMUX variables (null when
+// unset). A multiplexer's pane speaks UTF-8 whatever the locale says.
+Charset ChooseCharset(const char* codeset, const char* term, const char* tmux);
+
+// A console title: control bytes (below 0x20, 0x7F) dropped, the rest as
+// their glyphs (UTF-8) or ASCII stand-ins, so nothing in it can start or
+// end a terminal control sequence.
+std::string SanitiseTitle(const char* title, Charset charset = Charset::kUtf8);
 // Whether a terminal of this TERM name takes the OSC 0 title sequence.
 bool TermNameHasTitle(const char* term);
 
@@ -53,9 +68,16 @@ inline constexpr std::uint32_t kMaxQueuedRecords = 4096;
 // their case through the event character). False when no key types it.
 bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event);
 
+// How bytes from 0x80 up are read: as UTF-8, as Latin-1 characters (one
+// byte each), or dropped one by one where the terminal's encoding is not
+// known to give characters the console has.
+enum class InputBytes { kUtf8, kLatin1, kDrop };
+InputBytes ChooseInputBytes(Charset charset, const char* codeset);
+
 // Turns raw terminal input into key-down/key-up records.
 class KeyDecoder {
  public:
+  void SetInputBytes(InputBytes mode) { input_ = mode; }
   void Feed(const std::uint8_t* bytes, std::size_t n, std::int64_t nowMs);
   // Appends the records of every complete key. An escape sequence left
   // unfinished for kEscTimeoutMs is taken as typed (a lone ESC is Esc).
@@ -69,6 +91,7 @@ class KeyDecoder {
 
  private:
   std::string pending_;
+  InputBytes input_ = InputBytes::kUtf8;
   std::int64_t lastFeedMs_ = 0;
   bool skipping_ = false;  // inside a sequence too long to be a key
 };

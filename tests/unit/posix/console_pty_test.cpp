@@ -19,6 +19,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -34,6 +35,8 @@ int Handler(std::uint32_t event) {
   ::setsid();
   ::ioctl(slave, TIOCSCTTY, 0);
   ::setenv("TERM", "xterm-256color", 1);
+  ::setenv("LC_ALL", "C.UTF-8", 1);  // a UTF-8 terminal: the real glyphs
+  ::unsetenv("TMUX");
   Handle in =
       CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, 0, OPEN_EXISTING, 0);
   Handle out =
@@ -368,4 +371,96 @@ TEST(ConsoleCalls, BadHandlesAndArgumentsAreRefused) {
   });
   ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
   EXPECT_EQ(WEXITSTATUS(run.status), 0);
+}
+
+namespace {
+
+// Checks that `out` is printable ASCII, line movements and escape
+// sequences that curses itself sends (CSI, charset choice, keypad modes)
+// plus one OSC 0 title of printable ASCII, which it returns. Reports the
+// first few faults only.
+std::string CheckSevenBitOutput(const std::string& out) {
+  std::string title;
+  int faults = 0;
+  auto fault = [&](const std::string& what, std::size_t at) {
+    if (++faults <= 5) ADD_FAILURE() << what << " at " << at;
+  };
+  auto printable = [](char c) { return c >= 0x20 && c < 0x7F; };
+  for (std::size_t i = 0; i < out.size(); ++i) {
+    auto b = static_cast<unsigned char>(out[i]);
+    if (printable(out[i]) || b == '\r' || b == '\n' || b == '\b' || b == '\t') {
+      continue;
+    }
+    if (b != 0x1B || i + 1 >= out.size()) {
+      fault("byte " + std::to_string(b), i);
+      continue;
+    }
+    const std::size_t esc = i;
+    char kind = out[++i];
+    if (kind == '[') {
+      while (i + 1 < out.size() && out[i + 1] >= 0x20 && out[i + 1] <= 0x3F) {
+        ++i;
+      }
+      ++i;
+      if (i >= out.size() || out[i] < 0x40 || out[i] > 0x7E) {
+        fault("CSI cut short", esc);
+      }
+    } else if (kind == '(' || kind == ')') {
+      ++i;
+      if (i >= out.size() || (out[i] != 'B' && out[i] != '0')) {
+        fault("charset choice", esc);
+      }
+    } else if (kind == ']') {
+      std::size_t bel = out.find('\x07', i);
+      if (out.compare(i + 1, 2, "0;") != 0 || bel == std::string::npos ||
+          !title.empty()) {
+        fault("OSC other than one title", esc);
+        break;
+      }
+      title = out.substr(i + 3, bel - (i + 3));
+      for (char c : title) {
+        if (!printable(c)) fault("title byte " + std::to_string(int{c}), esc);
+      }
+      i = bel;
+    } else if (std::string("=>78").find(kind) == std::string::npos) {
+      fault(std::string("ESC ") + kind, esc);
+    }
+  }
+  return title;
+}
+
+}  // namespace
+
+// A terminal in the C locale, outside any multiplexer: every byte the
+// program shows, and its title, reach it as 7-bit ASCII.
+TEST(ConsoleAscii, ANonUtf8TerminalGetsPrintableAsciiOnly) {
+  PtyRun run = RunOnPty(25, 80, [] {
+    ::setenv("LC_ALL", "C", 1);
+    ::unsetenv("TMUX");
+    Handle out = CreateFileA("CONOUT$", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!GetConsoleScreenBufferInfo(out, &info)) ::_exit(10);
+    // The whole screen, every byte 0x00-0xFF several times over, then a
+    // marker line: Ä Ö Ü ß é.
+    std::vector<CHAR_INFO> cells(80 * 25);
+    for (std::size_t k = 0; k < cells.size(); ++k) {
+      cells[k] = {static_cast<char>(k & 0xFF),
+                  static_cast<std::uint16_t>(k % 3 == 0 ? 0x71 : 0x1E)};
+    }
+    const char marker[] = "\x8E\x99\x9A\xE1\x82";
+    for (std::size_t k = 0; k + 1 < sizeof marker; ++k) {
+      cells[80 * 24 + k] = {marker[k], 0x07};
+    }
+    SMALL_RECT region{0, 0, 79, 24};
+    WriteConsoleOutputA(out, cells.data(), {80, 25}, {0, 0}, &region);
+    SetConsoleTitleA("K\x81hl\x9B\x1B]2;x\x07");
+    Sleep(1);
+    ExitProcess(0);
+  });
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), 0);
+  EXPECT_EQ(CheckSevenBitOutput(run.output), "Kuhlo]2;x");
+  EXPECT_TRUE(Contains(run.output, "AOUse")) << run.output;
+  EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO | ISIG),
+            run.before.c_lflag & (ICANON | ECHO | ISIG));
 }

@@ -34,9 +34,11 @@ std::uint16_t Translate(const KEY_EVENT_RECORD& k) {
 
 // Feeds the bytes at time 0 and decodes at `at`; returns the key codes of
 // the key-down records, checking that each is followed by its release.
-std::vector<std::uint16_t> Codes(const std::string& bytes,
-                                 std::int64_t at = 0) {
+std::vector<std::uint16_t> Codes(
+    const std::string& bytes, std::int64_t at = 0,
+    plat::posix::InputBytes input = plat::posix::InputBytes::kUtf8) {
   KeyDecoder d;
+  d.SetInputBytes(input);
   d.Feed(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), 0);
   std::vector<INPUT_RECORD> out;
   d.Decode(at, out);
@@ -219,6 +221,31 @@ TEST(KeyDecoder, FloodStaysBoundedAndInStep) {
   Codes_t codes = Codes(paste);
   ASSERT_EQ(codes.size(), paste.size());
   EXPECT_EQ(codes[99999], static_cast<std::uint16_t>(paste[99999]));
+}
+
+TEST(KeyDecoder, EightBitTerminals) {
+  using plat::posix::Charset;
+  using plat::posix::ChooseInputBytes;
+  using plat::posix::InputBytes;
+  EXPECT_EQ(ChooseInputBytes(Charset::kUtf8, "ANSI_X3.4-1968"),
+            InputBytes::kUtf8);
+  EXPECT_EQ(ChooseInputBytes(Charset::kAscii, "ISO-8859-1"),
+            InputBytes::kLatin1);
+  EXPECT_EQ(ChooseInputBytes(Charset::kAscii, "ISO-8859-15"),
+            InputBytes::kDrop);
+  EXPECT_EQ(ChooseInputBytes(Charset::kAscii, "ANSI_X3.4-1968"),
+            InputBytes::kDrop);
+  // Latin-1: ä Ü § one byte each, the C1 range (CSI 0x9B among it) as
+  // nothing; what follows stays in step. Alt with a letter is one key.
+  EXPECT_EQ(Codes("\xE4\xDC\xA7q\x9B\x41\x85r", 0, InputBytes::kLatin1),
+            (Codes_t{0x84, 0x9A, 0xF5, 'q', 'A', 'r'}));
+  EXPECT_EQ(Codes("\x1B\xE4", 0, InputBytes::kLatin1).size(), 1u);
+  // UTF-8 from a terminal set up wrongly is two Latin-1 characters (here
+  // Ã and ¤, which no key types), never half a key that swallows the next.
+  EXPECT_EQ(Codes("\xC3\xA4x", 0, InputBytes::kLatin1), Codes_t{'x'});
+  // Unknown 8-bit sets: each byte dropped by itself.
+  EXPECT_EQ(Codes("\xE4\x61\xC3\xFF\x62\xC3", 0, InputBytes::kDrop),
+            (Codes_t{'a', 'b'}));
 }
 
 TEST(KeyEventFor, EveryByteAKeyTypesReadsBackAsThatByte) {

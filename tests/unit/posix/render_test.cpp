@@ -9,6 +9,9 @@
 
 #include "platform/posix/posix_internal.h"
 
+using plat::posix::AsciiGlyph;
+using plat::posix::Charset;
+using plat::posix::ChooseCharset;
 using plat::posix::Cp850Glyph;
 using plat::posix::MapAttribute;
 using plat::posix::SanitiseTitle;
@@ -50,6 +53,63 @@ TEST(Glyphs, TypedCharactersMapBackToTheirByte) {
   }
   EXPECT_EQ(UnicodeToCp850(U'€'), -1);
   EXPECT_EQ(UnicodeToCp850(0x1B), -1);
+}
+
+TEST(AsciiGlyphs, EveryByteHasAPrintableSevenBitStandIn) {
+  for (int b = 0; b < 256; ++b) {
+    char a = AsciiGlyph(static_cast<std::uint8_t>(b));
+    EXPECT_GE(a, 0x20) << b;
+    EXPECT_LE(a, 0x7E) << b;
+    if (b >= 0x20 && b < 0x7F) {
+      EXPECT_EQ(a, static_cast<char>(b)) << b;
+    }
+  }
+}
+
+TEST(AsciiGlyphs, LettersLoseTheirAccentsAndGraphicsTheirShape) {
+  // ä Ä ü Ü é É ö ß ñ Ç
+  const std::string letters = "\x84\x8E\x81\x9A\x82\x90\x94\xE1\xA4\x80";
+  std::string got;
+  for (char c : letters) got += AsciiGlyph(static_cast<std::uint8_t>(c));
+  EXPECT_EQ(got, "aAuUeEosnC");
+  EXPECT_EQ(AsciiGlyph(0xB0), ':');  // shades, light to dark
+  EXPECT_EQ(AsciiGlyph(0xB1), '%');
+  EXPECT_EQ(AsciiGlyph(0xB2), '#');
+  EXPECT_EQ(AsciiGlyph(0xDB), '#');  // full block
+  EXPECT_EQ(AsciiGlyph(0x1E), '^');
+  EXPECT_EQ(AsciiGlyph(0x1F), 'v');
+  EXPECT_EQ(AsciiGlyph(0x00), ' ');
+  // Single and double lines: corners and crossings '+', the rest - and |.
+  for (int b : {0xDA, 0xBF, 0xC0, 0xD9, 0xC5, 0xC9, 0xBB, 0xC8, 0xBC, 0xCE}) {
+    EXPECT_EQ(AsciiGlyph(static_cast<std::uint8_t>(b)), '+') << b;
+  }
+  EXPECT_EQ(AsciiGlyph(0xC4), '-');
+  EXPECT_EQ(AsciiGlyph(0xCD), '-');
+  EXPECT_EQ(AsciiGlyph(0xB3), '|');
+  EXPECT_EQ(AsciiGlyph(0xBA), '|');
+  EXPECT_EQ(AsciiGlyph(0xA9), '?');  // (R)
+}
+
+TEST(OutputCharset, TheUsersCodesetDecidesExceptInAMultiplexer) {
+  EXPECT_EQ(ChooseCharset("UTF-8", "xterm", nullptr), Charset::kUtf8);
+  EXPECT_EQ(ChooseCharset("utf8", "linux", nullptr), Charset::kUtf8);
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "xterm", nullptr), Charset::kAscii);
+  EXPECT_EQ(ChooseCharset("ISO-8859-1", "xterm-256color", nullptr),
+            Charset::kAscii);
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", nullptr, nullptr), Charset::kAscii);
+  EXPECT_EQ(ChooseCharset(nullptr, "vt100", nullptr), Charset::kAscii);
+  // A pane of screen or tmux speaks UTF-8 whatever its locale says.
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "screen-256color", nullptr),
+            Charset::kUtf8);
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "screen", nullptr), Charset::kUtf8);
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "tmux-256color", nullptr),
+            Charset::kUtf8);
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "xterm-256color",
+                          "/tmp/tmux-0/default,1,0"),
+            Charset::kUtf8);
+  // Only the start of the name counts.
+  EXPECT_EQ(ChooseCharset("ANSI_X3.4-1968", "xscreen", nullptr),
+            Charset::kAscii);
 }
 
 TEST(Colours, ConsoleBitsBecomeTerminalColours) {
@@ -126,6 +186,21 @@ TEST(Title, ControlsAreDroppedAndTheRestIsUtf8) {
         << b;
     EXPECT_GE(cps[0], 0x20) << b;
     EXPECT_FALSE(cps[0] >= 0x7F && cps[0] <= 0x9F) << b;
+  }
+}
+
+TEST(Title, AsciiTitlesHaveOnlyPrintableSevenBitBytes) {
+  EXPECT_EQ(SanitiseTitle("K\x81hl\x9B\x1B]2;x\x07\xDB", Charset::kAscii),
+            "Kuhlo]2;x#");
+  for (int b = 1; b < 256; ++b) {
+    const char one[2] = {static_cast<char>(b), 0};
+    std::string t = SanitiseTitle(one, Charset::kAscii);
+    if (b < 0x20 || b == 0x7F) {
+      EXPECT_EQ(t, "") << b;
+    } else {
+      EXPECT_EQ(t, std::string(1, AsciiGlyph(static_cast<std::uint8_t>(b))))
+          << b;
+    }
   }
 }
 
