@@ -271,6 +271,13 @@ PtyRun RunOnPty(unsigned short rows, unsigned short cols,
     ::waitpid(pid, &run.status, 0);
     ADD_FAILURE() << "the child did not end; output so far:\n" << run.output;
   }
+  // What the child wrote just before it ended may still be in the pty.
+  for (pollfd pfd{master, POLLIN, 0}; ::poll(&pfd, 1, 0) > 0;) {
+    char buf[4096];
+    ssize_t got = ::read(master, buf, sizeof buf);
+    if (got <= 0) break;
+    run.output.append(buf, static_cast<std::size_t>(got));
+  }
   ::tcgetattr(master, &run.after);
   ::close(master);
   return run;
