@@ -60,7 +60,7 @@ wait_exit 10
 
 # Period and wire need from the trace lines of the window, over whole
 # cycles: from the first cycle start to the last one.
-read -r cycles period need simneed requests <<<"$(sed -n "$((lines_a + 1)),${lines_b}p" "$TRACE" | awk -v baud="$baud" -v lat="$latency" '
+read -r cycles period need requests <<<"$(sed -n "$((lines_a + 1)),${lines_b}p" "$TRACE" | awk -v baud="$baud" -v lat="$latency" '
   function textlen(s,   n) {           # length of an escaped trace text
     gsub(/\\x[0-9A-Fa-f][0-9A-Fa-f]/, "#", s)
     gsub(/\\[rne\\]/, "#", s)
@@ -71,8 +71,8 @@ read -r cycles period need simneed requests <<<"$(sed -n "$((lines_a + 1)),${lin
     text = substr($0, length($1) + length($2) + 3)
     if (kind == ">" && text == "RD 512") {
       if (first == "") first = t
-      else { last = t; cycles++; need += pending; simneed += paced; requests += asked }
-      pending = 0; paced = 0; asked = 0
+      else { last = t; cycles++; need += pending; requests += asked }
+      pending = 0; asked = 0
     }
     if (first == "") next
     bit = 11 / baud
@@ -80,13 +80,13 @@ read -r cycles period need simneed requests <<<"$(sed -n "$((lines_a + 1)),${lin
     else if (kind == "<") {
       if (text ~ / \[noend\]$/) r = (textlen(substr(text, 1, length(text) - 8))) * bit + lat / 1000
       else r = (textlen(text) + 2) * bit + lat / 1000
-      pending += r; paced += r
+      pending += r
     }
   }
   END {
-    if (cycles < 1) { print 0, 0, 0, 0, 0; exit }
-    printf "%d %.6f %.6f %.6f %.2f\n", cycles, (last - first) / cycles, need / cycles + 0.1,
-      simneed / cycles + 0.1, requests / cycles
+    if (cycles < 1) { print 0, 0, 0, 0; exit }
+    printf "%d %.6f %.6f %.2f\n", cycles, (last - first) / cycles, need / cycles + 0.1,
+      requests / cycles
   }')"
 
 wall=$(awk -v a="$t_a" -v b="$t_b" 'BEGIN { printf "%.3f", (b - a) / 1000 }')
@@ -97,13 +97,11 @@ echo "zrvmon measured against zrvsim (--baud $baud --latency $latency), 80x25 tm
 echo "after ${warmup} s of warm-up, over ${wall} s of polling."
 echo
 echo "1. Cycle period (successive 'RD 512' Vent. relay reads in the wire trace)"
-awk -v c="$cycles" -v p="$period" -v n="$need" -v s="$simneed" -v q="$requests" 'BEGIN {
+awk -v c="$cycles" -v p="$period" -v n="$need" -v q="$requests" 'BEGIN {
   printf "   cycles: %d, %.1f requests per cycle, mean period: %.1f ms\n", c, q, p * 1000
   printf "   wire need per cycle on a real line: %.1f ms (requests + CR and replies\n", n * 1000
   printf "   + CR LF at 11 bits/char, the latency per reply, the 100 ms TempMode pause)\n"
-  printf "   ratio period / real-line need: %.2f\n", p / n
-  printf "   need on the simulated line, which paces only the replies (requests cross\n"
-  printf "   the pty at once): %.1f ms; ratio period / that need: %.2f\n", s * 1000, p / s
+  printf "   ratio period / wire need: %.2f (zrvsim paces both directions)\n", p / n
 }'
 echo
 echo "2. CPU time of the monitor (/proc/<pid>/stat utime + stime)"

@@ -14,6 +14,9 @@
 # E2E_KEEP=1 keeps the temporary folder for a look afterwards.
 
 set -uo pipefail
+# The screens hold UTF-8 glyphs: the greps must count characters, not bytes,
+# whatever locale the caller (CI included) runs in.
+export LC_ALL=C.UTF-8
 
 E2E_NAME=$(basename "${0%.sh}")
 E2E_DIR=""          # temporary folder of this test
