@@ -74,7 +74,7 @@ Line:
                          (default 9600)
 
 Faults:
-  --fault SPEC           MATCH:KIND[,after=N][,times=N][,p=P][:ARG], repeatable.
+  --fault RULE           MATCH:KIND[,after=N][,times=N][,p=P][:ARG], repeatable.
                          MATCH is a glob (* and ?, any case) on the request
                          text. KIND is one of
                            silence       no effect, no reply
@@ -205,12 +205,12 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
       config.baud = int(n);
     } else if (name == "--fault") {
       std::string why;
-      auto rule = ParseFaultSpec(value, why);
+      auto rule = ParseFaultRule(value, why);
       if (!rule) return bad(why.c_str());
       faults.rules.push_back(*rule);
     } else if (name == "--reply") {
       std::string why;
-      auto rule = ParseReplySpec(value, why);
+      auto rule = ParseReplyRule(value, why);
       if (!rule) return bad(why.c_str());
       faults.rules.push_back(*rule);
     } else if (name == "--fault-rate") {

@@ -358,17 +358,17 @@ std::string_view FaultKindName(FaultKind kind) {
   return "?";
 }
 
-std::optional<FaultRule> ParseFaultSpec(std::string_view spec, std::string& error) {
-  const auto colon = spec.find(':');
+std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& error) {
+  const auto colon = text.find(':');
   if (colon == std::string_view::npos) {
     error = "fault needs MATCH:KIND";
     return std::nullopt;
   }
   FaultRule rule;
-  rule.match = std::string(spec.substr(0, colon));
+  rule.match = std::string(text.substr(0, colon));
   // Not assign("*"): GCC 12 warns falsely about it (-Wrestrict) at -O2.
   if (rule.match.empty()) rule.match.assign(1, '*');
-  std::string_view rest = spec.substr(colon + 1);
+  std::string_view rest = text.substr(colon + 1);
   std::string_view kindPart = rest;
   const auto argColon = rest.find(':');
   if (argColon != std::string_view::npos) {
@@ -421,16 +421,16 @@ std::optional<FaultRule> ParseFaultSpec(std::string_view spec, std::string& erro
   return rule;
 }
 
-std::optional<FaultRule> ParseReplySpec(std::string_view spec, std::string& error) {
-  const auto eq = spec.find('=');
+std::optional<FaultRule> ParseReplyRule(std::string_view text, std::string& error) {
+  const auto eq = text.find('=');
   if (eq == std::string_view::npos || eq == 0) {
     error = "reply needs REQUEST=TEXT";
     return std::nullopt;
   }
   FaultRule rule;
-  rule.match = std::string(spec.substr(0, eq));
+  rule.match = std::string(text.substr(0, eq));
   rule.kind = FaultKind::kReply;
-  rule.arg = Unescape(spec.substr(eq + 1));
+  rule.arg = Unescape(text.substr(eq + 1));
   return rule;
 }
 

@@ -265,10 +265,10 @@ std::string EscapeBytes(std::string_view bytes);
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name);
 std::string_view FaultKindName(FaultKind kind);
-// "MATCH:KIND[,after=N][,times=N][,p=P][:ARG]"; nothing on a bad spec, with
+// "MATCH:KIND[,after=N][,times=N][,p=P][:ARG]"; nothing on a bad rule, with
 // the reason in `error`.
-std::optional<FaultRule> ParseFaultSpec(std::string_view spec, std::string& error);
+std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& error);
 // "REQUEST=TEXT" with escapes in TEXT: a scripted reply.
-std::optional<FaultRule> ParseReplySpec(std::string_view spec, std::string& error);
+std::optional<FaultRule> ParseReplyRule(std::string_view text, std::string& error);
 
 }  // namespace zrvsim

@@ -10,9 +10,9 @@
 namespace zrvsim {
 namespace {
 
-Controller WithRule(const std::string& spec, Options o = {}) {
+Controller WithRule(const std::string& text, Options o = {}) {
   std::string error;
-  auto rule = ParseFaultSpec(spec, error);
+  auto rule = ParseFaultRule(text, error);
   EXPECT_TRUE(rule) << error;
   if (rule) o.faults.rules.push_back(*rule);
   return Controller(o);
@@ -61,7 +61,7 @@ TEST(Faults, DelaysEndsGarbageErrors) {
 
   c = WithRule("RD DM1:late:400");
   std::string error;
-  c.AddFault(*ParseFaultSpec("RD DM1:noend", error));
+  c.AddFault(*ParseFaultRule("RD DM1:noend", error));
   r = c.Handle("RD DM1");
   EXPECT_EQ(r.delay, 405 * kMillisecond);
   EXPECT_EQ(r.bytes, "0");
@@ -71,8 +71,8 @@ TEST(Faults, DelaysEndsGarbageErrors) {
 TEST(Faults, ScriptedRepliesWithEscapes) {
   Options o;
   std::string error;
-  for (const char* spec : {"RD 3003=1 ", "rd 3001=01", "RD DM992=\\e[2J\\e[1;1H23200"}) {
-    auto rule = ParseReplySpec(spec, error);
+  for (const char* text : {"RD 3003=1 ", "rd 3001=01", "RD DM992=\\e[2J\\e[1;1H23200"}) {
+    auto rule = ParseReplyRule(text, error);
     ASSERT_TRUE(rule) << error;
     o.faults.rules.push_back(*rule);
   }
@@ -140,9 +140,9 @@ TEST(Faults, LineGoesDeadForGood) {
   EXPECT_TRUE(switched.Handle("CR").sent);
 }
 
-TEST(Faults, SpecsAreCheckedWhenParsed) {
+TEST(Faults, RulesAreCheckedWhenParsed) {
   std::string error;
-  auto rule = ParseFaultSpec("RD DM99*:latency,after=2,times=1,p=0.5:50", error);
+  auto rule = ParseFaultRule("RD DM99*:latency,after=2,times=1,p=0.5:50", error);
   ASSERT_TRUE(rule) << error;
   EXPECT_EQ(rule->match, "RD DM99*");
   EXPECT_EQ(rule->kind, FaultKind::kLatency);
@@ -150,18 +150,18 @@ TEST(Faults, SpecsAreCheckedWhenParsed) {
   EXPECT_EQ(rule->after, 2);
   EXPECT_EQ(rule->times, 1);
   EXPECT_DOUBLE_EQ(rule->probability, 0.5);
-  rule = ParseFaultSpec("RD 3003:reply:a:b\\x41", error);
+  rule = ParseFaultRule("RD 3003:reply:a:b\\x41", error);
   ASSERT_TRUE(rule);
   EXPECT_EQ(rule->arg, "a:bA");
-  rule = ParseFaultSpec(":noend", error);
+  rule = ParseFaultRule(":noend", error);
   ASSERT_TRUE(rule);
   EXPECT_EQ(rule->match, "*");
   for (const char* bad : {"RD DM1", "RD DM1:explode", "RD DM1:latency:soon",
                           "RD DM1:silence,times=x", "RD DM1:silence,p=2", "x:silence,foo=1"}) {
-    EXPECT_FALSE(ParseFaultSpec(bad, error)) << bad;
+    EXPECT_FALSE(ParseFaultRule(bad, error)) << bad;
   }
-  EXPECT_FALSE(ParseReplySpec("no equals sign", error));
-  EXPECT_FALSE(ParseReplySpec("=x", error));
+  EXPECT_FALSE(ParseReplyRule("no equals sign", error));
+  EXPECT_FALSE(ParseReplyRule("=x", error));
 }
 
 TEST(Helpers, GlobEscapesAndLines) {
