@@ -295,32 +295,18 @@ bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
     *event = MakeKey(static_cast<std::uint16_t>(b & ~0x20), b, 0);
     return true;
   }
-  switch (b) {
-    case 8:
-    case 0x7F:
-      *event = MakeKey(kVkBack, 8, 0);
-      return true;
-    case 9:
-      *event = MakeKey(kVkTab, 9, 0);
-      return true;
-    case 13:  // also Ctrl+M: a terminal cannot tell them apart
-      *event = MakeKey(kVkReturn, 13, 0);
-      return true;
-    case 27:
-      *event = MakeKey(kVkEscape, 27, 0);
-      return true;
-    case 0:  // Ctrl+Space
-      *event = MakeKey(kVkSpace, 0, LEFT_CTRL_PRESSED);
-      return true;
-    default:
-      break;
-  }
-  if (b >= 1 && b <= 26) {
-    *event =
-        MakeKey(static_cast<std::uint16_t>(0x40 + b), b, LEFT_CTRL_PRESSED);
+  // Terminals send DEL for Backspace and NUL for Ctrl+Space, bytes that
+  // the map gives for other keys or not at all.
+  if (b == 0x7F) {
+    *event = MakeKey(kVkBack, 8, 0);
     return true;
   }
-  // Any other byte: the first row that gives it, plain keys first.
+  if (b == 0) {
+    *event = MakeKey(kVkSpace, 0, LEFT_CTRL_PRESSED);
+    return true;
+  }
+  // The first row that gives the byte, plain keys first: Ctrl+C is the
+  // letter's key with Ctrl, CR the Enter key.
   constexpr std::uint32_t kStates[4] = {0, SHIFT_PRESSED, LEFT_CTRL_PRESSED,
                                         LEFT_ALT_PRESSED};
   for (int column = 0; column < 4; ++column) {
