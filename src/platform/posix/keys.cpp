@@ -110,8 +110,10 @@ void Params(const std::string& body, int* first, int* second) {
   if (index == 1 && any) *second = value;
 }
 
-void EmitCsi(const std::string& body, char final,
-             std::vector<INPUT_RECORD>& out) {
+// A complete "ESC [" (CSI) or "ESC O" (SS3) sequence as the key it stands
+// for, if any.
+void EmitSequence(bool csi, const std::string& body, char final,
+                  std::vector<INPUT_RECORD>& out) {
   int p1, p2;
   Params(body, &p1, &p2);
   switch (final) {
@@ -119,6 +121,7 @@ void EmitCsi(const std::string& body, char final,
     case '$':
     case '^':
     case '@': {
+      if (!csi) return;
       std::uint32_t state = ModifierState(p2);
       if (final == '$' || final == '@') state |= SHIFT_PRESSED;
       if (final == '^' || final == '@') state |= LEFT_CTRL_PRESSED;
@@ -126,14 +129,17 @@ void EmitCsi(const std::string& body, char final,
       return;
     }
     case 'Z':  // back tab
-      Emit(MakeKey(kVkTab, 9, SHIFT_PRESSED), out);
+      if (csi) Emit(MakeKey(kVkTab, 9, SHIFT_PRESSED), out);
+      return;
+    case 'M':  // keypad Enter in application mode
+      if (!csi) Emit(MakeKey(kVkReturn, 13, 0), out);
       return;
     case 'a':
     case 'b':
     case 'c':
-    case 'd':  // rxvt's shifted arrows
+    case 'd':  // rxvt's arrows: shifted after CSI, with Ctrl after SS3
       EmitSpecial(LetterKey(static_cast<char>(final - 'a' + 'A')),
-                  SHIFT_PRESSED, out);
+                  csi ? SHIFT_PRESSED : LEFT_CTRL_PRESSED, out);
       return;
     default:
       if (std::uint16_t vk = LetterKey(final)) {
@@ -258,20 +264,8 @@ std::size_t DecodeOne(const std::string& s, std::size_t i, bool timedOut,
   if ((final < 0x40 && final != '$') || final > 0x7E) {
     return j - i;  // broken sequence; the byte after it is read afresh
   }
-  std::string body = s.substr(i + 2, j - (i + 2));
-  if (next == '[') {
-    EmitCsi(body, static_cast<char>(final), out);
-  } else if (final == 'M') {  // keypad Enter in application mode
-    Emit(MakeKey(kVkReturn, 13, 0), out);
-  } else if (final >= 'a' && final <= 'd') {  // rxvt's Ctrl+arrows
-    EmitSpecial(LetterKey(static_cast<char>(final - 'a' + 'A')),
-                LEFT_CTRL_PRESSED, out);
-  } else if (std::uint16_t vk = LetterKey(static_cast<char>(final))) {
-    int p1, p2;
-    Params(body, &p1, &p2);
-    int mod = body.find(';') != std::string::npos ? p2 : p1;
-    EmitSpecial(vk, ModifierState(mod), out);
-  }
+  EmitSequence(next == '[', s.substr(i + 2, j - (i + 2)),
+               static_cast<char>(final), out);
   return j + 1 - i;
 }
 
