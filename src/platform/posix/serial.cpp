@@ -249,19 +249,16 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
 int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
              std::uint32_t* read) {
   if (read != nullptr) *read = 0;
-  if (posix::IsSerialHandle(h)) {
-    Port* p = Find(h);
-    if (toRead == 0) return 1;
-    ssize_t n = ::read(p->fd, buffer, toRead);
-    if (n < 0) {
-      if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
-      return posix::Fail(errno);
-    }
-    if (read != nullptr) *read = static_cast<std::uint32_t>(n);
-    return 1;
+  Port* p = Find(h);
+  if (p == nullptr) return 0;
+  if (toRead == 0) return 1;
+  ssize_t n = ::read(p->fd, buffer, toRead);
+  if (n < 0) {
+    if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
+    return posix::Fail(errno);
   }
-  SetLastError(ERROR_INVALID_HANDLE);
-  return 0;
+  if (read != nullptr) *read = static_cast<std::uint32_t>(n);
+  return 1;
 }
 
 int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
