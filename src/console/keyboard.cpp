@@ -59,26 +59,19 @@ std::uint16_t PendingExtendedCode = kNoPendingCode;
 bool AbortFlag = false;
 Str255 KeyBuffer;
 
-const KeyMapRow* FindKeyMapRow(std::uint16_t virtualKey) {
-  for (const KeyMapRow& row : KeyMap)
-    if (row.VirtualKey == virtualKey) return &row;
-  return nullptr;
-}
-
 std::uint16_t TranslateKeyEvent(const plat::KEY_EVENT_RECORD& event,
                                 const KeyMapRow& row) {
-  const std::uint32_t state = event.dwControlKeyState;
-  // Alt before Ctrl: AltGr reports both and must give the Alt character.
-  if (state & (plat::RIGHT_ALT_PRESSED | plat::LEFT_ALT_PRESSED))
-    return row.Alt;
-  if (state & (plat::RIGHT_CTRL_PRESSED | plat::LEFT_CTRL_PRESSED))
-    return row.Ctrl;
-  if (state & plat::SHIFT_PRESSED) return row.Shift;
+  constexpr std::uint32_t kModifiers = plat::RIGHT_ALT_PRESSED |
+                                       plat::LEFT_ALT_PRESSED |
+                                       plat::RIGHT_CTRL_PRESSED |
+                                       plat::LEFT_CTRL_PRESSED |
+                                       plat::SHIFT_PRESSED;
   const std::uint8_t lowKey = static_cast<std::uint8_t>(event.wVirtualKeyCode);
   // A plain letter takes the console's character so that Caps Lock counts.
-  if (lowKey >= 0x41 && lowKey <= 0x5A)
+  if ((event.dwControlKeyState & kModifiers) == 0 && lowKey >= 0x41 &&
+      lowKey <= 0x5A)
     return static_cast<std::uint8_t>(event.AsciiChar);
-  return row.Plain;
+  return KeyMapCode(row, event.dwControlKeyState);
 }
 
 bool KeyWaiting() {

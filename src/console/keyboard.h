@@ -7,8 +7,6 @@
 #include "console/str255.h"
 #include "platform/platform.h"
 
-// The first row for the virtual key, or nullptr.
-const KeyMapRow* FindKeyMapRow(std::uint16_t virtualKey);
 std::uint16_t TranslateKeyEvent(const plat::KEY_EVENT_RECORD& event,
                                 const KeyMapRow& row);
 

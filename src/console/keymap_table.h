@@ -1,9 +1,12 @@
 // The key map: virtual-key code to key code for a key pressed plain, with
-// Shift, with Ctrl and with Alt. Data only, so that the platform backends can
-// find the key that types a character the same way the program reads it.
+// Shift, with Ctrl and with Alt. The table and its lookups only, so that the
+// platform backends can find the key that types a character the same way the
+// program reads it.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/platform.h"
 
 // 16-bit key codes: 0x00-0xFF ordinary, 0x100 + b extended, 0xFFFF none.
 inline constexpr std::uint16_t kNoKey = 0xFFFF;
@@ -117,3 +120,22 @@ inline constexpr KeyMapRow KeyMap[kKeyMapRows] = {
     {0x5C, kNoKey, kNoKey, kNoKey, kNoKey},  // right Windows
     {0x5D, kNoKey, kNoKey, kNoKey, kNoKey},  // Applications
 };
+
+// The first row for the virtual key, or nullptr.
+inline constexpr const KeyMapRow* FindKeyMapRow(std::uint16_t virtualKey) {
+  for (const KeyMapRow& row : KeyMap)
+    if (row.VirtualKey == virtualKey) return &row;
+  return nullptr;
+}
+
+// The row's code for the modifiers held. Alt before Ctrl: AltGr reports both
+// and must give the Alt character.
+inline constexpr std::uint16_t KeyMapCode(const KeyMapRow& row,
+                                          std::uint32_t controlKeyState) {
+  if (controlKeyState & (plat::RIGHT_ALT_PRESSED | plat::LEFT_ALT_PRESSED))
+    return row.Alt;
+  if (controlKeyState & (plat::RIGHT_CTRL_PRESSED | plat::LEFT_CTRL_PRESSED))
+    return row.Ctrl;
+  if (controlKeyState & plat::SHIFT_PRESSED) return row.Shift;
+  return row.Plain;
+}

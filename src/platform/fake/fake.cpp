@@ -234,22 +234,6 @@ void SchedulePress(std::uint16_t vk, char ch, std::uint32_t state, Micros at) {
   ScheduleRecord(up, at);
 }
 
-const KeyMapRow* FindRow(std::uint16_t vk) {
-  for (const auto& row : KeyMap)
-    if (row.VirtualKey == vk) return &row;
-  return nullptr;
-}
-
-// The key code a key gives with the modifiers, by the program's own rule.
-std::uint16_t CodeFor(const KeyMapRow& row, std::uint32_t state) {
-  if (state & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED))
-    return row.Alt;
-  if (state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED))
-    return row.Ctrl;
-  if (state & plat::SHIFT_PRESSED) return row.Shift;
-  return row.Plain;
-}
-
 struct Stroke {
   std::uint16_t vk;
   char ch;
@@ -271,7 +255,7 @@ bool StrokeFor(unsigned char c, Stroke* out) {
     for (const auto& row : KeyMap) {
       if (row.VirtualKey >= 0x41 && row.VirtualKey <= 0x5A && state == 0)
         continue;  // a letter's Plain code is never read
-      if (CodeFor(row, state) == c) {
+      if (KeyMapCode(row, state) == c) {
         *out = {row.VirtualKey, static_cast<char>(c), state};
         return true;
       }
@@ -347,9 +331,9 @@ char EventChar(std::uint16_t vk, std::uint32_t state) {
     if (state & plat::SHIFT_PRESSED) return static_cast<char>(vk);
     return static_cast<char>(vk + 0x20);
   }
-  const KeyMapRow* row = FindRow(vk);
+  const KeyMapRow* row = FindKeyMapRow(vk);
   if (row == nullptr) return 0;
-  const std::uint16_t code = CodeFor(*row, state);
+  const std::uint16_t code = KeyMapCode(*row, state);
   return code < 0x100 ? static_cast<char>(code) : 0;
 }
 
