@@ -13,8 +13,6 @@ namespace {
 
 constexpr std::uint8_t kBackspace = 8;
 constexpr std::uint8_t kEnter = 13;
-constexpr std::uint8_t kEsc = 27;
-constexpr std::uint16_t kNoPendingCode = 0xFFFF;
 
 }  // namespace
 
@@ -27,11 +25,8 @@ std::int32_t ReadLineEcho(Str255& line, std::int32_t maximum) {
   if (!AbortFlag) PauseMs(100);
 
   while (!AbortFlag) {
-    const std::uint8_t key = ReadKeyCode();
-    if (key == 0) {
-      if (PendingExtendedCode != kNoPendingCode) ReadKeyCode();
-      continue;
-    }
+    const std::uint8_t key = ReadKeyLatchingEsc();
+    if (key == 0) continue;  // extended keys do not edit the line
     if (key == kEnter) break;
     if (key == kBackspace) {
       if (!working.empty()) {
@@ -40,7 +35,6 @@ std::int32_t ReadLineEcho(Str255& line, std::int32_t maximum) {
       }
       continue;
     }
-    if (key == kEsc) AbortFlag = true;
     ConsoleWrite(static_cast<char>(key));
     working.Append(static_cast<char>(key));
   }

@@ -19,6 +19,8 @@ std::uint16_t KeyCodeOf(const plat::INPUT_RECORD& record) {
   if (record.EventType != plat::KEY_EVENT) return kNoKey;
   const plat::KEY_EVENT_RECORD& key = record.KeyEvent;
   if (key.bKeyDown == 0) return kNoKey;
+  const std::uint16_t vk = key.wVirtualKeyCode;
+  if (vk == kVkShift || vk == kVkControl || vk == kVkMenu) return kNoKey;
   const KeyMapRow* row = FindKeyMapRow(key.wVirtualKeyCode);
   if (row == nullptr) return kNoKey;
   return TranslateKeyEvent(key, *row);
@@ -85,13 +87,8 @@ bool KeyWaiting() {
   if (!plat::PeekConsoleInputA(in, records.data(), pending, &examined))
     return false;
   if (examined > pending) examined = pending;
-  for (std::uint32_t i = 0; i < examined; ++i) {
-    const plat::INPUT_RECORD& record = records[i];
-    if (record.EventType != plat::KEY_EVENT) continue;
-    const std::uint16_t vk = record.KeyEvent.wVirtualKeyCode;
-    if (vk == kVkShift || vk == kVkControl || vk == kVkMenu) continue;
-    if (KeyCodeOf(record) != kNoKey) return true;
-  }
+  for (std::uint32_t i = 0; i < examined; ++i)
+    if (KeyCodeOf(records[i]) != kNoKey) return true;
   // Nothing a reader wants: drop exactly what was looked at, so that the
   // next poll costs only the count query.
   if (examined > 0) {
@@ -135,12 +132,16 @@ std::uint8_t PollKey() {
   return BufferNextKey();
 }
 
-std::uint8_t ReadKeyOrAbort() {
-  if (AbortRequested()) return 0;
+std::uint8_t ReadKeyLatchingEsc() {
   const std::uint8_t c = ReadKeyCode();
   if (c == 0) TakeExtendedCode();
   if (c == kEsc) AbortFlag = true;
   return c;
+}
+
+std::uint8_t ReadKeyOrAbort() {
+  if (AbortRequested()) return 0;
+  return ReadKeyLatchingEsc();
 }
 
 void WaitTenths(std::int32_t count) {

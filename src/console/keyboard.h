@@ -19,6 +19,9 @@ std::uint8_t ReadKeyCode();
 bool AbortRequested();
 std::uint8_t PollKey();
 std::uint8_t ReadKeyOrAbort();
+// Waits for one key without polling the latch first: an extended key gives 0
+// (its second code is dropped), Esc latches AbortFlag.
+std::uint8_t ReadKeyLatchingEsc();
 void WaitTenths(std::int32_t count);
 void ResetKeyboard();
 
