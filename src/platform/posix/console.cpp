@@ -70,6 +70,7 @@ struct ConsoleState {
   std::vector<INPUT_RECORD> decoded;
   std::uint64_t shownVersion = ~std::uint64_t{0};
   std::int64_t lastRenderMs = 0;
+  std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
   int colours = 0;
   int pairs = 0;
   short nextPair = 1;
@@ -241,6 +242,7 @@ void PumpInput(int waitMs) {
   ConsoleState& s = S();
   pollfd fds[2] = {{s.inFd, POLLIN, 0}, {WakeFd(), POLLIN, 0}};
   int n = ::poll(fds, 2, waitMs);
+  s.lastPumpMs = MonotonicMs();
   bool hangup = false;
   if (n > 0) {
     if (fds[1].revents & POLLIN) {
@@ -279,6 +281,13 @@ void PumpInput(int waitMs) {
   }
   // Closing the terminal is closing the console window.
   if (hangup) DispatchCtrlEvent(CTRL_CLOSE_EVENT, 128 + SIGHUP);
+}
+
+// A keyboard poll. The program polls several times a millisecond while it
+// waits for the controller; the terminal is asked at most once in each, so
+// a key waits a millisecond at most.
+void PollInput() {
+  if (MonotonicMs() != S().lastPumpMs) PumpInput(0);
 }
 
 void WriteTitle(const std::string& text) {
@@ -522,7 +531,7 @@ int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
     return 0;
   }
   FlushScreen(true);
-  posix::PumpInput(0);
+  posix::PollInput();
   *count = S().console.InputCount();
   return 1;
 }
@@ -535,7 +544,7 @@ int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
     return 0;
   }
   FlushScreen(true);
-  posix::PumpInput(0);
+  posix::PollInput();
   *read = S().console.PeekInput(buffer, length);
   return 1;
 }
