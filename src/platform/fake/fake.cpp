@@ -10,6 +10,7 @@
 #include <deque>
 #include <map>
 #include <stdexcept>
+#include <string_view>
 
 #include "console/keymap_table.h"
 
@@ -52,7 +53,7 @@ struct Machine {
   std::multimap<Micros, plat::INPUT_RECORD> script;  // equal times keep order
   std::map<std::string, Device> devices;
   struct OpenSerial {
-    std::string name;
+    Device* device;     // map nodes stay put, so no lookup by name per call
     bool dead = false;  // its device was unplugged while it was open
   };
   std::map<plat::Handle, OpenSerial> serialHandles;
@@ -112,7 +113,7 @@ plat::COMMTIMEOUTS DefaultTimeouts() {
 // that rounding never drifts (9 characters of 11 bits at 9600 baud end at
 // exactly 10312.5 us, rounded up).
 void Schedule(std::deque<Scheduled>& line, double& free, const plat::DCB& dcb,
-              double earliest, const std::string& bytes) {
+              double earliest, std::string_view bytes) {
   const double t0 = std::max(free, earliest);
   const double bits = CharBits(dcb);
   const double baud = dcb.BaudRate;
@@ -196,12 +197,12 @@ Device* SerialCall(plat::Handle h) {
     m.lastError = plat::ERROR_INVALID_HANDLE;
     return nullptr;
   }
-  Device& d = m.devices[it->second.name];
-  if (it->second.dead || !d.plugged) {
+  Device* d = it->second.device;
+  if (it->second.dead || !d->plugged) {
     m.lastError = plat::ERROR_GEN_FAILURE;
     return nullptr;
   }
-  return &d;
+  return d;
 }
 
 const Device* FindDevice(const std::string& name) {
@@ -467,7 +468,7 @@ void UnplugSerial(const std::string& deviceName) {
   Device& d = it->second;
   d.plugged = false;
   for (auto& [handle, open] : M().serialHandles)
-    if (open.name == deviceName) open.dead = true;
+    if (open.device == &d) open.dead = true;
   d.toDevice.clear();
   d.toHost.clear();
   d.received.clear();
@@ -557,7 +558,7 @@ Handle CreateFileA(const char* name, std::uint32_t, std::uint32_t,
   d.received.clear();
   const Handle h = m.nextHandle;
   m.nextHandle += 4;
-  m.serialHandles[h] = {n, false};
+  m.serialHandles[h] = {&d, false};
   m.lastError = ERROR_SUCCESS;
   return h;
 }
@@ -571,7 +572,7 @@ int CloseHandle(Handle h) {
     m.lastError = ERROR_INVALID_HANDLE;
     return 0;
   }
-  fake::Device& d = m.devices[it->second.name];
+  fake::Device& d = *it->second.device;
   --d.openHandles;
   d.received.clear();
   m.serialHandles.erase(it);
@@ -796,9 +797,9 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   if (written != nullptr) *written = 0;
   fake::Device* d = fake::SerialCall(h);
   if (d == nullptr) return 0;
-  const std::string bytes(static_cast<const char*>(buffer), toWrite);
   fake::Schedule(d->toDevice, d->toDeviceFree, d->dcb,
-                 static_cast<double>(M().now), bytes);
+                 static_cast<double>(M().now),
+                 std::string_view(static_cast<const char*>(buffer), toWrite));
   if (written != nullptr) *written = toWrite;
   return 1;
 }
