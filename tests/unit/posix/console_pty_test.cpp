@@ -31,10 +31,7 @@ int Handler(std::uint32_t event) {
   ExitProcess(event == CTRL_CLOSE_EVENT ? 7 : 8);
 }
 
-[[noreturn]] void Child(int slave) {
-  ::setsid();
-  ::ioctl(slave, TIOCSCTTY, 0);
-  ::setenv("TERM", "xterm-256color", 1);
+[[noreturn]] void PaintAndReadAKey() {
   ::setenv("LC_ALL", "C.UTF-8", 1);  // a UTF-8 terminal: the real glyphs
   ::unsetenv("TMUX");
   Handle in =
@@ -68,6 +65,78 @@ bool Contains(const std::string& hay, const std::string& needle) {
   return hay.find(needle) != std::string::npos;
 }
 
+struct PtyRun {
+  std::string output;  // everything the child sent to the terminal
+  int status = 0;
+  termios before{}, after{};
+};
+
+// What the test does while the child runs: called after each read with
+// the child and everything it has shown so far.
+using PtyStep =
+    std::function<void(int master, pid_t child, const std::string& output)>;
+
+// Runs `child` as a process whose terminal is a fresh pty of rows x cols,
+// reading what it shows until it ends (killed after five seconds).
+PtyRun RunOnPty(unsigned short rows, unsigned short cols,
+                const std::function<void()>& child,
+                const PtyStep& step = nullptr) {
+  PtyRun run;
+  int master = -1, slave = -1;
+  winsize ws{};
+  ws.ws_row = rows;
+  ws.ws_col = cols;
+  if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) {
+    ADD_FAILURE() << "openpty";
+    return run;
+  }
+  if (::tcgetattr(slave, &run.before) != 0) ADD_FAILURE() << "tcgetattr";
+  pid_t pid = ::fork();
+  if (pid < 0) {
+    ADD_FAILURE() << "fork";
+    ::close(master);
+    ::close(slave);
+    return run;
+  }
+  if (pid == 0) {
+    ::close(master);
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    ::setenv("TERM", "xterm-256color", 1);
+    child();
+    ::_exit(99);
+  }
+  ::close(slave);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::seconds(5);
+  pid_t done = 0;
+  while (done == 0 && Clock::now() < deadline) {
+    pollfd pfd{master, POLLIN, 0};
+    if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
+      char buf[4096];
+      ssize_t got = ::read(master, buf, sizeof buf);
+      if (got > 0) run.output.append(buf, static_cast<std::size_t>(got));
+    }
+    if (step) step(master, pid, run.output);
+    done = ::waitpid(pid, &run.status, WNOHANG);
+  }
+  if (done == 0) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &run.status, 0);
+    ADD_FAILURE() << "the child did not end; output so far:\n" << run.output;
+  }
+  // What the child wrote just before it ended may still be in the pty.
+  for (pollfd pfd{master, POLLIN, 0}; ::poll(&pfd, 1, 0) > 0;) {
+    char buf[4096];
+    ssize_t got = ::read(master, buf, sizeof buf);
+    if (got <= 0) break;
+    run.output.append(buf, static_cast<std::size_t>(got));
+  }
+  if (::tcgetattr(master, &run.after) != 0) ADD_FAILURE() << "tcgetattr";
+  ::close(master);
+  return run;
+}
+
 }  // namespace
 
 struct SignalCase {
@@ -88,54 +157,26 @@ INSTANTIATE_TEST_SUITE_P(Signals, ConsoleOnPty,
                          });
 
 TEST_P(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
-  int master = -1, slave = -1;
-  winsize ws{};
-  ws.ws_row = 25;
-  ws.ws_col = 80;
-  ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, &ws), 0);
-  termios before{};
-  ASSERT_EQ(::tcgetattr(slave, &before), 0);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    ::close(master);
-    Child(slave);
-  }
-  ::close(slave);
-
-  std::string seen;
   using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(5);
   Clock::time_point keySentAt{};
   bool keySent = false, termSent = false;
-  int status = 0;
-  pid_t done = 0;
-  while (done == 0 && Clock::now() < deadline) {
-    pollfd pfd{master, POLLIN, 0};
-    if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
-      char buf[4096];
-      ssize_t got = ::read(master, buf, sizeof buf);
-      if (got > 0) seen.append(buf, static_cast<std::size_t>(got));
-    }
-    if (!keySent && Contains(seen, "Z")) {
-      ASSERT_EQ(::write(master, "q", 1), 1);
-      keySent = true;
-      keySentAt = Clock::now();
-    } else if (keySent && !termSent &&
-               Clock::now() - keySentAt > std::chrono::milliseconds(200)) {
-      // By now the child sits in a blocking read.
-      ::kill(pid, GetParam().signal);
-      termSent = true;
-    }
-    done = ::waitpid(pid, &status, WNOHANG);
-  }
-  if (done == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    FAIL() << "the child did not end; output so far:\n" << seen;
-  }
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), GetParam().exitCode);
+  PtyRun run = RunOnPty(
+      25, 80, PaintAndReadAKey,
+      [&](int master, pid_t pid, const std::string& seen) {
+        if (!keySent && Contains(seen, "Z")) {
+          ASSERT_EQ(::write(master, "q", 1), 1);
+          keySent = true;
+          keySentAt = Clock::now();
+        } else if (keySent && !termSent &&
+                   Clock::now() - keySentAt > std::chrono::milliseconds(200)) {
+          // By now the child sits in a blocking read.
+          ::kill(pid, GetParam().signal);
+          termSent = true;
+        }
+      });
+  const std::string& seen = run.output;
+  ASSERT_TRUE(WIFEXITED(run.status)) << run.status;
+  EXPECT_EQ(WEXITSTATUS(run.status), GetParam().exitCode);
 
   // Each byte arrived as its glyph; none went out raw.
   EXPECT_TRUE(Contains(seen, "\u2190\u2022\u00F8\u266B")) << seen;
@@ -144,11 +185,8 @@ TEST_P(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
   EXPECT_FALSE(Contains(seen, "\x0E"));
   // Back on the normal screen, with the modes found at the start.
   EXPECT_TRUE(Contains(seen.substr(seen.find('Z')), "\x1B[?1049l"));
-  termios after{};
-  ASSERT_EQ(::tcgetattr(master, &after), 0);
-  EXPECT_EQ(after.c_lflag & (ICANON | ECHO | ISIG),
-            before.c_lflag & (ICANON | ECHO | ISIG));
-  ::close(master);
+  EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO | ISIG),
+            run.before.c_lflag & (ICANON | ECHO | ISIG));
 }
 
 namespace {
@@ -223,65 +261,6 @@ TEST(ProcessExit, ASignalDuringAnExitDoesNotEndItASecondTime) {
 }
 
 namespace {
-
-struct PtyRun {
-  std::string output;  // everything the child sent to the terminal
-  int status = 0;
-  termios before{}, after{};
-};
-
-// Runs `child` as a process whose terminal is a fresh pty of rows x cols,
-// reading what it shows until it ends (killed after five seconds).
-PtyRun RunOnPty(unsigned short rows, unsigned short cols,
-                const std::function<void()>& child) {
-  PtyRun run;
-  int master = -1, slave = -1;
-  winsize ws{};
-  ws.ws_row = rows;
-  ws.ws_col = cols;
-  if (::openpty(&master, &slave, nullptr, nullptr, &ws) != 0) {
-    ADD_FAILURE() << "openpty";
-    return run;
-  }
-  ::tcgetattr(slave, &run.before);
-  pid_t pid = ::fork();
-  if (pid == 0) {
-    ::close(master);
-    ::setsid();
-    ::ioctl(slave, TIOCSCTTY, 0);
-    ::setenv("TERM", "xterm-256color", 1);
-    child();
-    ::_exit(99);
-  }
-  ::close(slave);
-  using Clock = std::chrono::steady_clock;
-  const auto deadline = Clock::now() + std::chrono::seconds(5);
-  pid_t done = 0;
-  while (done == 0 && Clock::now() < deadline) {
-    pollfd pfd{master, POLLIN, 0};
-    if (::poll(&pfd, 1, 10) > 0 && (pfd.revents & POLLIN)) {
-      char buf[4096];
-      ssize_t got = ::read(master, buf, sizeof buf);
-      if (got > 0) run.output.append(buf, static_cast<std::size_t>(got));
-    }
-    done = ::waitpid(pid, &run.status, WNOHANG);
-  }
-  if (done == 0) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &run.status, 0);
-    ADD_FAILURE() << "the child did not end; output so far:\n" << run.output;
-  }
-  // What the child wrote just before it ended may still be in the pty.
-  for (pollfd pfd{master, POLLIN, 0}; ::poll(&pfd, 1, 0) > 0;) {
-    char buf[4096];
-    ssize_t got = ::read(master, buf, sizeof buf);
-    if (got <= 0) break;
-    run.output.append(buf, static_cast<std::size_t>(got));
-  }
-  ::tcgetattr(master, &run.after);
-  ::close(master);
-  return run;
-}
 
 Handle StartAndPaintZ() {
   Handle out = CreateFileA("CONOUT$", GENERIC_WRITE, 0, OPEN_EXISTING, 0);
