@@ -301,18 +301,14 @@ bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
   }
   // The first row that gives the byte, plain keys first: Ctrl+C is the
   // letter's key with Ctrl, CR the Enter key.
-  constexpr std::uint32_t kStates[4] = {0, SHIFT_PRESSED, LEFT_CTRL_PRESSED,
-                                        LEFT_ALT_PRESSED};
-  for (int column = 0; column < 4; ++column) {
+  constexpr std::uint32_t kStates[] = {0, SHIFT_PRESSED, LEFT_CTRL_PRESSED,
+                                       LEFT_ALT_PRESSED};
+  for (std::uint32_t state : kStates) {
     for (const KeyMapRow& row : KeyMap) {
       // A letter's Plain code is never read; its key was handled above.
-      if (column == 0 && IsLetterVk(row.VirtualKey)) continue;
-      std::uint16_t code = column == 0   ? row.Plain
-                           : column == 1 ? row.Shift
-                           : column == 2 ? row.Ctrl
-                                         : row.Alt;
-      if (code == b) {
-        *event = MakeKey(row.VirtualKey, b, kStates[column]);
+      if (state == 0 && IsLetterVk(row.VirtualKey)) continue;
+      if (KeyMapCode(row, state) == b) {
+        *event = MakeKey(row.VirtualKey, b, state);
         return true;
       }
     }
