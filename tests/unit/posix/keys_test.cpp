@@ -13,23 +13,19 @@ using plat::posix::KeyEventFor;
 
 namespace {
 
-// The program's reading of a key event: Alt, then Ctrl, then Shift, then
-// a letter's own character, else the Plain code.
+// The program's reading of a key event: the row's code for the modifiers,
+// a plain letter's own character.
 std::uint16_t Translate(const KEY_EVENT_RECORD& k) {
-  for (const KeyMapRow& row : KeyMap) {
-    if (row.VirtualKey != k.wVirtualKeyCode) continue;
-    std::uint32_t s = k.dwControlKeyState;
-    if (s & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED)) return row.Alt;
-    if (s & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED)) {
-      return row.Ctrl;
-    }
-    if (s & plat::SHIFT_PRESSED) return row.Shift;
-    if (k.wVirtualKeyCode >= 0x41 && k.wVirtualKeyCode <= 0x5A) {
-      return static_cast<std::uint8_t>(k.AsciiChar);
-    }
-    return row.Plain;
+  const KeyMapRow* row = FindKeyMapRow(k.wVirtualKeyCode);
+  if (row == nullptr) return kNoKey;
+  const std::uint32_t modifiers =
+      plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED |
+      plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED | plat::SHIFT_PRESSED;
+  if ((k.dwControlKeyState & modifiers) == 0 && k.wVirtualKeyCode >= 0x41 &&
+      k.wVirtualKeyCode <= 0x5A) {
+    return static_cast<std::uint8_t>(k.AsciiChar);
   }
-  return kNoKey;
+  return KeyMapCode(*row, k.dwControlKeyState);
 }
 
 // Feeds the bytes at time 0 and decodes at `at`; returns the key codes of
