@@ -1,9 +1,8 @@
 #include "link/host_link.h"
 
-#include <string>
-
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/text.h"
 #include "link/serial_port.h"
 
 namespace {
@@ -17,8 +16,6 @@ constexpr int kEmptyPollLimit = 50;
 constexpr int kConnectRetries = 2;
 
 bool HasSlot(std::int32_t port) { return port >= 1 && port <= kPortSlots; }
-
-Str255 Decimal(std::int64_t value) { return Str255(std::to_string(value)); }
 
 }  // namespace
 
@@ -63,7 +60,7 @@ Str255 RewriteMinusSign(const Str255& command) {
   }
   if (negative) v = (65536 - v) % 65536;
 
-  return Str255(text.substr(0, minus)) + Decimal((65536 - v) % 65536);
+  return Str255(text.substr(0, minus)) + FormatInt((65536 - v) % 65536);
 }
 
 void Transact(std::int32_t port, const Str255& command, Str255& reply) {
@@ -112,11 +109,11 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
 }
 
 void ReadRelay(std::int32_t port, std::int32_t relay, Str255& reply) {
-  Transact(port, Str255("RD ") + Decimal(relay), reply);
+  Transact(port, Str255("RD ") + FormatInt(relay), reply);
 }
 
 void ReadTimer(std::int32_t port, std::int32_t timer, Str255& reply) {
-  Transact(port, Str255("RD T") + Decimal(timer), reply);
+  Transact(port, Str255("RD T") + FormatInt(timer), reply);
   // Keep only the part of the timer reply that holds the value the
   // counters page converts.
   reply.Delete(0, 2);
@@ -124,11 +121,11 @@ void ReadTimer(std::int32_t port, std::int32_t timer, Str255& reply) {
 }
 
 void ReadDM(std::int32_t port, std::uint16_t address, Str255& reply) {
-  Transact(port, Str255("RD DM") + Decimal(address), reply);
+  Transact(port, Str255("RD DM") + FormatInt(address), reply);
 }
 
 void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,
              Str255& reply) {
-  Transact(port, Str255("WR DM") + Decimal(address) + ' ' + Decimal(value),
+  Transact(port, Str255("WR DM") + FormatInt(address) + ' ' + FormatInt(value),
            reply);
 }

@@ -5,6 +5,7 @@
 
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "console/text.h"
 
 plat::Handle PortHandleTable[kPortSlots + 1];
 
@@ -39,9 +40,8 @@ bool SlotOpen(std::int32_t port) {
 
 Str255 PortDeviceName(std::int32_t port) {
   if (!HasSlot(port)) return {};
-  const std::string number = std::to_string(port);
-  if (port <= 9) return Str255("COM") + number;
-  return Str255("\\\\.\\COM") + number;
+  if (port <= 9) return Str255("COM") + FormatInt(port);
+  return Str255("\\\\.\\COM") + FormatInt(port);
 }
 
 std::uint32_t ReadTimeoutConstant(std::uint16_t baud) {
