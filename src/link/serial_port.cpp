@@ -159,8 +159,8 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
 
   Str255 text;
   int idle = 0;
-  bool anyByte = false;
-  std::uint8_t last = 0;
+  // Set by the last byte received alone: the reply is whole only when it
+  // ended on an end character.
   bool endSeen = false;
   std::int32_t result = 0;
   while (!endSeen && idle <= kIdleLimit && result >= 0 &&
@@ -169,8 +169,6 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
     result = ReadPortByte(port, byte);
     if (result > 0) {
       text.Append(static_cast<char>(byte));  // dropped beyond 255
-      last = byte;
-      anyByte = true;
       idle = 0;
       endSeen = byte == end1 || byte == end2;
     } else {
@@ -179,13 +177,12 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
     }
   }
 
-  const std::size_t limit =
-      static_cast<std::size_t>(std::clamp<std::int32_t>(maximum, 0, 255));
-  if (anyByte && (last == end1 || last == end2)) {
-    dest = Str255(text.view().substr(0, limit));
+  if (endSeen) {
+    dest = text;
   } else {
-    dest = Str255(kMissingEndText.substr(0, limit));
+    dest = kMissingEndText;
   }
+  dest.Truncate(static_cast<std::size_t>(std::max<std::int32_t>(maximum, 0)));
   return static_cast<std::int32_t>(text.size());
 }
 
