@@ -65,8 +65,10 @@ Str255 RewriteMinusSign(const Str255& command) {
 
 void Transact(std::int32_t port, const Str255& command, Str255& reply) {
   // The reply may be the very text the command came in, and the key buffer
-  // (a common source of commands) grows while we poll: work on a copy.
-  const Str255 request = command;
+  // (a common source of commands) grows while we poll: the line to send is
+  // taken before anything else happens.
+  Str255 line = RewriteMinusSign(command);
+  line.Append('\r');  // lost when the command already fills the text
 
   if (AbortRequested()) {
     reply = Str255();
@@ -81,8 +83,6 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
     return;
   }
 
-  Str255 line = RewriteMinusSign(request);
-  line.Append('\r');  // lost when the command already fills the text
   if (HasSlot(port) && PortHandleTable[port] >= 0) {
     std::uint32_t written = 0;
     plat::WriteFile(PortHandleTable[port], line.data(),
