@@ -101,11 +101,10 @@ void RunTerminal(PortNumber port) {
     WriteTerminalPrompt(run);
     if (ReadLineEcho(KeyBuffer, 255) >= 0) {
       MoveCursor(kReplyColumn, run.CurrentRow);
-      // The command is taken as it stands now: keys picked up while the
+      // Transact takes the command before it polls: keys picked up while the
       // request is under way land in the key buffer, not in the command.
-      const Str255 command = KeyBuffer;
       Str255 reply;
-      Transact(run.Port, command, reply);
+      Transact(run.Port, KeyBuffer, reply);
       while (reply.size() < kReplyWidth) reply += ' ';
       ConsoleWrite(' ');
       ConsoleWrite(reply.view());
