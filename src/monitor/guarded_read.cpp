@@ -24,14 +24,12 @@ char UpperCase(char c) {
   return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-Str255 UpperCaseCopy(const Str255& text) {
-  Str255 copy;
-  for (std::size_t i = 0; i < text.size(); ++i) copy += UpperCase(text[i]);
-  return copy;
-}
-
-bool Contains(const Str255& text, char c) {
-  return text.view().find(c) != std::string_view::npos;
+// Hot keys count in either case.
+bool HasKey(std::string_view keys, char upper) {
+  for (char c : keys) {
+    if (UpperCase(c) == upper) return true;
+  }
+  return false;
 }
 
 // Data-memory words are 16 bits; kind 'i' reads them as two's complement.
@@ -87,19 +85,22 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
 
   RedrawIndicators();
 
-  const Str255 keys = UpperCaseCopy(KeyBuffer);
+  // The keys are judged as they stand now; the Esc check below may take
+  // one more into the buffer, and that one waits for the next read.
+  const std::size_t judged = KeyBuffer.size();
+  const bool reset = HasKey(KeyBuffer.view(), 'R');
+  const bool terminal = HasKey(KeyBuffer.view(), 'T');
   if (AbortRequested()) return value;
 
-  if (Contains(keys, 'R')) {
+  if (reset) {
     RunResetPrompt(port);
-  } else if (Contains(keys, 'T')) {
+  } else if (terminal) {
     RunTerminal(port);
     MoveCursor(2, 1);
   } else {
     // Keys that are no hot key would otherwise pile up until the buffer is
-    // full and R and T could no longer get in. Keys taken after the copy
-    // stay for the next read.
-    KeyBuffer.Delete(0, keys.size());
+    // full and R and T could no longer get in.
+    KeyBuffer.Delete(0, judged);
   }
   return value;
 }
