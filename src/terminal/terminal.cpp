@@ -22,8 +22,8 @@ constexpr std::string_view kPromptMark = " >";
 // Inner-window columns: the reply sits under "Receive", one blank before it.
 constexpr std::int32_t kReplyColumn = 19;
 constexpr std::size_t kReplyWidth = 16;
-constexpr int kPromptLead = 17;
-constexpr int kPromptTail = 15;
+constexpr std::size_t kPromptLead = 17;
+constexpr std::size_t kPromptTail = 15;
 constexpr std::int32_t kHeaderRow = 3;
 
 constexpr std::uint8_t kBlack = 0;
@@ -32,8 +32,12 @@ constexpr std::uint8_t kLightGrey = 7;
 constexpr std::uint8_t kLightGreen = 10;
 constexpr std::uint8_t kYellow = 14;
 
-void WriteBlanks(int count) {
-  for (int i = 0; i < count; ++i) ConsoleWrite(' ');
+// One write for the whole run: every write queries, paints and moves the
+// cursor.
+void WriteBlanks(std::size_t count) {
+  constexpr std::string_view kBlanks = "                 ";
+  static_assert(kBlanks.size() >= kPromptLead && kBlanks.size() >= kPromptTail);
+  ConsoleWrite(kBlanks.substr(0, count));
 }
 
 }  // namespace
