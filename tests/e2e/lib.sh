@@ -6,8 +6,9 @@
 #   e2e_init "$1"
 #   sim_start --system 42
 #   mon_start
-#   answer_port 1
-#   wait_for 'tTotal' 10
+#   mon_connect          # port 1, then the full screen
+#   ...
+#   mon_quit             # Esc, status 0
 #
 # Every wait is bounded; on any failure the last screen, the wire trace and
 # the programs' error output are printed and everything started is ended.
@@ -36,6 +37,18 @@ log() { printf '[%s] %s\n' "$E2E_NAME" "$*"; }
 now_ms() {
   local t=${EPOCHREALTIME/./}
   echo $((t / 1000))
+}
+
+# wait_until TIMEOUT WHAT COMMAND...: runs COMMAND every 0.1 s until it
+# succeeds; fails with "WHAT within TIMEOUT s" once the time is up.
+wait_until() {
+  local timeout=$1 what=$2
+  shift 2
+  local deadline=$(($(now_ms) + timeout * 1000))
+  until "$@"; do
+    (($(now_ms) < deadline)) || fail "$what within $timeout s"
+    sleep 0.1
+  done
 }
 
 e2e_init() {
@@ -230,13 +243,24 @@ mon_running() {
 # wait_exit TIMEOUT [session]: waits for the monitor to end and sets
 # EXIT_CODE to its exit status.
 wait_exit() {
-  local timeout=$1 name=${2:-mon}
-  local deadline=$(($(now_ms) + timeout * 1000))
-  until [[ -s "$E2E_DIR/$name.exit" ]]; do
-    (($(now_ms) < deadline)) || fail "monitor '$name' did not end within $timeout s"
-    sleep 0.1
-  done
+  local name=${2:-mon}
+  wait_until "$1" "monitor '$name' did not end" test -s "$E2E_DIR/$name.exit"
   EXIT_CODE=$(sed -n 's/^EXIT=//p' "$E2E_DIR/$name.exit")
+}
+
+# mon_connect [session]: answers port 1 at the prompt and waits for the
+# full screen.
+mon_connect() {
+  answer_port 1 "${1:-$E2E_SESSION}"
+  wait_for "tTotal" 10 "${1:-$E2E_SESSION}"
+}
+
+# mon_quit [session]: Esc ends the monitor within 10 s with status 0.
+mon_quit() {
+  local name=${1:-$E2E_SESSION}
+  keys Escape "$name"
+  wait_exit 10 "$name"
+  [[ "$EXIT_CODE" == 0 ]] || fail "monitor '$name': exit status $EXIT_CODE after Esc"
 }
 
 # --- keys and screen -------------------------------------------------------
@@ -249,37 +273,43 @@ screen_escaped() { tmx capture-pane -p -e -t "${1:-$E2E_SESSION}"; }
 row() { screen "${2:-$E2E_SESSION}" | sed -n "${1}p"; }
 pane_title() { tmx display -p -t "${1:-$E2E_SESSION}" '#{pane_title}'; }
 
+screen_has() { screen "${2:-}" 2>/dev/null | grep -qF -- "$1"; }
+screen_matches() { screen "${2:-}" 2>/dev/null | grep -qE -- "$1"; }
+row_matches() { row "$1" "${3:-}" 2>/dev/null | grep -qE -- "$2"; }
+
 # wait_for TEXT TIMEOUT [session]: until the screen holds TEXT (fixed string).
 wait_for() {
-  local text=$1 timeout=$2 name=${3:-$E2E_SESSION}
-  local deadline=$(($(now_ms) + timeout * 1000))
-  while :; do
-    screen "$name" 2>/dev/null | grep -qF -- "$text" && return 0
-    (($(now_ms) < deadline)) || fail "screen of '$name' did not show '$text' within $timeout s"
-    sleep 0.1
-  done
+  local name=${3:-$E2E_SESSION}
+  wait_until "$2" "screen of '$name' did not show '$1'" screen_has "$1" "$name"
 }
 
 # wait_line REGEX TIMEOUT [session]: until some screen row matches REGEX.
 wait_line() {
-  local re=$1 timeout=$2 name=${3:-$E2E_SESSION}
-  local deadline=$(($(now_ms) + timeout * 1000))
-  while :; do
-    screen "$name" 2>/dev/null | grep -qE -- "$re" && return 0
-    (($(now_ms) < deadline)) || fail "no row of '$name' matched /$re/ within $timeout s"
-    sleep 0.1
-  done
+  local name=${3:-$E2E_SESSION}
+  wait_until "$2" "no row of '$name' matched /$1/" screen_matches "$1" "$name"
+}
+
+# wait_row ROW REGEX TIMEOUT [session]: until screen row ROW matches REGEX.
+wait_row() {
+  local name=${4:-$E2E_SESSION}
+  wait_until "$3" "row $1 of '$name' did not match /$2/" row_matches "$1" "$2" "$name"
+}
+
+# expect_row ROW REGEX [session]: row ROW matches REGEX now.
+expect_row() {
+  row_matches "$1" "$2" "${3:-}" \
+    || fail "row $1 is '$(row "$1" "${3:-$E2E_SESSION}")', expected /$2/"
+}
+
+# expect_title TEXT [session]: the pane's title is TEXT.
+expect_title() {
+  local title
+  title=$(pane_title "${2:-$E2E_SESSION}")
+  [[ "$title" == "$1" ]] || fail "title is '$title', expected '$1'"
 }
 
 # wait_file FILE TIMEOUT: until FILE exists and is not empty.
-wait_file() {
-  local f=$1 timeout=$2
-  local deadline=$(($(now_ms) + timeout * 1000))
-  until [[ -s "$f" ]]; do
-    (($(now_ms) < deadline)) || fail "$(basename "$f") was not written within $timeout s"
-    sleep 0.1
-  done
-}
+wait_file() { wait_until "$2" "$(basename "$1") was not written" test -s "$1"; }
 
 # shell_stty FILE [session]: has the shell in the pane record stty -a.
 shell_stty() {
@@ -289,21 +319,19 @@ shell_stty() {
   wait_file "$1" 5
 }
 
-# wait_row ROW REGEX TIMEOUT [session]: until screen row ROW matches REGEX.
-wait_row() {
-  local r=$1 re=$2 timeout=$3 name=${4:-$E2E_SESSION}
-  local deadline=$(($(now_ms) + timeout * 1000))
-  while :; do
-    row "$r" "$name" 2>/dev/null | grep -qE -- "$re" && return 0
-    (($(now_ms) < deadline)) || fail "row $r of '$name' did not match /$re/ within $timeout s"
-    sleep 0.1
+# shell_check NAME: the shell in the pane has its terminal back after NAME:
+# canonical input with echo and signals, processed output (stty -a lands in
+# stty.NAME), and a typed command echoes and runs.
+shell_check() {
+  local f="$E2E_DIR/stty.$1" flag
+  shell_stty "$f"
+  for flag in icanon echo isig icrnl opost onlcr; do
+    grep -qE "(^| )$flag( |$)" "$f" || fail "after $1 the terminal has -$flag: $(cat "$f")"
   done
-}
-
-# expect_row ROW REGEX [session]: row ROW matches REGEX now.
-expect_row() {
-  row "$1" "${3:-$E2E_SESSION}" | grep -qE -- "$2" \
-    || fail "row $1 is '$(row "$1" "${3:-$E2E_SESSION}")', expected /$2/"
+  type_text "echo after-$1"
+  wait_for "echo after-$1" 5
+  keys Enter
+  wait_line "^after-$1\$" 5
 }
 
 # --- wire trace ------------------------------------------------------------
@@ -313,22 +341,21 @@ requests() { sed -n 's/^[0-9.]* > //p' "$TRACE" 2>/dev/null; }
 request_count() { requests | wc -l; }
 
 # wait_trace REGEX TIMEOUT: until a trace line matches REGEX.
-wait_trace() {
-  local re=$1 timeout=$2
-  local deadline=$(($(now_ms) + timeout * 1000))
-  while :; do
-    grep -qE -- "$re" "$TRACE" 2>/dev/null && return 0
-    (($(now_ms) < deadline)) || fail "the wire trace did not show /$re/ within $timeout s"
-    sleep 0.1
-  done
-}
+wait_trace() { wait_until "$2" "the wire trace did not show /$1/" grep -qsE -- "$1" "$TRACE"; }
+
+requests_at_least() { (($(request_count) >= $1)); }
 
 # wait_more_requests N TIMEOUT: until N more requests than now have come.
 wait_more_requests() {
-  local want=$(($(request_count) + $1)) timeout=$2
-  local deadline=$(($(now_ms) + timeout * 1000))
-  while (($(request_count) < want)); do
-    (($(now_ms) < deadline)) || fail "fewer than $1 new requests reached the simulator within $timeout s"
-    sleep 0.1
-  done
+  wait_until "$2" "fewer than $1 new requests reached the simulator" \
+    requests_at_least $(($(request_count) + $1))
+}
+
+# expect_polling N TIMEOUT: N more requests come within TIMEOUT s, and the
+# temperature (DM992) is read among them: the polling cycle goes on.
+expect_polling() {
+  local n
+  n=$(grep -c '> RD DM992$' "$TRACE")
+  wait_more_requests "$1" "$2"
+  (($(grep -c '> RD DM992$' "$TRACE") > n)) || fail "the temperature was not polled among $1 new requests"
 }

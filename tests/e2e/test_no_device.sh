@@ -4,8 +4,7 @@ source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
 mon_start mon /nonexistent/ttyZRV
-answer_port 1
-wait_for "tTotal" 10
+mon_connect
 wait_row 1 '^ System        #   0    ComPort 1' 5
 expect_row 3 '^ Temp\. +0\.00 C  /    0\.00 C  /    0\.00 C$'
 expect_row 4 '^ RH +0\.00 %  /    0\.00 %  /    0\.00 %$'
@@ -16,11 +15,8 @@ expect_row 12 '^ TempMode      \(515\) H$'
 expect_row 14 '^ tTotal            0 s  /     0\.0 h$'
 expect_row 16 '^ t_HeatEff\.        0 s  /     0\.0 %$'
 expect_row 20 '^ t106          65535  t107 65535$'
-title=$(pane_title)
-[[ "$title" == " Pav (#0, C1)" ]] || fail "title is '$title', expected ' Pav (#0, C1)'"
+expect_title " Pav (#0, C1)"
 sleep 1
 mon_running || fail "the monitor ended on its own"
-keys Escape
-wait_exit 10
-[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+mon_quit
 exit 0

@@ -6,8 +6,7 @@ e2e_init "$1"
 
 sim_start --reply 'RD 512=1'
 mon_start
-answer_port 1
-wait_for "tTotal" 10
+mon_connect
 wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
 
 sim_toggle_silent
@@ -29,8 +28,6 @@ wait_row 9 '^ Vent\.         \(512\) [\\|/]$' 5
 
 sim_toggle_silent
 wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
-keys Escape
-wait_exit 10
-[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc on a silent line"
+mon_quit
 [[ "$(requests | tail -n 1)" == CQ ]] || fail "CQ was not the last request"
 exit 0

@@ -6,9 +6,7 @@ e2e_init "$1"
 sim_start --system 42 --temp-set 21.5 --rh-set 55.5 --co2-set 0.45 \
   --reply 'RD 512=1' --reply 'RD 513=0' --reply 'RD 514=0' --reply 'RD 515=1'
 mon_start
-answer_port 1
-
-wait_for "tTotal" 10
+mon_connect
 wait_row 1 '^ System        #  42    ComPort 1' 5
 expect_row 3 '^ Temp\. +-?[0-9]+\.[0-9]{2} C  /   21\.50 C  /  +-?[0-9]+\.[0-9]{2} C'
 expect_row 4 '^ RH +-?[0-9]+\.[0-9]{2} %  /   55\.50 %  /  +-?[0-9]+\.[0-9]{2} %'
@@ -27,8 +25,7 @@ expect_row 18 '^ tt_Defrost +[0-9]+ s  / '
 expect_row 19 '^ t_Humidiy +[0-9]+ s  / '
 expect_row 20 '^ t106 +[0-9]+  t107 +[0-9]+'
 
-title=$(pane_title)
-[[ "$title" == " Pav (#42, C1)" ]] || fail "title is '$title', expected ' Pav (#42, C1)'"
+expect_title " Pav (#42, C1)"
 
 # The Vent. relay is on: its bar turns between captures.
 seen=""
@@ -43,13 +40,8 @@ done
 [[ "$seen" =~ ^[\\\|/-]+$ ]] || fail "Vent. indicator showed unexpected states '$seen'"
 
 # The values keep coming: more readings of the temperature reach the wire.
-n=$(grep -c '> RD DM992$' "$TRACE")
-wait_more_requests 40 10
-(($(grep -c '> RD DM992$' "$TRACE") > n)) || fail "the temperature is no longer polled"
-
-keys Escape
-wait_exit 10
-[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+expect_polling 40 10
+mon_quit
 
 # A unit of variant 2 on the other relay set: its own labels and relay
 # numbers, no evaporator or defrost lines.
@@ -58,8 +50,7 @@ rm -f "$TRACE"
 sim_start --variant 2 --relay-set 604 --system 7
 mon_start mon2
 E2E_SESSION=mon2
-answer_port 1
-wait_for "tTotal" 10
+mon_connect
 wait_row 1 '^ System        #   7    ComPort 1' 5
 expect_row 6 '^ *$'
 expect_row 7 '^ *$'
@@ -70,7 +61,5 @@ wait_row 12 '^ TempMode      \(607\) [CH]' 5
 expect_row 16 '^ t_HeatEff\. +[0-9]+ s  / '
 expect_row 18 '^ t_CoolEff\. +[0-9]+ s  / '
 grep -qE '> RD DM(87|88|991)$' "$TRACE" && fail "variant 2 asked for defrost or evaporator registers"
-keys Escape
-wait_exit 10 mon2
-[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+mon_quit
 exit 0

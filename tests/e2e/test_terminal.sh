@@ -6,8 +6,7 @@ e2e_init "$1"
 
 sim_start --system 3 --temp-set 19.5
 mon_start
-answer_port 1
-wait_for "tTotal" 10
+mon_connect
 
 keys t
 wait_for "Vandrik ZRV Terminal" 5
@@ -36,11 +35,6 @@ wait_row 9 '^ Vent\.         \(512\) .$' 5
 wait_row 14 '^ tTotal +[0-9]+ s  /  +[0-9]+\.[0-9] h$' 5
 wait_row 1 '^ System        #   3    ComPort 1' 5
 # Still polling.
-n=$(grep -c '> RD DM992$' "$TRACE")
-wait_more_requests 30 5
-(($(grep -c '> RD DM992$' "$TRACE") > n)) || fail "polling did not resume after the terminal"
-
-keys Escape
-wait_exit 10
-[[ "$EXIT_CODE" == 0 ]] || fail "exit status $EXIT_CODE after Esc"
+expect_polling 30 5
+mon_quit
 exit 0
