@@ -6,15 +6,7 @@
 #   scripts/demo.sh --variant 2 --relay-set 604
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh build
-if [[ ! -f build/CMakeCache.txt ]]; then
-  if dpkg-query -W -f='${Status}' libgtest-dev 2>/dev/null | grep -q "ok installed"; then
-    cmake --preset default >/dev/null
-  else
-    cmake --preset default -DZRV_TESTS=OFF >/dev/null
-  fi
-fi
-cmake --build build -j "$(nproc)" --target zrvmon zrvsim >/dev/null
+scripts/build.sh build
 
 dir=$(mktemp -d "${TMPDIR:-/tmp}/zrvdemo.XXXXXX")
 link="$dir/ttyZRV"

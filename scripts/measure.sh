@@ -17,9 +17,7 @@ baud=9600
 latency=5
 
 if [[ ! -x "$build/zrvmon" || ! -x "$build/zrvsim" ]]; then
-  scripts/deps.sh build || exit 1
-  [[ -f "$build/CMakeCache.txt" ]] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DZRV_TESTS=OFF >/dev/null || exit 1
-  cmake --build "$build" -j "$(nproc)" --target zrvmon zrvsim >/dev/null || exit 1
+  scripts/build.sh "$build" || exit 1
 fi
 command -v tmux >/dev/null || { echo "measure: tmux is needed (apt-get install tmux)" >&2; exit 1; }
 
@@ -30,8 +28,7 @@ e2e_init "$build"
 
 sim_start --baud "$baud" --latency "$latency"
 mon_start
-answer_port 1
-wait_for "tTotal" 10
+mon_connect
 mon_pid
 hz=$(getconf CLK_TCK)
 
@@ -55,8 +52,7 @@ tmx pipe-pane -t mon || fail "pipe-pane off"
 sleep 0.2
 bytes=$(wc -c <"$out")
 mon_running || fail "the monitor ended during the measurement"
-keys Escape
-wait_exit 10
+mon_quit
 
 # Period and wire need from the trace lines of the window, over whole
 # cycles: from the first cycle start to the last one.
