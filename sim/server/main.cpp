@@ -69,10 +69,8 @@ class Trace {
   bool owned_ = false;
 };
 
-void SleepMicros(Micros us) {
-  timespec ts{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR && !gStop) {
-  }
+timespec ToTimespec(Micros us) {
+  return timespec{static_cast<time_t>(us / 1000000), static_cast<long>((us % 1000000) * 1000)};
 }
 
 std::string ReplyTraceText(const std::string& bytes) {
@@ -203,10 +201,9 @@ int main(int argc, char** argv) {
     Micros wait = 250 * zrvsim::kMillisecond;
     if (const auto next = wire.NextEvent()) wait = std::clamp<Micros>(*next - now, 0, wait);
     pollfd pfd{master, static_cast<short>(wire.PendingIn() < kReadAhead ? POLLIN : 0), 0};
-    timespec ts{static_cast<time_t>(wait / 1000000), static_cast<long>((wait % 1000000) * 1000)};
-    const int ready = ppoll(&pfd, 1, &ts, &waitMask);
-    if (ready < 0) continue;  // a signal: loop to look at it
-    if (ready == 0) continue;
+    const timespec ts = ToTimespec(wait);
+    // Nothing ready, or a signal: the loop looks again either way.
+    if (ppoll(&pfd, 1, &ts, &waitMask) <= 0) continue;
 
     if (pfd.revents & POLLIN) {
       char buffer[256];
@@ -217,14 +214,16 @@ int main(int argc, char** argv) {
       }
       if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
     }
-    // Hang-up or EIO with no client on the other side: wait and look again,
-    // but not past what the wire has due.
+    // Hang-up or EIO with no client on the other side keeps the descriptor
+    // ready: pause before looking again, but not past what the wire has due,
+    // and still open to a stop or a toggle.
     if (pfd.revents & (POLLHUP | POLLERR | POLLIN)) {
       Micros pause = 20 * zrvsim::kMillisecond;
       if (const auto next = wire.NextEvent()) {
         pause = std::clamp<Micros>(*next - clock.Elapsed(), 0, pause);
       }
-      SleepMicros(pause);
+      const timespec nap = ToTimespec(pause);
+      ppoll(nullptr, 0, &nap, &waitMask);
     }
   }
 
