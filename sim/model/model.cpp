@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 
 #include "sim/model/random.h"
 
@@ -55,6 +56,18 @@ Scanner Normalise(std::string_view request) {
   while (start < s.text.size() && blank(s.text[start])) ++start;
   s.text.erase(0, start);
   return s;
+}
+
+// A whole number of up to nine digits, nothing else.
+bool ParseCount(std::string_view text, int& out) {
+  if (text.empty() || text.size() > 9) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  out = v;
+  return true;
 }
 
 constexpr const char* kMalformed = "E1";
@@ -160,11 +173,9 @@ Response Controller::Handle(std::string_view request) {
   std::optional<std::string> replaced;
   int garbage = -1;
   Micros extra = 0;
-  const auto argNumber = [](const std::string& arg, long fallback) {
-    if (arg.empty()) return fallback;
-    char* end = nullptr;
-    const long v = std::strtol(arg.c_str(), &end, 10);
-    return (end && *end == '\0' && v >= 0) ? v : fallback;
+  const auto argNumber = [](const std::string& arg, int fallback) {
+    int n = 0;
+    return ParseCount(arg, n) ? n : fallback;
   };
   for (const auto& [kind, arg] : chosen) {
     if (!response.fault.empty()) response.fault += ' ';
@@ -188,7 +199,7 @@ Response Controller::Handle(std::string_view request) {
         noEnd = true;
         break;
       case FaultKind::kGarbage:
-        garbage = static_cast<int>(std::min(argNumber(arg, 8), 255L));
+        garbage = std::min(argNumber(arg, 8), 255);
         break;
       case FaultKind::kError:
         replaced = arg.empty() ? std::string(kMalformed) : arg;
@@ -329,17 +340,6 @@ constexpr std::pair<FaultKind, std::string_view> kKindNames[] = {
     {FaultKind::kError, "error"},     {FaultKind::kReply, "reply"},
     {FaultKind::kDead, "dead"},
 };
-
-bool ParseCount(std::string_view text, int& out) {
-  if (text.empty() || text.size() > 9) return false;
-  int v = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    v = v * 10 + (c - '0');
-  }
-  out = v;
-  return true;
-}
 }  // namespace
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name) {
