@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages the build and the tests need are there:
 # installs the missing ones when run as root, otherwise names them.
-# Usage: scripts/deps.sh [build|test]
+# Usage: scripts/deps.sh [build|test|windows]
+#   build    the Linux programs
+#   windows  the Windows program, cross-built with MinGW-w64
+#   test     everything the tests need, the Windows build under wine included
 set -euo pipefail
 want=(cmake g++ make libncurses-dev)
-if [[ "${1:-build}" == test ]]; then
-  want+=(libgtest-dev tmux)
-fi
+mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
+case "${1:-build}" in
+  test) want+=(libgtest-dev tmux "${mingw[@]}" wine wine64) ;;
+  windows) want=(cmake make "${mingw[@]}") ;;
+esac
 missing=()
 for p in "${want[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \

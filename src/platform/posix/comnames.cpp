@@ -9,39 +9,20 @@
 #include <string>
 
 #include "platform/posix/posix_internal.h"
-
-#ifndef ZRV_VERSION
-#define ZRV_VERSION "unknown"
-#endif
+#include "platform/shared/options.h"
 
 namespace plat::posix {
 
 namespace {
 
-constexpr int kMaxPort = 255;
+constexpr int kMaxPort = kMaxComPort;
 
 bool DeviceExists(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0;
 }
 
-const char* kHelp =
-    "zrvmon - monitoring terminal for a ZRV climate-unit controller\n"
-    "\n"
-    "Usage: zrvmon [--help | --version]\n"
-    "\n"
-    "zrvmon connects to the unit's controller over a serial port (9600 baud,\n"
-    "8 data bits, even parity, 1 stop bit) and shows temperature, humidity\n"
-    "and CO2 with their set points, the status indicators and the operating\n"
-    "counters, refreshed continuously.\n"
-    "\n"
-    "At the prompt \"Enter Comport \" type the COM port number and press "
-    "Enter.\n"
-    "While the monitor runs:\n"
-    "  R    reset the operating counters (asks \"Reset Timers [Y/N] \")\n"
-    "  T    open the interactive terminal for raw host-link commands\n"
-    "       (Esc leaves it)\n"
-    "  Esc  disconnect and end the program\n"
+const char* kPortHelp =
     "\n"
     "COM port numbers: the environment variable ZRVMON_COM<n> names the\n"
     "device for port n, for example ZRVMON_COM3=/dev/ttyUSB0. Without it,\n"
@@ -69,24 +50,6 @@ void PrintMapping() {
 }
 
 }  // namespace
-
-int ParseComName(const char* name) {
-  if (name == nullptr) return 0;
-  const char* p = name;
-  if (std::strncmp(p, "\\\\.\\", 4) == 0) p += 4;
-  if ((p[0] != 'C' && p[0] != 'c') || (p[1] != 'O' && p[1] != 'o') ||
-      (p[2] != 'M' && p[2] != 'm')) {
-    return 0;
-  }
-  p += 3;
-  if (*p < '1' || *p > '9') return 0;
-  int n = 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    n = n * 10 + (*p - '0');
-    if (n > kMaxPort) return 0;
-  }
-  return *p == '\0' ? n : 0;
-}
 
 std::vector<std::string> ListSerialDevices(
     const std::function<bool(const std::string&)>& exists) {
@@ -148,25 +111,10 @@ std::uint32_t ErrnoToWin32(int err) {
 namespace plat {
 
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
-  if (argc < 2) return false;
-  std::string arg = argv[1];
-  if (argc == 2 && (arg == "--help" || arg == "-h")) {
-    std::fputs(posix::kHelp, stdout);
+  return HandleOptions(argc, argv, exitCode, [] {
+    std::fputs(posix::kPortHelp, stdout);
     posix::PrintMapping();
-    *exitCode = 0;
-  } else if (argc == 2 && arg == "--version") {
-    std::printf("zrvmon %s\n", ZRV_VERSION);
-    *exitCode = 0;
-  } else {
-    bool known = arg == "--help" || arg == "-h" || arg == "--version";
-    std::fprintf(stderr,
-                 "zrvmon: unexpected argument '%s'\n"
-                 "Usage: zrvmon [--help | --version]\n",
-                 known ? argv[2] : argv[1]);
-    *exitCode = 2;
-  }
-  std::fflush(stdout);
-  return true;
+  });
 }
 
 }  // namespace plat

@@ -10,17 +10,14 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/shared/codepage.h"
+#include "platform/shared/com_names.h"
 
 namespace plat::posix {
 
-// ---- code page 850
-// ------------------------------------------------------------ The glyph a
-// console shows for a byte: control bytes as their classic PC symbols, 0x00
-// blank. Every entry is a printable code point, so no byte of the program or of
-// the controller can reach the terminal as a control code.
-char32_t Cp850Glyph(std::uint8_t byte);
-// The byte (0x20-0xFF, 0x7F excepted) whose glyph is `c`, or -1.
-int UnicodeToCp850(char32_t c);
+// ---- code page 850 ---------------------------------------------------------
+using plat::Cp850Glyph;
+using plat::UnicodeToCp850;
 void AppendUtf8(std::string& out, char32_t c);
 // The printable ASCII character (0x20-0x7E) standing in for a byte's glyph
 // on a terminal that does not take UTF-8: letters lose their accents, lines
@@ -97,8 +94,7 @@ class KeyDecoder {
 };
 
 // ---- serial port names ------------------------------------------------------
-// "COM3", "\\.\COM12" (any case) to the port number; 0 when not a COM name.
-int ParseComName(const char* name);
+using plat::ParseComName;
 // Serial devices in COM order: the ttyS, then ttyUSB, then ttyACM devices
 // under /dev, each series up to its first missing number.
 std::vector<std::string> ListSerialDevices(

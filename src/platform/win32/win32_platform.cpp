@@ -1,19 +1,28 @@
 // Win32: the seam passes straight through to the real console, serial and
-// sleep calls. Only record layouts are translated where the Windows headers
-// declare unions or bit fields.
+// sleep calls. Record layouts are translated where the Windows headers
+// declare unions or bit fields, and the console is spoken to through its
+// wide calls so that it shows and types code page 850 on any code page.
 // The seam's header comes first: windows.h turns many of its constant names
 // into macros, which must not reach the seam's own declarations.
 #include "platform/platform.h"
 
 #include <windows.h>
+#include <timeapi.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
 
+#include "platform/shared/options.h"
+#include "platform/win32/win32_translate.h"
+
 namespace plat {
 namespace {
+
+using win32::FillSpans;
+using win32::FromNative;
+using win32::WideGlyph;
 
 static_assert(sizeof(::DCB) == sizeof(DCB), "DCB layout");
 static_assert(sizeof(::COMMTIMEOUTS) == sizeof(COMMTIMEOUTS), "time-outs");
@@ -27,23 +36,67 @@ SMALL_RECT R(const ::SMALL_RECT& r) {
   return SMALL_RECT{r.Left, r.Top, r.Right, r.Bottom};
 }
 
-void FromNative(const ::INPUT_RECORD& in, INPUT_RECORD& out) {
-  out = INPUT_RECORD{};
-  out.EventType = in.EventType;
-  if (in.EventType == KEY_EVENT) {
-    const auto& k = in.Event.KeyEvent;
-    out.KeyEvent.bKeyDown = k.bKeyDown;
-    out.KeyEvent.wRepeatCount = k.wRepeatCount;
-    out.KeyEvent.wVirtualKeyCode = k.wVirtualKeyCode;
-    out.KeyEvent.wVirtualScanCode = k.wVirtualScanCode;
-    out.KeyEvent.AsciiChar = k.uChar.AsciiChar;
-    out.KeyEvent.dwControlKeyState = k.dwControlKeyState;
-  }
-}
-
 PHANDLER_ROUTINE g_handler = nullptr;
 BOOL WINAPI HandlerTrampoline(DWORD event) {
   return g_handler ? g_handler(event) : FALSE;
+}
+
+// The screen the program paints, once it could be read: from then on the
+// console shows whatever the program reports.
+bool g_screenOpen = false;
+
+// A 1 ms Sleep lasts a whole scheduler tick (about 15.6 ms) unless the
+// process asks for the finer timer; every empty poll of the link would
+// cost that. Asked for before main, given back on every way out.
+bool g_finerTimer = false;
+void EndFinerTimer() {
+  if (g_finerTimer) ::timeEndPeriod(1);
+  g_finerTimer = false;
+}
+[[maybe_unused]] const bool g_timerAsked = [] {
+  g_finerTimer = ::timeBeginPeriod(1) == TIMERR_NOERROR;
+  std::atexit(EndFinerTimer);
+  return g_finerTimer;
+}();
+
+// Fills cut where a row is left in the middle (see FillSpans).
+template <typename Fill>
+int FillBySpans(Handle h, std::uint32_t length, COORD at,
+                std::uint32_t* written, Fill fill) {
+  ::CONSOLE_SCREEN_BUFFER_INFO info{};
+  const SHORT width = ::GetConsoleScreenBufferInfo(H(h), &info) ? info.dwSize.X : 0;
+  BOOL ok = TRUE;
+  std::uint32_t total = 0;
+  for (const auto& span : FillSpans(C(at), length, width)) {
+    DWORD n = 0;
+    ok = fill(span.at, span.length, &n) && ok;
+    total += n;
+  }
+  if (written) *written = total;
+  return ok;
+}
+
+void PrintPorts() {
+  // The whole device namespace; the COM ports among it are listed with the
+  // device behind each.
+  std::vector<char> names(1 << 16);
+  DWORD size = 0;
+  while ((size = ::QueryDosDeviceA(nullptr, names.data(),
+                                   static_cast<DWORD>(names.size()))) == 0 &&
+         ::GetLastError() == ERROR_INSUFFICIENT_BUFFER &&
+         names.size() < (1u << 22)) {
+    names.resize(names.size() * 2);
+  }
+  std::printf("\nCOM ports on this PC (type the number at the prompt):\n");
+  const std::vector<int> ports = win32::ComPortsIn(names.data(), size);
+  for (const int port : ports) {
+    char name[16];
+    char target[512];
+    std::snprintf(name, sizeof name, "COM%d", port);
+    if (::QueryDosDeviceA(name, target, sizeof target) == 0) target[0] = '\0';
+    std::printf("  %-8s %s\n", name, target);
+  }
+  if (ports.empty()) std::printf("  (no serial ports found)\n");
 }
 
 }  // namespace
@@ -53,6 +106,15 @@ Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
                    std::uint32_t flagsAndAttributes) {
   HANDLE h = ::CreateFileA(name, desiredAccess, shareMode, nullptr,
                            creationDisposition, flagsAndAttributes, nullptr);
+  if (h != INVALID_HANDLE_VALUE && std::strcmp(name, "CONIN$") == 0) {
+    // Some consoles (wine's) deliver no key until the input queue was first
+    // peeked or read; a peek changes nothing on the others.
+    const DWORD error = ::GetLastError();
+    ::INPUT_RECORD record;
+    DWORD n = 0;
+    ::PeekConsoleInputW(h, &record, 1, &n);
+    ::SetLastError(error);
+  }
   // Here INVALID_HANDLE_VALUE is the Windows macro; the seam's value is -1.
   return h == INVALID_HANDLE_VALUE ? Handle{-1} : reinterpret_cast<Handle>(h);
 }
@@ -70,6 +132,7 @@ int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
 int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
   ::CONSOLE_SCREEN_BUFFER_INFO n{};
   if (!::GetConsoleScreenBufferInfo(H(h), &n)) return 0;
+  g_screenOpen = true;
   info->dwSize = {n.dwSize.X, n.dwSize.Y};
   info->dwCursorPosition = {n.dwCursorPosition.X, n.dwCursorPosition.Y};
   info->wAttributes = n.wAttributes;
@@ -94,11 +157,11 @@ int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
                         static_cast<std::size_t>(bufferSize.Y > 0 ? bufferSize.Y : 0);
   std::vector<::CHAR_INFO> cells(n);
   for (std::size_t i = 0; i < n; ++i) {
-    cells[i].Char.AsciiChar = buffer[i].AsciiChar;
+    cells[i].Char.UnicodeChar = WideGlyph(buffer[i].AsciiChar);
     cells[i].Attributes = buffer[i].Attributes;
   }
   ::SMALL_RECT r = R(*writeRegion);
-  const BOOL ok = ::WriteConsoleOutputA(H(h), cells.data(), C(bufferSize),
+  const BOOL ok = ::WriteConsoleOutputW(H(h), cells.data(), C(bufferSize),
                                         C(bufferCoord), &r);
   *writeRegion = R(r);
   return ok;
@@ -110,26 +173,28 @@ int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
   ::SMALL_RECT c{};
   if (clipRect) c = R(*clipRect);
   ::CHAR_INFO f{};
-  f.Char.AsciiChar = fill->AsciiChar;
+  f.Char.UnicodeChar = WideGlyph(fill->AsciiChar);
   f.Attributes = fill->Attributes;
-  return ::ScrollConsoleScreenBufferA(H(h), &s, clipRect ? &c : nullptr,
+  return ::ScrollConsoleScreenBufferW(H(h), &s, clipRect ? &c : nullptr,
                                       C(destOrigin), &f);
 }
 int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
                                 COORD at, std::uint32_t* written) {
-  DWORD n = 0;
-  const BOOL ok = ::FillConsoleOutputCharacterA(H(h), c, length, C(at), &n);
-  if (written) *written = n;
-  return ok;
+  const wchar_t glyph = WideGlyph(c);
+  return FillBySpans(h, length, at, written,
+                     [&](::COORD from, DWORD n, DWORD* done) {
+                       return ::FillConsoleOutputCharacterW(H(h), glyph, n,
+                                                            from, done);
+                     });
 }
 int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
                                std::uint32_t length, COORD at,
                                std::uint32_t* written) {
-  DWORD n = 0;
-  const BOOL ok =
-      ::FillConsoleOutputAttribute(H(h), attribute, length, C(at), &n);
-  if (written) *written = n;
-  return ok;
+  return FillBySpans(h, length, at, written,
+                     [&](::COORD from, DWORD n, DWORD* done) {
+                       return ::FillConsoleOutputAttribute(H(h), attribute, n,
+                                                           from, done);
+                     });
 }
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
   DWORD n = 0;
@@ -141,7 +206,7 @@ int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
   std::vector<::INPUT_RECORD> recs(length ? length : 1);
   DWORD n = 0;
-  const BOOL ok = ::PeekConsoleInputA(H(h), recs.data(), length, &n);
+  const BOOL ok = ::PeekConsoleInputW(H(h), recs.data(), length, &n);
   for (DWORD i = 0; i < n; ++i) FromNative(recs[i], buffer[i]);
   *read = n;
   return ok;
@@ -150,12 +215,14 @@ int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
   std::vector<::INPUT_RECORD> recs(length ? length : 1);
   DWORD n = 0;
-  const BOOL ok = ::ReadConsoleInputA(H(h), recs.data(), length, &n);
+  const BOOL ok = ::ReadConsoleInputW(H(h), recs.data(), length, &n);
   for (DWORD i = 0; i < n; ++i) FromNative(recs[i], buffer[i]);
   *read = n;
   return ok;
 }
-int SetConsoleTitleA(const char* title) { return ::SetConsoleTitleA(title); }
+int SetConsoleTitleA(const char* title) {
+  return ::SetConsoleTitleW(win32::WideText(title).c_str());
+}
 int Beep(std::uint32_t frequency, std::uint32_t durationMs) {
   return ::Beep(frequency, durationMs);
 }
@@ -215,32 +282,24 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
 void ExitProcess(std::uint32_t code) {
+  EndFinerTimer();
   std::fflush(nullptr);
   std::exit(static_cast<int>(code));
 }
 
 void ReportRuntimeError(const char* message) {
-  std::fprintf(stderr, "%s\n", message);
+  // Once the program paints the console, it has shown the message there
+  // itself; standard error on that same console would show it twice.
+  DWORD mode = 0;
+  if (g_screenOpen && ::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode)) {
+    return;
+  }
+  std::fprintf(stderr, "%s\n", message != nullptr ? message : "");
+  std::fflush(stderr);
 }
 
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
-  if (argc <= 1) return false;
-  const char* arg = argv[1];
-  if (std::strcmp(arg, "--version") == 0) {
-    std::printf("zrvmon %s\n", ZRV_VERSION);
-    *exitCode = 0;
-  } else if (std::strcmp(arg, "--help") == 0) {
-    std::printf(
-        "zrvmon - monitor for the controller of a ZRV climate unit\n\n"
-        "Start it without arguments and type the COM port number at the\n"
-        "prompt. Hot keys while polling: R resets the operating counters,\n"
-        "T opens a raw command terminal, Esc quits.\n");
-    *exitCode = 0;
-  } else {
-    std::fprintf(stderr, "zrvmon: unknown option '%s' (try --help)\n", arg);
-    *exitCode = 2;
-  }
-  return true;
+  return HandleOptions(argc, argv, exitCode, PrintPorts);
 }
 
 }  // namespace plat
