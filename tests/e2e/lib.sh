@@ -13,6 +13,10 @@
 # Every wait is bounded; on any failure the last screen, the wire trace and
 # the programs' error output are printed and everything started is ended.
 # E2E_KEEP=1 keeps the temporary folder for a look afterwards.
+#
+# E2E_WINE_COM=<n> (tests/wine/) runs zrvmon.exe ($ZRVMON_EXE) under wine
+# instead, with zrvsim linked as COM<n> of $WINEPREFIX (a private prefix
+# when unset); the port typed at the prompt is then <n>.
 
 set -uo pipefail
 # The screens hold UTF-8 glyphs: the greps must count characters, not bytes,
@@ -30,6 +34,11 @@ ZRVMON=""
 ZRVSIM=""
 LINK=""             # the pty path the monitor opens as COM1
 TRACE=""
+E2E_WINE_COM=${E2E_WINE_COM:-}
+E2E_OWN_PREFIX=""   # a wine prefix made by this test, removed with it
+MON_PORT=1          # the port number typed at the prompt
+MON_CMD=()          # the monitor's command line
+MON_START_TIMEOUT=10
 
 log() { printf '[%s] %s\n' "$E2E_NAME" "$*"; }
 
@@ -55,6 +64,17 @@ e2e_init() {
   BUILD=$(cd "${1:?usage: $0 <build dir>}" && pwd) || exit 1
   ZRVMON="$BUILD/zrvmon"
   ZRVSIM="$BUILD/zrvsim"
+  if [[ -n "$E2E_WINE_COM" ]]; then
+    ZRVMON=${ZRVMON_EXE:-$BUILD/windows/zrvmon.exe}
+    [[ -n "${ZRVMON_EXE:-}" || -e "$ZRVMON" ]] \
+      || ZRVMON="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/build-windows/zrvmon.exe"
+    MON_CMD=(wine "$ZRVMON")
+    MON_PORT=$E2E_WINE_COM
+    # The first start in a prefix sets it up first.
+    MON_START_TIMEOUT=30
+  else
+    MON_CMD=("$ZRVMON")
+  fi
   local missing=0
   for b in "$ZRVMON" "$ZRVSIM"; do
     [[ -x "$b" ]] || { echo "missing binary $b (build the targets zrvmon and zrvsim)" >&2; missing=1; }
@@ -92,6 +112,16 @@ EOF
     tmux -L "$E2E_SOCK" kill-server
   ) </dev/null >/dev/null 2>&1 &
   E2E_WATCHDOG=$!
+  if [[ -n "$E2E_WINE_COM" ]]; then
+    if [[ -z "${WINEPREFIX:-}" ]]; then
+      export WINEPREFIX="$E2E_DIR/wineprefix"
+      E2E_OWN_PREFIX=1
+      # Bounded here: the watchdog's signal waits for a foreground program.
+      timeout 120 wineboot -i >"$E2E_DIR/wineboot.err" 2>&1
+    fi
+    [[ -d "$WINEPREFIX/dosdevices" ]] || fail "no wine prefix at $WINEPREFIX"
+    LINK="$WINEPREFIX/dosdevices/com$E2E_WINE_COM"
+  fi
 }
 
 tmx() { tmux -L "$E2E_SOCK" -f "$E2E_DIR/tmux.conf" "$@"; }
@@ -104,14 +134,21 @@ e2e_cleanup() {
   if [[ -n "$E2E_SOCK" ]]; then
     tmx kill-server 2>/dev/null
   fi
-  # Monitors that outlived their pane (they should not) are ended by pid.
-  local f p
+  # Monitors that outlived their pane (they should not) are ended by pid;
+  # under wine the program may be a child of the pid: its prefix's
+  # server ends them all.
+  local f p stray=""
   for f in "$E2E_DIR"/*.pid; do
     [[ -f "$f" ]] || continue
     p=$(cat "$f" 2>/dev/null)
-    [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null && kill -KILL "$p" 2>/dev/null
+    [[ -n "$p" ]] && kill -0 "$p" 2>/dev/null && kill -KILL "$p" 2>/dev/null && stray=1
   done
+  if [[ -n "$E2E_WINE_COM" && -n "$stray$E2E_OWN_PREFIX" ]]; then
+    timeout 10 wineserver -k 2>/dev/null
+    timeout 10 wineserver -w 2>/dev/null
+  fi
   sim_stop
+  [[ -L "$LINK" ]] && rm -f "$LINK"
   if [[ -n "$E2E_DIR" && -d "$E2E_DIR" ]]; then
     if [[ "${E2E_KEEP:-0}" == 1 ]]; then
       echo "[$E2E_NAME] kept $E2E_DIR" >&2
@@ -151,6 +188,8 @@ fail() {
 # sim_start [zrvsim options...]: serves the controller on $LINK, traced to
 # $TRACE, and waits until the link is there.
 sim_start() {
+  # A link left behind by a killed run must not pass for this one's.
+  [[ -L "$LINK" ]] && rm -f "$LINK"
   "$ZRVSIM" --link "$LINK" --trace "$TRACE" "$@" >"$E2E_DIR/sim.out" 2>&1 &
   E2E_SIM_PID=$!
   local deadline=$(($(now_ms) + 5000))
@@ -182,12 +221,16 @@ sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; 
 # Writes a launcher for one monitor: it records the monitor's pid in
 # <name>.pid, its error output in <name>.err and, in the direct form, its
 # exit status as "EXIT=<n>" in <name>.exit. Port 1 maps to $1.
+# Under wine each start gets the pty with input parity checking off, as a
+# fresh pty has it: an earlier start's even parity left the checking on
+# (the pty itself refuses the parity).
 write_launcher() {
   local name=$1 device=$2
   cat >"$E2E_DIR/$name.run" <<EOF
 echo \$\$ >"$E2E_DIR/$name.pid"
 export ZRVMON_COM1="$device"
-exec "$ZRVMON" 2>"$E2E_DIR/$name.err"
+${E2E_WINE_COM:+stty -F ${device@Q} -inpck 2>${E2E_DIR@Q}/$name.stty.err}
+exec ${MON_CMD[*]@Q} 2>"$E2E_DIR/$name.err"
 EOF
 }
 
@@ -198,7 +241,7 @@ mon_start() {
   write_launcher "$name" "$device"
   local cmd="bash '$E2E_DIR/$name.run'; echo EXIT=\$? >'$E2E_DIR/$name.exit'"
   TERM=screen tmx new-session -d -s "$name" -x 80 -y 25 "$cmd" || fail "tmux new-session $name"
-  wait_for "Enter Comport" 10 "$name"
+  wait_for "Enter Comport" "$MON_START_TIMEOUT" "$name"
 }
 
 # shell_start [session]: an interactive bash without line editing, so what
@@ -219,7 +262,7 @@ shell_run_monitor() {
   rm -f "$E2E_DIR/$name.exit"
   type_text "bash $E2E_DIR/$name.run; echo EXIT=\$? >$E2E_DIR/$name.exit" "$name"
   keys Enter "$name"
-  wait_for "Enter Comport" 10 "$name"
+  wait_for "Enter Comport" "$MON_START_TIMEOUT" "$name"
 }
 
 # answer_port N [session]: types the port number and Enter at the prompt.
@@ -248,10 +291,10 @@ wait_exit() {
   EXIT_CODE=$(sed -n 's/^EXIT=//p' "$E2E_DIR/$name.exit")
 }
 
-# mon_connect [session]: answers port 1 at the prompt and waits for the
+# mon_connect [session]: answers the port at the prompt and waits for the
 # full screen.
 mon_connect() {
-  answer_port 1 "${1:-$E2E_SESSION}"
+  answer_port "$MON_PORT" "${1:-$E2E_SESSION}"
   wait_for "tTotal" 10 "${1:-$E2E_SESSION}"
 }
 
