@@ -36,7 +36,9 @@ std::optional<WirePacer::Due> WirePacer::NextDue(Micros now) {
   if (out_.empty()) return std::nullopt;
   Outgoing& out = out_.front();
   const Micros at = std::max(out.start, outFree_);
-  if (at > now) return std::nullopt;
+  // The pty hands a byte over the moment it is written: it is written when
+  // its last bit would be in, as a receiver on a real line sees it.
+  if (at + charTime_ > now) return std::nullopt;
   Due due{static_cast<std::uint8_t>(out.bytes[out.next]), at, out.next == 0, {}};
   if (due.first) due.reply = out.bytes;
   ++out.next;
@@ -51,7 +53,7 @@ std::optional<Micros> WirePacer::NextEvent() const {
   std::optional<Micros> next;
   if (!in_.empty()) next = in_.front().at;
   if (!out_.empty()) {
-    const Micros at = std::max(out_.front().start, outFree_);
+    const Micros at = std::max(out_.front().start, outFree_) + charTime_;
     next = next ? std::min(*next, at) : at;
   }
   return next;

@@ -41,7 +41,7 @@ class WirePacer {
     bool first;         // the first byte of its reply
     std::string reply;  // on the first byte: the whole reply, for the trace
   };
-  // The next reply byte due by `now`.
+  // The next reply byte that has crossed the line by `now`.
   std::optional<Due> NextDue(Micros now);
   bool Sending() const { return !out_.empty(); }
 

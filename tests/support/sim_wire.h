@@ -44,7 +44,10 @@ class SimWire : public fake::SerialEndpoint {
   const std::vector<Request>& Requests() const { return requests_; }
   std::vector<std::string> RequestTexts() const;
   int Count(std::string_view text) const;  // requests with exactly this text
-  void ClearRequests() { requests_.clear(); }
+  void ClearRequests() {
+    requests_.clear();
+    responses_.clear();
+  }
   // Responses handed to the wire: what came back for each request, in order.
   const std::vector<zrvsim::Response>& Responses() const { return responses_; }
 

@@ -328,14 +328,14 @@ char EventChar(std::uint16_t vk, std::uint32_t state) {
     const bool ctrl =
         state & (plat::LEFT_CTRL_PRESSED | plat::RIGHT_CTRL_PRESSED);
     const bool alt = state & (plat::LEFT_ALT_PRESSED | plat::RIGHT_ALT_PRESSED);
-    if (ctrl) return alt ? 0 : static_cast<char>(vk - 0x40);
+    if (ctrl) return alt ? '\0' : static_cast<char>(vk - 0x40);
     if (state & plat::SHIFT_PRESSED) return static_cast<char>(vk);
     return static_cast<char>(vk + 0x20);
   }
   const KeyMapRow* row = FindKeyMapRow(vk);
   if (row == nullptr) return 0;
   const std::uint16_t code = KeyMapCode(*row, state);
-  return code < 0x100 ? static_cast<char>(code) : 0;
+  return code < 0x100 ? static_cast<char>(code) : '\0';
 }
 
 }  // namespace
@@ -479,6 +479,13 @@ const std::vector<WireByte>& WireLog(const std::string& deviceName) {
   CatchUp();
   const Device* d = FindDevice(deviceName);
   return d != nullptr ? d->log : kNone;
+}
+
+void ClearHistory() {
+  CatchUp();
+  for (auto& [name, device] : M().devices) device.log.clear();
+  M().beeps.clear();
+  M().writeRuns.clear();
 }
 
 namespace {

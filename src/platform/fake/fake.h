@@ -109,6 +109,8 @@ struct WireByte {
   std::uint8_t byte;
 };
 const std::vector<WireByte>& WireLog(const std::string& deviceName);
+// Forgets the wire logs, beeps and write runs recorded so far (long runs).
+void ClearHistory();
 // The host's bytes as text, and the device's, as far as they have crossed
 // the wire (arrived at the far end) by now.
 std::string SentText(const std::string& deviceName);

@@ -68,6 +68,10 @@ struct ConsoleState {
   KeyDecoder keys;
   Charset charset = Charset::kUtf8;
   std::vector<INPUT_RECORD> decoded;
+  std::vector<pollfd> waitFds;
+  // Set by the benchmark alone: every pause lasts its full time, as a plain
+  // sleep does, so the two can be measured side by side.
+  bool plainSleep = false;
   std::uint64_t shownVersion = ~std::uint64_t{0};
   std::int64_t lastRenderMs = 0;
   std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
@@ -236,13 +240,25 @@ void FlushScreen(bool throttled) {
   std::exit(code);
 }
 
-// Reads what the terminal has sent, waiting at most waitMs (-1: until
-// something arrives or a signal wakes the wait), and queues the keys.
-void PumpInput(int waitMs) {
+// Reads what the terminal has sent, waiting at most waitNs (-1: until
+// something arrives or a signal wakes the wait), and queues the keys. With
+// `serial`, the wait also ends when a reply byte reaches an open port;
+// true then.
+bool PumpInput(std::int64_t waitNs, bool serial = false) {
   ConsoleState& s = S();
-  pollfd fds[2] = {{s.inFd, POLLIN, 0}, {WakeFd(), POLLIN, 0}};
-  int n = ::poll(fds, 2, waitMs);
+  std::vector<pollfd>& fds = s.waitFds;
+  fds.assign({{s.inFd, POLLIN, 0}, {WakeFd(), POLLIN, 0}});
+  if (serial) AddSerialWaits(fds);
+  timespec wait{};
+  if (waitNs >= 0) {
+    wait = {static_cast<time_t>(waitNs / 1000000000),
+            static_cast<long>(waitNs % 1000000000)};
+  }
+  int n = ::ppoll(fds.data(), fds.size(), waitNs >= 0 ? &wait : nullptr,
+                  nullptr);
   s.lastPumpMs = MonotonicMs();
+  const bool arrived = n >= 0 && fds.size() > 2 &&
+                       NoteSerialWaits(fds.data() + 2, fds.size() - 2);
   bool hangup = false;
   if (n > 0) {
     if (fds[1].revents & POLLIN) {
@@ -281,6 +297,7 @@ void PumpInput(int waitMs) {
   }
   // Closing the terminal is closing the console window.
   if (hangup) DispatchCtrlEvent(CTRL_CLOSE_EVENT, 128 + SIGHUP);
+  return arrived;
 }
 
 // A keyboard poll. The program polls several times a millisecond while it
@@ -312,16 +329,20 @@ void WriteTitle(const std::string& text) {
 
 }  // namespace
 
-std::int64_t MonotonicMs() {
+std::int64_t MonotonicNs() {
   timespec ts{};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<std::int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+  return static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
 }
+
+std::int64_t MonotonicMs() { return MonotonicNs() / 1000000; }
 
 bool StartConsole() {
   ConsoleState& s = S();
   if (s.tried) return s.active;
   s.tried = true;
+  const char* plain = std::getenv("ZRVMON_BENCH_PLAIN_SLEEP");
+  s.plainSleep = plain != nullptr && plain[0] == '1';
   // The terminal itself, as the console is opened by name: redirected
   // standard streams do not matter, and no terminal means no console.
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -360,6 +381,9 @@ bool StartConsole() {
   noecho();
   nonl();
   intrflush(stdscr, FALSE);
+  // Keys are read apart from curses: it need not look for them before
+  // every update (a poll per repaint).
+  typeahead(-1);
   keypad(stdscr, FALSE);
   scrollok(stdscr, FALSE);
   leaveok(stdscr, FALSE);
@@ -560,7 +584,8 @@ int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
   for (;;) {
     FlushScreen(false);
     if (s.console.InputCount() > 0) break;
-    posix::PumpInput(s.keys.PendingTimeoutMs(posix::MonotonicMs()));
+    const int ms = s.keys.PendingTimeoutMs(posix::MonotonicMs());
+    posix::PumpInput(ms < 0 ? -1 : std::int64_t{ms} * 1000000);
   }
   *read = s.console.ReadInput(buffer, length);
   return 1;
@@ -593,15 +618,23 @@ void Sleep(std::uint32_t ms) {
     }
     return;
   }
-  // Show what was painted before waiting, and keep taking keys meanwhile
-  // so that an Esc is timed from when it came, not from when it was read.
+  // The pause runs from the call: showing what was painted before it is
+  // part of it, not added to it. Keys are taken meanwhile so that an Esc is
+  // timed from when it came, not from when it was read.
+  const std::int64_t deadline = posix::MonotonicNs() + std::int64_t{ms} * 1000000;
   FlushScreen(false);
-  const std::int64_t deadline = posix::MonotonicMs() + ms;
+  // A pause of a millisecond is a poll's: it ends as soon as a reply byte or
+  // a key arrives, so the program sees either at once instead of up to a
+  // millisecond late, and an idle line still costs one wake-up per poll.
+  // Longer pauses are waits of their own and last their whole time.
+  const bool poll = ms <= 1 && !s.plainSleep;
+  const std::uint32_t keys = s.console.InputCount();
   for (;;) {
-    std::int64_t left = deadline - posix::MonotonicMs();
+    std::int64_t left = deadline - posix::MonotonicNs();
     if (left <= 0) break;
-    posix::PumpInput(static_cast<int>(left));
+    const bool arrived = posix::PumpInput(left, poll);
     FlushScreen(false);
+    if (poll && (arrived || s.console.InputCount() > keys)) break;
   }
 }
 

@@ -2,6 +2,7 @@
 // (glyphs, colours, key decoding, port names) that are tested on their own.
 #pragma once
 
+#include <poll.h>
 #include <termios.h>
 
 #include <cstdint>
@@ -111,6 +112,13 @@ inline constexpr Handle kConsoleInput = 0x10001;
 inline constexpr Handle kConsoleOutput = 0x10002;
 
 bool IsSerialHandle(Handle h);
+// Adds the open ports a poll's pause may wake for: those whose last status
+// query found their queue empty. A port with bytes already waiting would
+// end the pause at once, and the caller reads those bytes anyway.
+void AddSerialWaits(std::vector<pollfd>& fds);
+// After such a wait, with the ports' entries of it: notes which saw nothing
+// and which hung up; true when bytes arrived at one.
+bool NoteSerialWaits(const pollfd* fds, std::size_t n);
 Handle OpenSerial(const char* name);  // sets the last error
 int CloseSerial(Handle h);
 
@@ -138,5 +146,6 @@ bool TakeResizeRequest();
 int WakeFd();
 
 std::int64_t MonotonicMs();
+std::int64_t MonotonicNs();
 
 }  // namespace plat::posix

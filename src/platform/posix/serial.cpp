@@ -22,6 +22,9 @@ struct Port {
   int fd = -1;
   DCB dcb{};
   COMMTIMEOUTS timeouts{};
+  bool drained = false;  // the last status query found nothing waiting
+  bool quiet = false;    // a wait since then saw nothing arrive
+  bool hungUp = false;   // a wait saw the device hang up or fail
 };
 
 std::map<Handle, Port> g_ports;
@@ -81,6 +84,28 @@ speed_t NearestSpeed(std::uint32_t baud) {
 }  // namespace
 
 bool IsSerialHandle(Handle h) { return g_ports.count(h) != 0; }
+
+void AddSerialWaits(std::vector<pollfd>& fds) {
+  for (const auto& [handle, port] : g_ports) {
+    if (port.drained && !port.hungUp) fds.push_back({port.fd, POLLIN, 0});
+  }
+}
+
+bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
+  bool arrived = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const short events = fds[i].revents;
+    for (auto& [handle, port] : g_ports) {
+      if (port.fd != fds[i].fd) continue;
+      port.quiet = events == 0;
+      // A device that has gone stays ready for ever: waking for it again
+      // would spin. It counts again once it delivers bytes.
+      if (events & (POLLHUP | POLLERR | POLLNVAL)) port.hungUp = true;
+    }
+    arrived = arrived || (events & POLLIN) != 0;
+  }
+  return arrived;
+}
 
 Handle OpenSerial(const char* name) {
   int port = ParseComName(name);
@@ -233,15 +258,22 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   if (p == nullptr) return 0;
   if (errors != nullptr) *errors = 0;
   int in = 0;
-  if (::ioctl(p->fd, FIONREAD, &in) != 0) {
+  if (p->quiet) {
+    // The wait that just ended saw nothing arrive: no need to ask again.
+    // A byte that comes in between is taken at the next poll, as if it
+    // had come a moment later.
+    p->quiet = false;
+  } else if (::ioctl(p->fd, FIONREAD, &in) != 0) {
+    p->drained = false;
     if (stat != nullptr) *stat = COMSTAT{0, 0};
     return posix::Fail(errno);
   }
-  int out = 0;
-  if (::ioctl(p->fd, TIOCOUTQ, &out) != 0) out = 0;
+  p->drained = in <= 0;
+  // The output queue goes unasked: writes return once the driver holds
+  // them, and an idle line should cost one query per poll, not two.
   if (stat != nullptr) {
     stat->cbInQue = static_cast<std::uint32_t>(std::max(in, 0));
-    stat->cbOutQue = static_cast<std::uint32_t>(std::max(out, 0));
+    stat->cbOutQue = 0;
   }
   return 1;
 }
@@ -252,11 +284,14 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   Port* p = Find(h);
   if (p == nullptr) return 0;
   if (toRead == 0) return 1;
+  p->drained = false;  // what is left is unknown until the next query
+  p->quiet = false;
   ssize_t n = ::read(p->fd, buffer, toRead);
   if (n < 0) {
     if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
     return posix::Fail(errno);
   }
+  if (n > 0) p->hungUp = false;
   if (read != nullptr) *read = static_cast<std::uint32_t>(n);
   return 1;
 }

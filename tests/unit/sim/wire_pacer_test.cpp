@@ -79,15 +79,16 @@ TEST(WirePacer, AReplyStartsAfterItsCrAndGoesOutAtTheLinePace) {
   const Micros arrival = in.back().at;
   EXPECT_EQ(arrival, 3 * kChar);
   w.Send("CC\r\n", arrival, 5'000);
-  EXPECT_FALSE(w.NextDue(arrival + 4'999));
-  const auto first = w.NextDue(arrival + 5'000);
+  // Handed over once its last bit is in.
+  EXPECT_FALSE(w.NextDue(arrival + 5'000 + kChar - 1));
+  const auto first = w.NextDue(arrival + 5'000 + kChar);
   ASSERT_TRUE(first);
   EXPECT_TRUE(first->first);
   EXPECT_EQ(first->reply, "CC\r\n");
   EXPECT_EQ(first->at, arrival + 5'000);
   // The next one waits its char time even when asked for late, and keeps
   // the pace of the wire, not of the asking.
-  EXPECT_FALSE(w.NextDue(arrival + 5'000 + kChar - 1));
+  EXPECT_FALSE(w.NextDue(arrival + 5'000 + 2 * kChar - 1));
   const auto second = w.NextDue(arrival + 5'000 + 10 * kChar);
   ASSERT_TRUE(second);
   EXPECT_FALSE(second->first);
@@ -99,8 +100,8 @@ TEST(WirePacer, AReplyStartsAfterItsCrAndGoesOutAtTheLinePace) {
   // A negative delay cannot put a reply before its request.
   WirePacer n(kChar);
   n.Send("OK\r\n", 7'000, -3'000);
-  EXPECT_FALSE(n.NextDue(6'999));
-  EXPECT_EQ(n.NextDue(7'000)->at, 7'000);
+  EXPECT_FALSE(n.NextDue(7'000 + kChar - 1));
+  EXPECT_EQ(n.NextDue(7'000 + kChar)->at, 7'000);
 }
 
 TEST(WirePacer, RepliesNeverOverlapAndKeepStartOrder) {
@@ -121,7 +122,7 @@ TEST(WirePacer, RepliesNeverOverlapAndKeepStartOrder) {
   // under way is finished before anything else starts.
   w.Send("SLOW\r\n", 100'000, 300'000);
   w.Send("AB\r\n", 101'000, 5'000);
-  ASSERT_EQ(w.NextDue(106'000)->byte, 'A');
+  ASSERT_EQ(w.NextDue(106'000 + kChar)->byte, 'A');
   w.Send("CD\r\n", 100'000, 0);  // due earlier, but AB is on the line
   wire = DrainOut(w);
   wire.insert(wire.begin(), {106'000, 'A'});
@@ -138,13 +139,13 @@ TEST(WirePacer, NextEventIsTheEarlierOfBothDirections) {
   WirePacer w(kChar);
   EXPECT_FALSE(w.NextEvent());
   w.Send("OK\r\n", 0, 20'000);
-  EXPECT_EQ(w.NextEvent(), 20'000);
+  EXPECT_EQ(w.NextEvent(), 20'000 + kChar);
   w.Receive("X", 1'000);
   EXPECT_EQ(w.NextEvent(), 1'000 + kChar);
   DrainIn(w, 1'000 + kChar);
-  EXPECT_EQ(w.NextEvent(), 20'000);
+  EXPECT_EQ(w.NextEvent(), 20'000 + kChar);
   w.Send("", 0, 0);  // nothing to send is no reply
-  EXPECT_EQ(w.NextEvent(), 20'000);
+  EXPECT_EQ(w.NextEvent(), 20'000 + kChar);
 }
 
 }  // namespace

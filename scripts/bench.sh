@@ -1,0 +1,205 @@
+#!/usr/bin/env bash
+# Benchmark of the real zrvmon against zrvsim on a pty, each run in an 80x25
+# tmux pane. For every baud rate it runs the monitor twice side by side in
+# time: with the poll's pauses ending when a byte or a key arrives ("poll",
+# as shipped) and with every pause lasting its full time ("plain", the
+# earlier behaviour, switched on for the benchmark alone). With --wine it
+# adds the Windows build under wine at 9600 baud. It reports:
+#   - the period of odd and even polling cycles (even ones carry the
+#     counters page), each against its wire need: request and reply
+#     characters at 11 bits each, the controller's latency per reply, and
+#     the TempMode indicator's 100 ms pauses (once a cycle, and again at
+#     every 52nd guarded register read);
+#   - the CPU time per second of polling (under wine: the program's process
+#     and, apart, wine's server and console host);
+#   - the bytes written to the terminal per steady cycle;
+#   - the peak resident memory;
+#   - the time from the port number's Enter to the first full screen, and
+#     the wire need of the start-up requests up to it.
+# Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine]
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=build-release
+latency=5
+warmup=3
+
+one_run() {  # one_run MODE BAUD SECONDS: prints one result line
+  local mode=$1 baud=$2 window=$3
+  E2E_QUIET=1
+  E2E_TIMEOUT=$((window + warmup + 90))
+  if [[ "$mode" == wine ]]; then
+    E2E_WINE_COM=9
+    export ZRVMON_EXE="$root/build-windows/zrvmon.exe"
+  fi
+  source tests/e2e/lib.sh
+  e2e_init "$build"
+  sim_start --baud "$baud" --latency "$latency"
+  [[ "$mode" == plain ]] && MON_CMD=(env ZRVMON_BENCH_PLAIN_SLEEP=1 "$ZRVMON")
+  mon_start
+  local enter full
+  type_text "$MON_PORT"
+  enter=$(now_ms)
+  keys Enter
+  until row_matches 20 '^ t106 +[0-9]+  t107 +[0-9]+'; do
+    (($(now_ms) - enter < 20000)) || fail "no full screen within 20 s"
+    sleep 0.01
+  done
+  full=$(now_ms)
+  mon_pid
+  local pid=$MON_PID hz
+  hz=$(getconf CLK_TCK)
+  ticks() { awk '{ sub(/^.*\) /, ""); s += $12 + $13 } END { print s + 0 }' "$@" 2>/dev/null; }
+  helpers() {  # wine's server and console host, when under wine
+    [[ "$mode" == wine ]] || return 0
+    local p
+    for p in $(pgrep -x wineserver) $(pgrep -f 'conhost\.exe'); do echo "/proc/$p/stat"; done
+  }
+  sleep "$warmup"
+  local out="$E2E_DIR/terminal.out"
+  tmx pipe-pane -o -t mon "cat >'$out'" || fail "pipe-pane"
+  sleep 0.2
+  local lines_a cpu_a help_a t_a lines_b cpu_b help_b t_b rss wake_a wake_b
+  wakes() { awk '/^voluntary_ctxt_switches:/ { print $2 }' "/proc/$pid/status"; }
+  wake_a=$(wakes)
+  lines_a=$(wc -l <"$TRACE")
+  cpu_a=$(ticks "/proc/$pid/stat")
+  help_a=$(ticks $(helpers) /dev/null)
+  t_a=$(now_ms)
+  sleep "$window"
+  lines_b=$(wc -l <"$TRACE")
+  cpu_b=$(ticks "/proc/$pid/stat")
+  help_b=$(ticks $(helpers) /dev/null)
+  t_b=$(now_ms)
+  wake_b=$(wakes)
+  tmx pipe-pane -t mon || fail "pipe-pane off"
+  rss=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+  sleep 0.2
+  mon_running || fail "the monitor ended during the measurement"
+  mon_quit
+  local bytes
+  bytes=$(wc -c <"$out")
+  awk -v baud="$baud" -v lat="$latency" -v a="$lines_a" -v b="$lines_b" \
+      -v mode="$mode" -v bytes="$bytes" -v wall="$(((t_b - t_a)))" \
+      -v cpu="$((cpu_b - cpu_a))" -v help="$((help_b - help_a))" -v hz="$hz" \
+      -v rss="$rss" -v startup="$((full - enter))" -v wakes="$((wake_b - wake_a))" '
+    function textlen(s) {            # length of an escaped trace text
+      gsub(/\\x[0-9A-Fa-f][0-9A-Fa-f]/, "#", s)
+      gsub(/\\[rne\\]/, "#", s)
+      return length(s)
+    }
+    function close_cycle(t) {        # the cycle that began at "start" ends at t
+      if (start != "" && start_nr > a && NR <= b) {
+        k = counters ? "even" : "odd"
+        n[k]++; period[k] += t - start; need[k] += pending + 0.1
+      }
+      if (starts == 2) boot_need = boot + pending + 0.1
+      start = t; start_nr = NR; pending = 0; counters = 0
+    }
+    {
+      t = $1; kind = $2
+      text = substr($0, length($1) + length($2) + 3)
+      bit = 11 / baud
+      if (kind == ">" && text == "CR") seen_cr = 1
+      if (kind == ">" && text == "RD 512") { starts++; if (starts == 1) boot = pending + 0.005; close_cycle(t) }
+      if (kind == ">" && text == "RD T106") counters = 1
+      if (!seen_cr) next
+      # Every 52nd guarded register read redraws all four indicators, and
+      # the TempMode one pauses 100 ms: a pause of the program, not the wire.
+      if (kind == ">" && text ~ /^RD DM/ && text !~ /^RD DM(87|88|89)$/ && ++guarded % 52 == 0)
+        pending += 0.1
+      if (kind == ">") pending += (textlen(text) + 1) * bit
+      else if (kind == "<") {
+        if (text ~ / \[noend\]$/) pending += textlen(substr(text, 1, length(text) - 8)) * bit + lat / 1000
+        else pending += (textlen(text) + 2) * bit + lat / 1000
+      }
+    }
+    END {
+      c = n["odd"] + n["even"]
+      if (n["odd"] < 1 || n["even"] < 1) { print "ERROR no whole cycles"; exit 1 }
+      printf "%s %d %.1f %.1f %.1f %.1f %.2f %.2f %.0f %d %d %.0f %.0f\n", mode, baud,
+        period["odd"] / n["odd"] * 1000, need["odd"] / n["odd"] * 1000,
+        period["even"] / n["even"] * 1000, need["even"] / n["even"] * 1000,
+        cpu / hz / (wall / 1000) * 1000, help / hz / (wall / 1000) * 1000,
+        bytes / c, rss, startup, boot_need * 1000, wakes / (wall / 1000)
+    }' "$TRACE"
+}
+
+if [[ "${1:-}" == --one ]]; then
+  shift
+  one_run "$@"
+  exit $?
+fi
+
+seconds=20
+bauds="9600 19200 4800"
+wine=0
+while (($#)); do
+  case "$1" in
+    --seconds) seconds=$2; shift 2 ;;
+    --bauds) bauds=$2; shift 2 ;;
+    --wine) wine=1; shift ;;
+    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine]" >&2; exit 2 ;;
+  esac
+done
+command -v tmux >/dev/null || { echo "bench: tmux is needed (apt-get install tmux)" >&2; exit 1; }
+scripts/build.sh "$build" || exit 1
+if ((wine)); then
+  scripts/build-windows.sh >/dev/null || exit 1
+  export WINEPREFIX=${WINEPREFIX:-$root/build-windows/wineprefix}
+  WINEDEBUG=-all bash tests/wine/prefix.sh >/dev/null || exit 1
+fi
+
+runs=()
+for baud in $bauds; do
+  runs+=("plain $baud" "poll $baud")
+  ((wine)) && [[ "$baud" == 9600 ]] && runs+=("wine $baud")
+done
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+results=()
+for r in "${runs[@]}"; do
+  # shellcheck disable=SC2086
+  line=$(bash "$0" --one $r "$seconds" 2>"$tmp/run.err") || {
+    echo "bench: run '$r' failed:" >&2; cat "$tmp/run.err" >&2; exit 1; }
+  results+=("$line")
+done
+
+echo "zrvmon against zrvsim (--latency $latency), 80x25 tmux pane, ${seconds} s of polling per run"
+echo "after ${warmup} s of warm-up; $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%d)."
+echo
+printf '%-6s %6s | %-24s | %-24s | %8s %7s %7s | %6s | %6s | %-18s\n' mode baud \
+  "odd cycle ms (ratio)" "even cycle ms (ratio)" "CPU ms/s" "(wine)" "wakes/s" "B/cyc" "RSS kB" "start-up ms (ratio)"
+for line in "${results[@]}"; do
+  read -r mode baud op on ep en cpu help bytes rss su sun wakes <<<"$line"
+  awk -v m="$mode" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
+      -v cpu="$cpu" -v help="$help" -v bytes="$bytes" -v rss="$rss" -v su="$su" -v sun="$sun" \
+      -v wakes="$wakes" 'BEGIN {
+    printf "%-6s %6d | %6.1f / %6.1f (%.3f) | %6.1f / %6.1f (%.3f) | %8.1f %7s %7d | %6d | %6d | %5d / %5d (%.2f)\n",
+      m, b, op, on, op / on, ep, en, ep / en, cpu, m == "wine" ? sprintf("%.1f", help) : "-",
+      wakes, bytes, rss, su, sun, su / sun
+  }'
+done
+echo
+cat >"$tmp/floor.c" <<'EOF'
+#include <poll.h>
+#include <stdio.h>
+#include <sys/resource.h>
+int main(void) {
+  for (int i = 0; i < 2000; ++i) poll(NULL, 0, 1);
+  struct rusage r;
+  getrusage(RUSAGE_SELF, &r);
+  printf("%.1f", (r.ru_utime.tv_sec + r.ru_stime.tv_sec) * 1e6 / 2000 +
+                     (r.ru_utime.tv_usec + r.ru_stime.tv_usec) / 2000.0);
+  return 0;
+}
+EOF
+if cc -O2 "$tmp/floor.c" -o "$tmp/floor" 2>/dev/null; then
+  echo "Floor: an idle loop of 1 ms waits costs $("$tmp/floor") us of CPU per wait here."
+fi
+echo
+echo "Cycle: measured period / wire need (both in ms). CPU: the monitor's own"
+echo "process; (wine): wine's server and console host besides. Wakes: voluntary"
+echo "context switches of the polling thread per second. Start-up: Enter to"
+echo "the first full screen, as seen in the pane, / the wire need of the requests"
+echo "up to the end of the first cycle (plus the 5 ms pause after DM901)."
