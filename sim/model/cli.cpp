@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace zrvsim {
 namespace {
@@ -105,9 +106,12 @@ Output:
                          times in seconds since start; bytes escaped as
                          \r \n \e \\ \xHH; a reply without CR LF ends in
                          ' [noend]'
+  --replug-after SEC     how long a SIGUSR2 unplug lasts (default 3)
   --help                 this text
 
-Signals: SIGUSR1 switches the line dead and back; SIGINT and SIGTERM end it.
+Signals: SIGUSR1 switches the line dead and back; SIGUSR2 unplugs the pty
+(closed, the link removed) and after --replug-after seconds plugs a new one
+in at the same link; SIGINT and SIGTERM end it.
 )";
 }
 
@@ -121,7 +125,7 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
     bool inlineValue = false;
     if (const auto eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
       value = name.substr(eq + 1);
-      name = name.substr(0, eq);
+      name.resize(eq);
       inlineValue = true;
     }
     if (name == "--help" || name == "-h") {
@@ -136,7 +140,7 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
       value = args[++i];
     }
     const auto bad = [&](const char* what) {
-      error = name + ": " + what + " ('" + value + "')";
+      error.assign(name).append(": ").append(what).append(" ('").append(value).append("')");
       return false;
     };
     long long n = 0;
@@ -200,6 +204,9 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
     } else if (name == "--jitter") {
       if (!ToDouble(value, d) || d < 0 || d > 3600000) return bad("expected milliseconds");
       config.model.jitter = static_cast<Micros>(std::llround(d * 1000));
+    } else if (name == "--replug-after") {
+      if (!ToDouble(value, d) || d < 0 || d > 3600) return bad("expected seconds 0 to 3600");
+      config.replugAfter = d;
     } else if (name == "--baud") {
       if (!ToLong(value, 50, 4000000, n)) return bad("expected 50 to 4000000");
       config.baud = int(n);
@@ -246,7 +253,10 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
     }
   }
   if (config.deadAfter >= 0) {
-    faults.deadAfterTime = static_cast<Micros>(config.deadAfter * config.speed * double(kSecond));
+    // A time past what model time can count to never comes: the line stays up.
+    const double at = config.deadAfter * config.speed * double(kSecond);
+    faults.deadAfterTime =
+        at < double(std::numeric_limits<Micros>::max()) ? static_cast<Micros>(at) : -1;
   }
   return true;
 }

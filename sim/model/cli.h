@@ -16,6 +16,7 @@ struct ServerConfig {
   std::string trace;         // file, "-" for stderr, empty: none
   double speed = 1.0;        // simulated seconds per real second
   double deadAfter = -1.0;   // real seconds from start, -1: never
+  double replugAfter = 3.0;  // real seconds a SIGUSR2 unplug lasts
   bool help = false;
 };
 

@@ -187,7 +187,7 @@ void Unit::Step() {
       defrostStart_ = seconds_;
     }
     if (defrosting_ && (evap_ >= defrostTarget ||
-                        seconds_ - defrostStart_ >= options_.defrostMaxMinutes * 60)) {
+                        seconds_ - defrostStart_ >= std::int64_t{options_.defrostMaxMinutes} * 60)) {
       defrosting_ = false;
       ++defrosts_;
       nextDefrost_ = seconds_ + interval;

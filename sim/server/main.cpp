@@ -28,9 +28,11 @@ using zrvsim::Micros;
 
 volatile sig_atomic_t gStop = 0;
 volatile sig_atomic_t gToggles = 0;
+volatile sig_atomic_t gUnplugs = 0;
 
 void OnStop(int) { gStop = 1; }
 void OnToggle(int) { gToggles = gToggles + 1; }
+void OnUnplug(int) { gUnplugs = gUnplugs + 1; }
 
 class Clock {
  public:
@@ -81,6 +83,40 @@ std::string ReplyTraceText(const std::string& bytes) {
   return zrvsim::EscapeBytes(bytes) + " [noend]";
 }
 
+// A new pty, raw at 9600, with the link (when asked for) pointing at it.
+// Our own slave descriptor stays open, so a client that closes the port
+// does not hang up the line and the next one finds it as it was.
+bool PlugIn(const std::string& link, int& master, int& slave, std::string& name) {
+  char path[256] = {};
+  if (openpty(&master, &slave, path, nullptr, nullptr) != 0) {
+    std::fprintf(stderr, "zrvsim: openpty: %s\n", std::strerror(errno));
+    return false;
+  }
+  name = path;
+  termios tio{};
+  tcgetattr(slave, &tio);
+  cfmakeraw(&tio);
+  cfsetspeed(&tio, B9600);
+  tcsetattr(slave, TCSANOW, &tio);
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  if (!link.empty()) {
+    unlink(link.c_str());
+    if (symlink(path, link.c_str()) != 0) {
+      std::fprintf(stderr, "zrvsim: symlink %s: %s\n", link.c_str(), std::strerror(errno));
+      return false;
+    }
+  }
+  return true;
+}
+
+// The cable pulled: the client's side hangs up and the device is gone.
+void Unplug(const std::string& link, int& master, int& slave) {
+  if (!link.empty()) unlink(link.c_str());
+  close(slave);
+  close(master);
+  master = slave = -1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,37 +141,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  int master = -1, slave = -1;
-  char name[256] = {};
-  if (openpty(&master, &slave, name, nullptr, nullptr) != 0) {
-    std::fprintf(stderr, "zrvsim: openpty: %s\n", std::strerror(errno));
-    return 1;
-  }
-  // Our own slave descriptor stays open, so a client that closes the port
-  // does not hang up the line and the next one finds it as it was.
-  termios tio{};
-  tcgetattr(slave, &tio);
-  cfmakeraw(&tio);
-  cfsetspeed(&tio, B9600);
-  tcsetattr(slave, TCSANOW, &tio);
-  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
-
   if (!config.link.empty()) {
     struct stat st {};
-    if (lstat(config.link.c_str(), &st) == 0) {
-      if (!S_ISLNK(st.st_mode)) {
-        std::fprintf(stderr, "zrvsim: %s exists and is not a symlink\n", config.link.c_str());
-        return 1;
-      }
-      unlink(config.link.c_str());
-    }
-    if (symlink(name, config.link.c_str()) != 0) {
-      std::fprintf(stderr, "zrvsim: symlink %s: %s\n", config.link.c_str(), std::strerror(errno));
+    if (lstat(config.link.c_str(), &st) == 0 && !S_ISLNK(st.st_mode)) {
+      std::fprintf(stderr, "zrvsim: %s exists and is not a symlink\n", config.link.c_str());
       return 1;
     }
   }
+  int master = -1, slave = -1;
+  std::string name;
+  if (!PlugIn(config.link, master, slave, name)) return 1;
 
-  std::printf("%s\n", name);
+  std::printf("%s\n", name.c_str());
   std::fflush(stdout);
 
   // Signals are only let in while waiting, so a stop is never missed
@@ -147,6 +164,9 @@ int main(int argc, char** argv) {
   struct sigaction toggle {};
   toggle.sa_handler = OnToggle;
   sigaction(SIGUSR1, &toggle, nullptr);
+  struct sigaction unplug {};
+  unplug.sa_handler = OnUnplug;
+  sigaction(SIGUSR2, &unplug, nullptr);
   signal(SIGPIPE, SIG_IGN);
   signal(SIGHUP, SIG_IGN);
   sigset_t blocked, waitMask;
@@ -154,10 +174,12 @@ int main(int argc, char** argv) {
   sigaddset(&blocked, SIGINT);
   sigaddset(&blocked, SIGTERM);
   sigaddset(&blocked, SIGUSR1);
+  sigaddset(&blocked, SIGUSR2);
   sigprocmask(SIG_BLOCK, &blocked, &waitMask);
   sigdelset(&waitMask, SIGINT);
   sigdelset(&waitMask, SIGTERM);
   sigdelset(&waitMask, SIGUSR1);
+  sigdelset(&waitMask, SIGUSR2);
 
   zrvsim::Controller model(config.model);
   zrvsim::LineCollector collector;
@@ -171,6 +193,8 @@ int main(int argc, char** argv) {
   // holds the rest, as a slow line would hold up the writer.
   constexpr std::size_t kReadAhead = 4096;
   int togglesSeen = 0;
+  int unplugsSeen = 0;
+  Micros replugAt = -1;  // while unplugged: when the new pty comes
 
   while (!gStop) {
     Micros now = clock.Elapsed();
@@ -179,6 +203,18 @@ int main(int argc, char** argv) {
       ++togglesSeen;
       model.SetSilent(!model.Silent());
       trace.Line(now, '!', model.Silent() ? "silent on" : "silent off");
+    }
+    while (unplugsSeen != gUnplugs) {
+      ++unplugsSeen;
+      if (replugAt >= 0) continue;
+      Unplug(config.link, master, slave);
+      replugAt = now + static_cast<Micros>(config.replugAfter * double(zrvsim::kSecond));
+      trace.Line(now, '!', "unplugged");
+    }
+    if (replugAt >= 0 && now >= replugAt) {
+      replugAt = -1;
+      if (!PlugIn(config.link, master, slave, name)) break;
+      trace.Line(now, '!', "plugged in " + name);
     }
 
     // A request is heard when its CR has crossed the line.
@@ -204,6 +240,7 @@ int main(int argc, char** argv) {
 
     Micros wait = 250 * zrvsim::kMillisecond;
     if (const auto next = wire.NextEvent()) wait = std::clamp<Micros>(*next - now, 0, wait);
+    if (replugAt >= 0) wait = std::clamp<Micros>(replugAt - now, 0, wait);
     pollfd pfd{master, static_cast<short>(wire.PendingIn() < kReadAhead ? POLLIN : 0), 0};
     const timespec ts = ToTimespec(wait);
     // Nothing ready, or a signal: the loop looks again either way.

@@ -95,8 +95,11 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
   if (reset) {
     RunResetPrompt(port);
   } else if (terminal) {
+    // The line being painted goes on where it was, on its own row.
+    SavedCursor.Column = static_cast<std::uint16_t>(CursorColumn());
+    SavedCursor.Row = static_cast<std::uint16_t>(CursorRow());
     RunTerminal(port);
-    MoveCursor(2, 1);
+    MoveCursor(SavedCursor.Column, SavedCursor.Row);
   } else {
     // Keys that are no hot key would otherwise pile up until the buffer is
     // full and R and T could no longer get in.

@@ -4,6 +4,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "console/editor.h"
 #include "console/keyboard.h"
@@ -90,6 +91,80 @@ void WriteDefrostLine() {
                    .view());
 }
 
+// The COM port numbers among the device names, ascending, each once.
+std::vector<std::int32_t> ComPorts(const std::vector<char>& names,
+                                   std::uint32_t size) {
+  std::vector<std::int32_t> ports;
+  for (std::size_t i = 0; i < size && names[i] != '\0';) {
+    const std::string_view name(names.data() + i);
+    bool whole = false;
+    const std::int32_t port =
+        name.substr(0, 3) == "COM" ? ParseNumber(name.substr(3), &whole) : 0;
+    if (whole && port > 0 && name[3] >= '0' && name[3] <= '9') {
+      ports.push_back(port);
+    }
+    i += name.size() + 1;
+  }
+  std::sort(ports.begin(), ports.end());
+  ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+  return ports;
+}
+
+// Under the prompt, the ports there are and the device behind each, so
+// that the operator need not look the number up.
+std::vector<Str255> PortLines() {
+  std::vector<char> names(1 << 16);
+  std::uint32_t size = 0;
+  while ((size = plat::QueryDosDeviceA(
+              nullptr, names.data(),
+              static_cast<std::uint32_t>(names.size()))) == 0 &&
+         plat::GetLastError() == plat::ERROR_INSUFFICIENT_BUFFER &&
+         names.size() < (1u << 22)) {
+    names.resize(names.size() * 2);
+  }
+  names.push_back('\0');  // a list cut short still ends
+  std::vector<Str255> lines;
+  for (const std::int32_t port : ComPorts(names, size)) {
+    const Str255 name = Str255("COM") + FormatInt(port);
+    char target[Str255::kMax + 1] = {};
+    if (plat::QueryDosDeviceA(name.str().c_str(), target, Str255::kMax) == 0) {
+      target[0] = '\0';
+    }
+    Str255 text = name;
+    while (text.size() < 6) text += ' ';
+    lines.push_back(text + std::string_view(target));
+  }
+  if (lines.empty()) {
+    Str255 text("No serial port found");
+    const std::string_view hint = plat::SerialPortHint();
+    if (!hint.empty()) {
+      text += "; ";
+      text += hint;
+    }
+    lines.push_back(text);
+  }
+  return lines;
+}
+
+// The list from row 3 (or blanks where it was), none past the window's
+// foot nor its right edge: nothing may scroll the prompt away. The cursor
+// stays where it was.
+void WritePortRows(const std::vector<Str255>& lines, bool blank) {
+  const std::int32_t column = CursorColumn();
+  const std::int32_t row = CursorRow();
+  const std::size_t width = static_cast<std::size_t>(
+      std::max<std::int32_t>(Console.WindowRight - Console.WindowLeft, 0));
+  const std::int32_t rows = Console.WindowBottom - Console.WindowTop + 1;
+  std::int32_t line = 3;
+  for (const Str255& text : lines) {
+    if (line > rows) break;
+    MoveCursor(1, line++);
+    const std::string_view shown = text.view().substr(0, width);
+    ConsoleWrite(blank ? std::string(shown.size(), ' ') : std::string(shown));
+  }
+  MoveCursor(column, row);
+}
+
 void ReportInvalidPortEntry() {
   ConsoleWriteLn(kInvalidNumericInput);
   plat::ReportRuntimeError(kInvalidNumericInput);
@@ -118,8 +193,15 @@ bool StartMonitor() {
   MonitorWidth = static_cast<std::uint16_t>(ScreenColumns());
 
   ConsoleWrite("Enter Comport ");
+  // The window's clearing after the entry takes the list away with the
+  // prompt; a bad entry's report shows with nothing else under it, as ever.
+  const std::vector<Str255> portLines = PortLines();
+  WritePortRows(portLines, false);
   std::int32_t port = 0;
-  if (!ConsoleReadInteger(&port)) return false;
+  if (!ConsoleReadInteger(&port)) {
+    WritePortRows(portLines, true);
+    return false;
+  }
   ActivePort = port;
 
   Str255 reply;

@@ -21,6 +21,7 @@ inline constexpr std::uint32_t ERROR_INVALID_HANDLE = 6;
 inline constexpr std::uint32_t ERROR_GEN_FAILURE = 31;
 inline constexpr std::uint32_t ERROR_SHARING_VIOLATION = 32;
 inline constexpr std::uint32_t ERROR_INVALID_PARAMETER = 87;
+inline constexpr std::uint32_t ERROR_INSUFFICIENT_BUFFER = 122;
 
 // ---- CreateFileA flags -----------------------------------------------------
 inline constexpr std::uint32_t GENERIC_READ = 0x80000000u;
@@ -188,6 +189,13 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
              std::uint32_t* read);
 int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
               std::uint32_t* written);
+// The device namespace: with deviceName null the names of all devices
+// ("COM3\0COM4\0\0"), else the target of one ("\Device\Serial2",
+// "/dev/ttyUSB0"), each ended by NUL and the list by another. Returns the
+// characters stored including the NULs; 0 on failure, with
+// ERROR_INSUFFICIENT_BUFFER when `max` is too small.
+std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
+                              std::uint32_t max);
 
 // ---- time and process ------------------------------------------------------
 void Sleep(std::uint32_t ms);
@@ -206,5 +214,9 @@ void ReportRuntimeError(const char* message);
 // (--help, --version on POSIX). Returns true when the process should end
 // with *exitCode without running the program.
 bool HandleCommandLine(int argc, char** argv, int* exitCode);
+
+// How the user names a serial port the platform does not find by itself,
+// for the port list at the prompt; empty where there is no such way.
+const char* SerialPortHint();
 
 }  // namespace plat

@@ -224,13 +224,17 @@ sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; 
 # Under wine each start gets the pty with input parity checking off, as a
 # fresh pty has it: an earlier start's even parity left the checking on
 # (the pty itself refuses the parity).
+# MON_COM2 (default none) names the device for port 2 the same way.
+# ZRVMON_WRAP (default none) goes before the command as shell words, e.g. a
+# valgrind command line; it is read when the launcher is written.
 write_launcher() {
   local name=$1 device=$2
   cat >"$E2E_DIR/$name.run" <<EOF
 echo \$\$ >"$E2E_DIR/$name.pid"
 export ZRVMON_COM1="$device"
+${MON_COM2:+export ZRVMON_COM2=${MON_COM2@Q}}
 ${E2E_WINE_COM:+stty -F ${device@Q} -inpck 2>${E2E_DIR@Q}/$name.stty.err}
-exec ${MON_CMD[*]@Q} 2>"$E2E_DIR/$name.err"
+exec ${ZRVMON_WRAP:-} ${MON_CMD[*]@Q} 2>"$E2E_DIR/$name.err"
 EOF
 }
 

@@ -5,7 +5,15 @@ e2e_init "$1"
 
 sim_start --system 42 --temp-set 21.5 --rh-set 55.5 --co2-set 0.45 \
   --reply 'RD 512=1' --reply 'RD 513=0' --reply 'RD 514=0' --reply 'RD 515=1'
+# A second unit on port 2: the prompt lists both ports with their devices.
+"$ZRVSIM" --link "$E2E_DIR/ttyZRV2" >"$E2E_DIR/sim2.out" 2>&1 &
+echo $! >"$E2E_DIR/sim2.pid"  # ended with the monitors if the test fails
+MON_COM2="$E2E_DIR/ttyZRV2"
+for _ in $(seq 100); do [[ -e "$MON_COM2" ]] && break; sleep 0.05; done
 mon_start
+expect_row 1 '^Enter Comport *$'
+[[ "$(row 3)" == "COM1  $LINK" ]] || fail "row 3 is '$(row 3)', expected COM1 and $LINK"
+[[ "$(row 4)" == "COM2  $MON_COM2" ]] || fail "row 4 is '$(row 4)', expected COM2 and $MON_COM2"
 mon_connect
 wait_row 1 '^ System        #  42    ComPort 1' 5
 expect_row 3 '^ Temp\. +-?[0-9]+\.[0-9]{2} C  /   21\.50 C  /  +-?[0-9]+\.[0-9]{2} C'
@@ -42,6 +50,8 @@ done
 # The values keep coming: more readings of the temperature reach the wire.
 expect_polling 40 10
 mon_quit
+kill "$(cat "$E2E_DIR/sim2.pid")"
+MON_COM2=""
 
 # A unit of variant 2 on the other relay set: its own labels and relay
 # numbers, no evaporator or defrost lines.

@@ -385,4 +385,16 @@ TEST_F(Cycle, SetPointRefreshShowsTheNewValues) {
   EXPECT_EQ(Cells(3, 28, 33), " 18.00");
 }
 
+// The line read when T came goes on on its own row after the terminal: the
+// system line at the next counters page has nothing beside it.
+TEST_F(Cycle, LineAfterTheTerminalLeavesTheSystemLineAlone) {
+  Start();
+  run.Cycle();
+  fake::Key("T", fake::Now() + 30 * kMs);
+  fake::Type("RD DM109\r", fake::Now() + 800 * kMs, 10 * kMs);
+  fake::Key("Esc", fake::Now() + 1500 * kMs);
+  for (int cycle = 0; cycle < 3; ++cycle) run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+}
+
 }  // namespace

@@ -280,6 +280,8 @@ TEST(Startup, NonNumericPortEntryStopsBeforeAnythingIsSent) {
     shown |= fake::Row(r).find("Invalid numeric input") != std::string::npos;
   }
   EXPECT_TRUE(shown);
+  // The port list under the prompt is gone again.
+  EXPECT_EQ(fake::RowTrimmed(3), "");
   EXPECT_EQ(fake::SentText("COM3"), "");
   EXPECT_TRUE(fake::OpenedNames().empty() ||
               std::find(fake::OpenedNames().begin(), fake::OpenedNames().end(),
@@ -308,6 +310,56 @@ TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {
   ASSERT_TRUE(run.Start());
   EXPECT_EQ(ActivePort, 3);
   EXPECT_EQ(run.Wire().Requests().front().text, "CR");
+}
+
+// The ports there are, one a row under the prompt; the entry echoes right
+// after the prompt as before. Nothing typed but a digit: the run stops
+// waiting for the rest at the prompt.
+TEST(PortList, ShowsEachPortUnderThePrompt) {
+  SimWire other;
+  ProgramRun run;
+  other.Bind("COM1");
+  run.TypePort("1");
+  EXPECT_EQ(run.Run(), -1);
+  EXPECT_EQ(fake::RowTrimmed(1), "Enter Comport 1");
+  EXPECT_EQ(fake::RowTrimmed(2), "");
+  EXPECT_EQ(fake::RowTrimmed(3), "COM1  \\Device\\Serial0");
+  EXPECT_EQ(fake::RowTrimmed(4), "COM3  \\Device\\Serial2");
+  EXPECT_EQ(fake::RowTrimmed(5), "");
+  EXPECT_EQ(fake::Cursor().X, 15);
+  EXPECT_EQ(fake::Cursor().Y, 0);
+}
+
+TEST(PortList, NoPortSaysSoWithThePlatformsHint) {
+  ProgramRun run({}, {}, "");
+  EXPECT_EQ(run.Run(), -1);
+  EXPECT_EQ(fake::RowTrimmed(1), "Enter Comport");
+  EXPECT_EQ(fake::RowTrimmed(3),
+            "No serial port found; bind one with fake::BindSerial");
+  EXPECT_EQ(fake::Cursor().X, 14);
+}
+
+// Either listed number opens its own device, and the list goes with the
+// prompt.
+TEST(PortList, EitherNumberOpensItsDeviceAndTheListGoes) {
+  for (const int port : {1, 3}) {
+    SimWire other;
+    ProgramRun run;
+    other.Bind("COM1");
+    run.TypePort(std::to_string(port) + "\r");
+    run.PressEsc(2 * kSecond);
+    ASSERT_EQ(run.Run(), 0);
+    EXPECT_EQ(fake::Title(), " Pav (#1, C" + std::to_string(port) + ")");
+    SimWire& used = port == 1 ? other : run.Wire();
+    SimWire& unused = port == 1 ? run.Wire() : other;
+    ASSERT_FALSE(used.Requests().empty());
+    EXPECT_EQ(used.Requests().front().text, "CR");
+    EXPECT_TRUE(unused.Requests().empty());
+    EXPECT_EQ(fake::RowTrimmed(3).substr(0, 6), " Temp.");
+    for (int r = 1; r <= 25; ++r) {
+      EXPECT_EQ(fake::Row(r).find("COM"), std::string::npos) << r;
+    }
+  }
 }
 
 class PortOutOfRange : public ::testing::TestWithParam<std::string> {};

@@ -13,6 +13,9 @@ sim_start --system 42 --temp-set 21.5 \
 # does not read.
 MON_CMD=(wine cmd /c chcp 1252 '>nul' '&' "Z:${ZRVMON//\//\\}")
 mon_start
+# The prompt lists the ports of the device namespace (wine's own; a link
+# made after its start is not among them), or says there are none.
+wait_row 3 '^(COM[0-9]+ +\\|No serial port found$)' 5
 mon_connect
 wait_row 1 '^ System        #  42    ComPort 12' 5
 expect_row 3 '^ Temp\. +-?[0-9]+\.[0-9]{2} C  /   21\.50 C  /  +-?[0-9]+\.[0-9]{2} C'

@@ -823,4 +823,45 @@ void ReportRuntimeError(const char* message) {
 
 bool HandleCommandLine(int, char**, int*) { return false; }
 
+// The plugged devices bound under COM names, as "COM3" with the target
+// "\Device\Serial2" (numbered from 0, as Windows' serial driver does).
+std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
+                              std::uint32_t max) {
+  fake::CatchUp();
+  auto comNumber = [](std::string_view name) {
+    if (name.substr(0, 4) == "\\\\.\\") name.remove_prefix(4);
+    if (name.size() < 4 || name.size() > 6 || name.substr(0, 3) != "COM") {
+      return 0;
+    }
+    for (const char c : name.substr(3)) {
+      if (!std::isdigit(static_cast<unsigned char>(c))) return 0;
+    }
+    return std::stoi(std::string(name.substr(3)));
+  };
+  std::string out;
+  for (const auto& [name, device] : M().devices) {
+    const int port = comNumber(name);
+    if (!device.plugged || port == 0) continue;
+    if (deviceName == nullptr) {
+      out += "COM" + std::to_string(port) + '\0';
+    } else if (comNumber(deviceName) == port) {
+      out = "\\Device\\Serial" + std::to_string(port - 1) + '\0';
+      break;
+    }
+  }
+  if (deviceName != nullptr && out.empty()) {
+    M().lastError = ERROR_FILE_NOT_FOUND;
+    return 0;
+  }
+  out += '\0';
+  if (out.size() > max) {
+    M().lastError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), targetPath);
+  return static_cast<std::uint32_t>(out.size());
+}
+
+const char* SerialPortHint() { return "bind one with fake::BindSerial"; }
+
 }  // namespace plat

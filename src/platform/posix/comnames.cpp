@@ -1,7 +1,12 @@
 // COM port numbers to serial devices, and the command-line options that
 // explain them.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,9 +31,9 @@ const char* kPortHelp =
     "\n"
     "COM port numbers: the environment variable ZRVMON_COM<n> names the\n"
     "device for port n, for example ZRVMON_COM3=/dev/ttyUSB0. Without it,\n"
-    "the existing devices /dev/ttyS0, /dev/ttyS1, ... (up to the first\n"
-    "missing one), then /dev/ttyUSB0, ..., then /dev/ttyACM0, ... are COM1,\n"
-    "COM2, ... in that order.\n";
+    "the existing devices /dev/ttyS0, /dev/ttyS1, ... that have a UART\n"
+    "behind them, then /dev/ttyUSB0, ..., then /dev/ttyACM0, ... are COM1,\n"
+    "COM2, ... in that order; missing numbers are skipped.\n";
 
 void PrintMapping() {
   std::vector<std::string> devices = ListSerialDevices();
@@ -49,15 +54,55 @@ void PrintMapping() {
   if (!any) std::printf("  (no serial devices found)\n");
 }
 
+// The kernel's own word on the port's UART; false when it cannot be asked.
+bool KernelKnowsUart(const std::string& device) {
+  const int fd =
+      ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  serial_struct info{};
+  const bool known = ::ioctl(fd, TIOCGSERIAL, &info) == 0 &&
+                     info.type != PORT_UNKNOWN;
+  ::close(fd);
+  return known;
+}
+
+std::string LinkName(const std::string& path) {
+  char target[512];
+  const ssize_t n = ::readlink(path.c_str(), target, sizeof target - 1);
+  if (n <= 0) return {};
+  std::string t(target, static_cast<std::size_t>(n));
+  return t.substr(t.rfind('/') + 1);
+}
+
+bool TtySHasUart(const std::string& name, const std::string& sysRoot,
+                 const std::function<bool(const std::string&)>& uartKnown) {
+  const std::string entry = sysRoot + "/class/tty/" + name;
+  if (!DeviceExists(entry)) return uartKnown("/dev/" + name);  // no sysfs
+  if (!DeviceExists(entry + "/device/driver")) return false;
+  // The 8250 driver keeps placeholder ports on its platform device whether
+  // or not a UART answers there; those only count when the kernel found one.
+  if (LinkName(entry + "/device/subsystem") == "platform") {
+    return uartKnown("/dev/" + name);
+  }
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> ListSerialDevices(
-    const std::function<bool(const std::string&)>& exists) {
+    const std::function<bool(const std::string&)>& exists,
+    const std::string& sysRoot,
+    const std::function<bool(const std::string&)>& uartKnown) {
   std::vector<std::string> out;
-  for (const char* series : {"/dev/ttyS", "/dev/ttyUSB", "/dev/ttyACM"}) {
+  for (const char* series : {"ttyS", "ttyUSB", "ttyACM"}) {
+    const bool uart = std::strcmp(series, "ttyS") == 0;
+    // Numbers may be missing anywhere (an adapter unplugged, a UART that
+    // is not there): the whole range is looked at.
     for (int i = 0; i < kMaxPort; ++i) {
-      std::string path = series + std::to_string(i);
-      if (!exists(path)) break;
+      const std::string name = series + std::to_string(i);
+      const std::string path = "/dev/" + name;
+      if (!exists(path)) continue;
+      if (uart && !TtySHasUart(name, sysRoot, uartKnown)) continue;
       out.push_back(path);
     }
   }
@@ -65,7 +110,7 @@ std::vector<std::string> ListSerialDevices(
 }
 
 std::vector<std::string> ListSerialDevices() {
-  return ListSerialDevices(DeviceExists);
+  return ListSerialDevices(DeviceExists, "/sys", KernelKnowsUart);
 }
 
 std::string DeviceForPort(int port, const std::vector<std::string>& devices) {
@@ -116,5 +161,38 @@ bool HandleCommandLine(int argc, char** argv, int* exitCode) {
     posix::PrintMapping();
   });
 }
+
+// The COM names are the ports whose device is there; a name's target is
+// that device's path.
+std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
+                              std::uint32_t max) {
+  const std::vector<std::string> devices = posix::ListSerialDevices();
+  auto present = [&](int port) {
+    std::string device = posix::DeviceForPort(port, devices);
+    return posix::DeviceExists(device) ? device : std::string();
+  };
+  std::string out;
+  if (deviceName == nullptr) {
+    for (int port = 1; port <= kMaxComPort; ++port) {
+      if (!present(port).empty()) out += "COM" + std::to_string(port) + '\0';
+    }
+  } else {
+    out = present(ParseComName(deviceName));
+    if (out.empty()) {
+      SetLastError(ERROR_FILE_NOT_FOUND);
+      return 0;
+    }
+    out += '\0';
+  }
+  out += '\0';
+  if (out.size() > max) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(out.begin(), out.end(), targetPath);  // both NULs included
+  return static_cast<std::uint32_t>(out.size());
+}
+
+const char* SerialPortHint() { return "set ZRVMON_COM<n>=<device>"; }
 
 }  // namespace plat

@@ -48,6 +48,10 @@ constexpr int kMaxConsoleSide = 1024;
 // An ordinary exit takes milliseconds; the terminal is given back before
 // the exit proper starts.
 constexpr long kExitGraceMs = 500;
+// xterm's title stack (tmux keeps one too): the title found at the start is
+// pushed before the program sets its own and popped on the way out.
+constexpr char kPushTitle[] = "\x1B[22;0t";
+constexpr char kPopTitle[] = "\x1B[23;0t";
 
 struct Style {
   attr_t attrs = A_NORMAL;
@@ -111,10 +115,55 @@ bool Ready(Handle h) {
   return true;
 }
 
-std::string TermString(const char* cap) {
+char* TermCap(const char* cap) {
   char* s = tigetstr(cap);
-  if (s == nullptr || s == reinterpret_cast<char*>(-1)) return {};
-  return s;
+  // (char*)-1 is how tigetstr says the name is no string capability.
+  return s == reinterpret_cast<char*>(-1) ? nullptr : s;  // NOLINT(performance-no-int-to-ptr)
+}
+
+std::string TermString(const char* cap) {
+  const char* s = TermCap(cap);
+  return s != nullptr ? s : "";
+}
+
+// The screen is drawn on the terminal's normal screen, so that the last one
+// stays there for the operator after the exit. newterm has already queued
+// the switch to the alternate screen: that goes out first, then the way
+// back; the two capabilities are emptied in place so that curses never
+// switches again (endwin included). Returns what to write after curses'
+// output. Caller holds g_curses.
+std::string StayOnNormalScreen() {
+  char* enter = TermCap("smcup");
+  char* leave = TermCap("rmcup");
+  std::string back;
+  if (enter != nullptr && *enter != '\0' && leave != nullptr) back = leave;
+  for (char* cap : {enter, leave}) {
+    if (cap != nullptr) *cap = '\0';
+  }
+  return back;
+}
+
+void WriteRaw(int fd, const std::string& seq) {
+  for (std::size_t done = 0; done < seq.size();) {
+    ssize_t n = ::write(fd, seq.data() + done, seq.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    done += static_cast<std::size_t>(n);
+  }
+}
+
+// The last buffer row holding text; -1 when there is none.
+int LastUsedRow() {
+  const emu::EmuConsole& c = S().console;
+  const int rows = std::min(c.Height(), LINES);
+  const int cols = std::min(c.Width(), COLS);
+  for (int y = rows - 1; y >= 0; --y) {
+    for (int x = 0; x < cols; ++x) {
+      const emu::Cell& cell = c.At(x, y);
+      if (cell.ch != ' ' && cell.ch != '\0') return y;
+    }
+  }
+  return -1;
 }
 
 // The user's locale tells what the terminal takes; it is read before it is
@@ -320,11 +369,7 @@ void WriteTitle(const std::string& text) {
   std::lock_guard<std::timed_mutex> lock(g_curses);
   if (!s.active) return;
   // Curses has flushed its own output by now; the sequence moves nothing.
-  for (std::size_t done = 0; done < seq.size();) {
-    ssize_t n = ::write(s.fd, seq.data() + done, seq.size() - done);
-    if (n <= 0) break;
-    done += static_cast<std::size_t>(n);
-  }
+  WriteRaw(s.fd, seq);
 }
 
 }  // namespace
@@ -377,6 +422,7 @@ bool StartConsole() {
   s.fd = fd;
   s.inFd = inFd;
   set_term(s.screen);
+  std::string first = StayOnNormalScreen();
   raw();  // no signals from the keyboard: Ctrl+C is a key
   noecho();
   nonl();
@@ -400,6 +446,7 @@ bool StartConsole() {
 
   const char* term = std::getenv("TERM");
   s.titleByOsc = TermNameHasTitle(term);
+  if (s.titleByOsc) first += kPushTitle;
   if (!s.titleByOsc) {
     std::string tsl = TermString("tsl"), fsl = TermString("fsl");
     if (tigetflag("hs") > 0 && !tsl.empty() && !fsl.empty()) {
@@ -409,14 +456,22 @@ bool StartConsole() {
       s.titleEnd = fsl;
     }
   }
-  std::string reset =
-      TermString("rmcup") + TermString("sgr0") + TermString("cnorm");
+  // A crash leaves the screen as it was, with the prompt below its last row.
+  std::string reset = TermString("sgr0") + TermString("cnorm");
   if (reset.empty()) reset = "\x1B[0m\x1B[?25h";
+  const std::string cup = TermString("cup");
+  if (!cup.empty()) {
+    const char* bottom = tiparm(cup.c_str(), std::max(LINES - 1, 0), 0);
+    if (bottom != nullptr) reset += bottom;
+  }
   reset += "\r\n";
+  if (s.titleByOsc) reset += kPopTitle;
   InstallCrashHandlers(fd, reset, s.saved);
   std::atexit(RestoreTerminal);
 
   s.active = true;
+  refresh();  // sends what newterm queued
+  WriteRaw(fd, first);
   erase();
   clearok(curscr, TRUE);
   RenderLocked(true);
@@ -431,7 +486,24 @@ void RestoreTerminal() {
   (void)locked;
   if (!s.active.exchange(false)) return;
   DisarmCrashHandlers();
-  endwin();
+  // What the program painted last is shown before the terminal is given
+  // back, and the shell's prompt comes on the row below it.
+  int below = LINES;
+  if (locked) {
+    if (s.console.Version() != s.shownVersion) RenderLocked(false);
+    below = LastUsedRow() + 1;
+  }
+  endwin();  // leaves the cursor on the bottom row
+  const std::string cup = TermString("cup");
+  const char* to = below < LINES && !cup.empty()
+                       ? tiparm(cup.c_str(), std::max(below, 0), 0)
+                       : nullptr;
+  // Blank rows below the text go, colours and all: the prompt and what the
+  // shell writes next start on a clean part of the screen.
+  std::string tail = to != nullptr ? to + TermString("sgr0") + TermString("ed")
+                                   : std::string("\r\n");
+  if (s.titleByOsc) tail += kPopTitle;
+  WriteRaw(s.fd, tail);
   ::tcsetattr(s.fd, TCSANOW, &s.saved);
 }
 
@@ -645,7 +717,11 @@ void ExitProcess(std::uint32_t code) {
 void ReportRuntimeError(const char* message) {
   // A console failing under an exit in progress is no error to report.
   if (posix::g_exiting) return;
+  // The program has shown it on its screen, which stays after the restore;
+  // standard error on that same terminal would show it twice.
+  const bool shown = S().active && ::isatty(STDERR_FILENO) == 1;
   posix::RestoreTerminal();
+  if (shown) return;
   std::fprintf(stderr, "%s\n", message != nullptr ? message : "");
   std::fflush(stderr);
 }

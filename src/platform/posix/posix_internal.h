@@ -96,10 +96,16 @@ class KeyDecoder {
 
 // ---- serial port names ------------------------------------------------------
 using plat::ParseComName;
-// Serial devices in COM order: the ttyS, then ttyUSB, then ttyACM devices
-// under /dev, each series up to its first missing number.
+// Serial devices in COM order: the ttyS devices with a UART behind them,
+// then the ttyUSB, then the ttyACM devices under /dev, missing numbers
+// skipped. `exists` tells a /dev path is there; a ttyS port has a UART when
+// sysfs under `sysRoot` shows its driver (a placeholder port of the 8250
+// platform device, or one sysfs does not show, only when `uartKnown` says
+// the kernel found a UART type for the device).
 std::vector<std::string> ListSerialDevices(
-    const std::function<bool(const std::string&)>& exists);
+    const std::function<bool(const std::string&)>& exists,
+    const std::string& sysRoot,
+    const std::function<bool(const std::string&)>& uartKnown);
 std::vector<std::string> ListSerialDevices();
 // The device for a port: ZRVMON_COM<n> when set, else its place in the list.
 // Empty when there is none.
@@ -112,6 +118,8 @@ inline constexpr Handle kConsoleInput = 0x10001;
 inline constexpr Handle kConsoleOutput = 0x10002;
 
 bool IsSerialHandle(Handle h);
+// A pseudo-terminal rather than a serial line.
+bool IsPseudoTerminal(int fd);
 // Adds the open ports a poll's pause may wake for: those whose last status
 // query found their queue empty. A port with bytes already waiting would
 // end the pause at once, and the caller reads those bytes anyway.

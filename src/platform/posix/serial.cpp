@@ -1,10 +1,13 @@
 // Serial ports over termios. Ports are opened non-blocking and polled, as
 // the program polls them; a device that goes away (USB adapter pulled, the
-// far end of a pty closed) reads as a port that answers nothing.
+// far end of a pty closed) reads as a port that answers nothing until it is
+// back at its path, when it is opened again with the same settings.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,15 +19,25 @@
 
 namespace plat::posix {
 
+// The line settings onto the device; 0, or the errno of the failure. Only
+// a pty (`pseudo`) may run without the parity it was asked for.
+int ApplyDcb(int fd, const DCB& settings, bool pseudo);
+
 namespace {
 
+// A vanished device is looked for again at most this often.
+constexpr std::int64_t kReopenEveryMs = 250;
+
 struct Port {
-  int fd = -1;
+  int fd = -1;  // -1 while the device is gone
+  std::string path;
+  bool pseudo = false;  // a pty: no line, so no parity and no modem lines
   DCB dcb{};
+  bool dcbSet = false;  // the program set the line: a reopen sets it again
   COMMTIMEOUTS timeouts{};
   bool drained = false;  // the last status query found nothing waiting
   bool quiet = false;    // a wait since then saw nothing arrive
-  bool hungUp = false;   // a wait saw the device hang up or fail
+  std::int64_t nextLookMs = 0;  // while gone: when to look for it again
 };
 
 std::map<Handle, Port> g_ports;
@@ -58,6 +71,57 @@ int Fail(int err) {
   return 0;
 }
 
+bool DeviceGone(int err) { return err == EIO || err == ENXIO || err == ENODEV; }
+
+// The device hung up or went away. Its descriptor goes at once: a USB
+// adapter plugged back in only gets its old name once nothing holds the old
+// device open.
+void MarkGone(Port& p) {
+  if (p.fd < 0) return;
+  ::close(p.fd);
+  p.fd = -1;
+  p.drained = p.quiet = false;
+  p.nextLookMs = MonotonicMs() + kReopenEveryMs;
+}
+
+// Opened as the program asks for a port: read-write, non-blocking, and no
+// sharing. Returns the descriptor, or -1 with errno set.
+int OpenDevice(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return -1;
+  // A second program on the same port is turned away. The lock holds even
+  // for root, whom TIOCEXCL does not stop.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    int err = errno;
+    ::close(fd);
+    errno = err == EWOULDBLOCK ? EBUSY : err;
+    return -1;
+  }
+  if (::isatty(fd)) ::ioctl(fd, TIOCEXCL);
+  return fd;
+}
+
+// A gone device is looked for from the status and read calls the program
+// polls with, at most every kReopenEveryMs and by a stat() first; once its
+// path is back it is opened as before and given the line settings again.
+// True when the port is there.
+bool Present(Port& p) {
+  if (p.fd >= 0) return true;
+  const std::int64_t now = MonotonicMs();
+  if (now < p.nextLookMs) return false;
+  p.nextLookMs = now + kReopenEveryMs;
+  struct stat st {};
+  if (::stat(p.path.c_str(), &st) != 0) return false;
+  const int fd = OpenDevice(p.path);
+  if (fd < 0) return false;
+  if (p.dcbSet && ApplyDcb(fd, p.dcb, p.pseudo) != 0) {
+    ::close(fd);
+    return false;
+  }
+  p.fd = fd;
+  return true;
+}
+
 struct Speed {
   std::uint32_t baud;
   speed_t code;
@@ -83,11 +147,11 @@ speed_t NearestSpeed(std::uint32_t baud) {
 
 }  // namespace
 
-bool IsSerialHandle(Handle h) { return g_ports.count(h) != 0; }
+bool IsSerialHandle(Handle h) { return g_ports.contains(h); }
 
 void AddSerialWaits(std::vector<pollfd>& fds) {
   for (const auto& [handle, port] : g_ports) {
-    if (port.drained && !port.hungUp) fds.push_back({port.fd, POLLIN, 0});
+    if (port.drained && port.fd >= 0) fds.push_back({port.fd, POLLIN, 0});
   }
 }
 
@@ -99,8 +163,9 @@ bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
       if (port.fd != fds[i].fd) continue;
       port.quiet = events == 0;
       // A device that has gone stays ready for ever: waking for it again
-      // would spin. It counts again once it delivers bytes.
-      if (events & (POLLHUP | POLLERR | POLLNVAL)) port.hungUp = true;
+      // would spin. It is closed, and looked for at its path again.
+      if (events & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(port);
+      break;
     }
     arrived = arrived || (events & POLLIN) != 0;
   }
@@ -115,23 +180,16 @@ Handle OpenSerial(const char* name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  int fd = OpenDevice(device);
   if (fd < 0) {
     Fail(errno);
     return INVALID_HANDLE_VALUE;
   }
-  // No sharing: a second program on the same port is turned away. The lock
-  // holds even for root, whom TIOCEXCL does not stop.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    int err = errno;
-    ::close(fd);
-    Fail(err == EWOULDBLOCK ? EBUSY : err);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (::isatty(fd)) ::ioctl(fd, TIOCEXCL);
   Handle h = g_nextHandle++;
   Port& p = g_ports[h];
   p.fd = fd;
+  p.path = device;
+  p.pseudo = IsPseudoTerminal(fd);
   p.dcb = DefaultDcb();
   SetLastError(ERROR_SUCCESS);
   return h;
@@ -140,8 +198,16 @@ Handle OpenSerial(const char* name) {
 int CloseSerial(Handle h) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
-  if (::isatty(p->fd)) ::ioctl(p->fd, TIOCNXCL);
-  ::close(p->fd);
+  if (p->fd >= 0) {
+    if (::isatty(p->fd)) {
+      // DTR and RTS drop with the port, as on Windows; HUPCL drops them
+      // too when the process ends without closing it.
+      int lines = TIOCM_DTR | TIOCM_RTS;
+      if (!p->pseudo) ::ioctl(p->fd, TIOCMBIC, &lines);
+      ::ioctl(p->fd, TIOCNXCL);
+    }
+    ::close(p->fd);
+  }
   g_ports.erase(h);
   return 1;
 }
@@ -169,8 +235,34 @@ int SetCommState(Handle h, const DCB* dcb) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
+  // A gone device takes the settings when it is back.
+  if (p->fd >= 0) {
+    if (const int err = posix::ApplyDcb(p->fd, *dcb, p->pseudo); err != 0) {
+      return posix::Fail(err);
+    }
+  }
+  p->dcb = *dcb;
+  p->dcbSet = true;
+  SetLastError(ERROR_SUCCESS);
+  return 1;
+}
+
+}  // namespace plat
+
+namespace plat::posix {
+
+bool IsPseudoTerminal(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  // Unix 98 pty slaves (/dev/pts/N), and the old BSD ones.
+  const unsigned m = major(st.st_rdev);
+  return (m >= 136 && m <= 143) || m == 3;
+}
+
+int ApplyDcb(int fd, const DCB& settings, bool pseudo) {
+  const DCB* dcb = &settings;
   termios t{};
-  if (::tcgetattr(p->fd, &t) != 0) return posix::Fail(errno);
+  if (::tcgetattr(fd, &t) != 0) return errno;
   ::cfmakeraw(&t);
   speed_t speed = posix::NearestSpeed(dcb->BaudRate);
   ::cfsetispeed(&t, speed);
@@ -182,6 +274,7 @@ int SetCommState(Handle h, const DCB* dcb) {
 #endif
   static constexpr tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
   t.c_cflag |= kSizes[dcb->ByteSize - 5] | CLOCAL | CREAD;
+  if (!pseudo) t.c_cflag |= HUPCL;
   switch (dcb->Parity) {
     case ODDPARITY:
       t.c_cflag |= PARENB | PARODD;
@@ -207,26 +300,32 @@ int SetCommState(Handle h, const DCB* dcb) {
   t.c_cc[VTIME] = 0;
 
   termios applied{};
-  bool ok =
-      ::tcsetattr(p->fd, TCSANOW, &t) == 0 && ::tcgetattr(p->fd, &applied) == 0;
-  if (ok && (t.c_cflag & PARENB) && !(applied.c_cflag & PARENB)) ok = false;
-  if (!ok && (t.c_cflag & PARENB)) {
+  bool ok = ::tcsetattr(fd, TCSANOW, &t) == 0 && ::tcgetattr(fd, &applied) == 0;
+  if (ok && (t.c_cflag & PARENB) && !(applied.c_cflag & PARENB)) {
+    // A real line that cannot take the parity would talk past an 8E1
+    // controller: refused, as Windows refuses such settings.
+    if (!pseudo) return EINVAL;
+    ok = false;
+  }
+  if (!ok && (t.c_cflag & PARENB) && pseudo) {
     // Pseudo-terminals on recent kernels refuse parity; a pty has no line
     // to put parity bits on, so the rest of the settings are what counts.
     t.c_cflag &= ~static_cast<tcflag_t>(PARENB | PARODD);
 #ifdef CMSPAR
     t.c_cflag &= ~static_cast<tcflag_t>(CMSPAR);
 #endif
-    ok = ::tcsetattr(p->fd, TCSANOW, &t) == 0;
+    ok = ::tcsetattr(fd, TCSANOW, &t) == 0;
   }
-  if (!ok) return posix::Fail(errno);
+  if (!ok) return errno;
 
   int lines = TIOCM_DTR | TIOCM_RTS;
-  ::ioctl(p->fd, TIOCMBIS, &lines);  // a pty has no modem lines: ignored
-  p->dcb = *dcb;
-  SetLastError(ERROR_SUCCESS);
-  return 1;
+  ::ioctl(fd, TIOCMBIS, &lines);  // a pty has no modem lines: ignored
+  return 0;
 }
+
+}  // namespace plat::posix
+
+namespace plat {
 
 int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
   Port* p = Find(h);
@@ -246,7 +345,7 @@ int PurgeComm(Handle h, std::uint32_t flags) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
   bool rx = (flags & PURGE_RXCLEAR) != 0, tx = (flags & PURGE_TXCLEAR) != 0;
-  if (rx || tx) {
+  if ((rx || tx) && p->fd >= 0) {
     int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
     if (::tcflush(p->fd, which) != 0) return posix::Fail(errno);
   }
@@ -258,17 +357,24 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   if (p == nullptr) return 0;
   if (errors != nullptr) *errors = 0;
   int in = 0;
-  if (p->quiet) {
+  if (!posix::Present(*p)) {
+    // Nothing arrives down a pulled cable.
+  } else if (p->quiet) {
     // The wait that just ended saw nothing arrive: no need to ask again.
     // A byte that comes in between is taken at the next poll, as if it
     // had come a moment later.
     p->quiet = false;
   } else if (::ioctl(p->fd, FIONREAD, &in) != 0) {
-    p->drained = false;
-    if (stat != nullptr) *stat = COMSTAT{0, 0};
-    return posix::Fail(errno);
+    if (posix::DeviceGone(errno)) {
+      posix::MarkGone(*p);
+      in = 0;
+    } else {
+      p->drained = false;
+      if (stat != nullptr) *stat = COMSTAT{0, 0};
+      return posix::Fail(errno);
+    }
   }
-  p->drained = in <= 0;
+  p->drained = in <= 0 && p->fd >= 0;
   // The output queue goes unasked: writes return once the driver holds
   // them, and an idle line should cost one query per poll, not two.
   if (stat != nullptr) {
@@ -283,15 +389,26 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   if (read != nullptr) *read = 0;
   Port* p = Find(h);
   if (p == nullptr) return 0;
-  if (toRead == 0) return 1;
+  if (toRead == 0 || !posix::Present(*p)) return 1;
   p->drained = false;  // what is left is unknown until the next query
   p->quiet = false;
   ssize_t n = ::read(p->fd, buffer, toRead);
   if (n < 0) {
     if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
+    if (posix::DeviceGone(errno)) {
+      posix::MarkGone(*p);
+      return 1;
+    }
     return posix::Fail(errno);
   }
-  if (n > 0) p->hungUp = false;
+  if (n == 0) {
+    // The queue was reported non-empty, or the call came unasked: a tty
+    // whose far end is gone reads as empty, and says so to a poll.
+    pollfd pfd{p->fd, POLLIN, 0};
+    if (::poll(&pfd, 1, 0) > 0 && (pfd.revents & (POLLHUP | POLLERR | POLLNVAL))) {
+      posix::MarkGone(*p);
+    }
+  }
   if (read != nullptr) *read = static_cast<std::uint32_t>(n);
   return 1;
 }
@@ -301,6 +418,10 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   if (written != nullptr) *written = 0;
   Port* p = Find(h);
   if (p == nullptr) return 0;
+  if (p->fd < 0) {  // gone: the bytes go down a pulled cable
+    if (written != nullptr) *written = toWrite;
+    return 1;
+  }
   const auto* bytes = static_cast<const std::uint8_t*>(buffer);
   std::uint32_t done = 0;
   // A stalled line gets about a second, so a dead port cannot hang a write.
@@ -313,7 +434,9 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) {
       if (written != nullptr) *written = done;
-      return posix::Fail(errno);
+      const int err = errno;
+      if (posix::DeviceGone(err)) posix::MarkGone(*p);
+      return posix::Fail(err);
     }
     std::int64_t left = deadline - posix::MonotonicMs();
     if (left <= 0) break;

@@ -12,8 +12,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
 #include <vector>
 
+#include "platform/shared/com_names.h"
 #include "platform/shared/options.h"
 #include "platform/win32/win32_translate.h"
 
@@ -99,6 +102,73 @@ void PrintPorts() {
   if (ports.empty()) std::printf("  (no serial ports found)\n");
 }
 
+// A serial port as the program holds it: its handle stays the same while
+// the device goes and comes back (a USB adapter pulled and plugged in
+// again), and the native handle changes with each reopen.
+struct Port {
+  std::string name;
+  DWORD access = 0, share = 0, disposition = 0, flags = 0;
+  HANDLE native = INVALID_HANDLE_VALUE;  // while gone: none
+  ::DCB dcb{};
+  bool dcbSet = false;  // the program set these: a reopen sets them again
+  ::COMMTIMEOUTS timeouts{};
+  bool timeoutsSet = false;
+  DWORD lastLook = 0;
+};
+
+std::map<Handle, Port> g_ports;
+// Kernel handles are multiples of 4 and console ones end in 3: the
+// program's port handles end in 1, and meet neither.
+Handle g_nextPort = 0x40000001;
+
+Port* FindPort(Handle h) {
+  auto it = g_ports.find(h);
+  return it == g_ports.end() ? nullptr : &it->second;
+}
+
+void MarkGone(Port& p) {
+  if (p.native == INVALID_HANDLE_VALUE) return;
+  ::CloseHandle(p.native);
+  p.native = INVALID_HANDLE_VALUE;
+  p.lastLook = ::GetTickCount();
+}
+
+// A gone device is looked for from the calls the program polls with, at
+// most every kReopenEveryMs; once it opens again (as exclusively as
+// before) it gets the program's line settings and time-outs back.
+bool Present(Port& p) {
+  if (p.native != INVALID_HANDLE_VALUE) return true;
+  const DWORD now = ::GetTickCount();
+  if (!win32::TimeToLook(now, p.lastLook)) return false;
+  p.lastLook = now;
+  HANDLE h = ::CreateFileA(p.name.c_str(), p.access, p.share, nullptr,
+                           p.disposition, p.flags, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  if ((p.dcbSet && !::SetCommState(h, &p.dcb)) ||
+      (p.timeoutsSet && !::SetCommTimeouts(h, &p.timeouts))) {
+    ::CloseHandle(h);
+    return false;
+  }
+  p.native = h;
+  return true;
+}
+
+// After a failed call on a port: true (with no error left) when the
+// device turned out gone, so the call reports as if nothing were there.
+bool WentAway(Port* p) {
+  if (p == nullptr || !win32::DeviceGone(::GetLastError())) return false;
+  MarkGone(*p);
+  ::SetLastError(ERROR_SUCCESS);
+  return true;
+}
+
+// The native handle for a call: a port's current one, else the handle
+// itself (the console's).
+HANDLE N(Handle h) {
+  const Port* p = FindPort(h);
+  return p != nullptr ? p->native : H(h);
+}
+
 }  // namespace
 
 Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
@@ -116,9 +186,22 @@ Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
     ::SetLastError(error);
   }
   // Here INVALID_HANDLE_VALUE is the Windows macro; the seam's value is -1.
-  return h == INVALID_HANDLE_VALUE ? Handle{-1} : reinterpret_cast<Handle>(h);
+  if (h == INVALID_HANDLE_VALUE) return Handle{-1};
+  if (ParseComName(name) == 0) return reinterpret_cast<Handle>(h);
+  const Handle port = g_nextPort;
+  g_nextPort += 4;
+  g_ports[port] = Port{name, desiredAccess, shareMode, creationDisposition,
+                       flagsAndAttributes, h};
+  return port;
 }
-int CloseHandle(Handle h) { return ::CloseHandle(H(h)); }
+int CloseHandle(Handle h) {
+  if (Port* p = FindPort(h)) {
+    const HANDLE native = p->native;
+    g_ports.erase(h);
+    return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
+  }
+  return ::CloseHandle(H(h));
+}
 std::uint32_t GetLastError() { return ::GetLastError(); }
 void SetLastError(std::uint32_t code) { ::SetLastError(code); }
 
@@ -227,36 +310,75 @@ int Beep(std::uint32_t frequency, std::uint32_t durationMs) {
   return ::Beep(frequency, durationMs);
 }
 
+// While a port's device is gone, its settings are the last ones set, a
+// setting waits for the device to come back, nothing is waiting to be read
+// and writes go nowhere.
 int GetCommState(Handle h, DCB* dcb) {
+  Port* p = FindPort(h);
   ::DCB n{};
   n.DCBlength = sizeof n;
-  const BOOL ok = ::GetCommState(H(h), &n);
+  BOOL ok = TRUE;
+  if (p == nullptr || Present(*p)) ok = ::GetCommState(N(h), &n);
+  if (p != nullptr && ok && p->native != INVALID_HANDLE_VALUE) p->dcb = n;
+  if (!ok && WentAway(p)) ok = TRUE;
+  if (p != nullptr && p->native == INVALID_HANDLE_VALUE) n = p->dcb;
   std::memcpy(dcb, &n, sizeof n);
   return ok;
 }
 int SetCommState(Handle h, const DCB* dcb) {
+  Port* p = FindPort(h);
   ::DCB n{};
   std::memcpy(&n, dcb, sizeof n);
-  return ::SetCommState(H(h), &n);
+  if (p != nullptr && !Present(*p)) {
+    p->dcb = n;
+    p->dcbSet = true;
+    return 1;
+  }
+  if (!::SetCommState(N(h), &n) && !WentAway(p)) return 0;
+  if (p != nullptr) {
+    p->dcb = n;
+    p->dcbSet = true;
+  }
+  return 1;
 }
 int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
+  Port* p = FindPort(h);
   ::COMMTIMEOUTS n{};
-  const BOOL ok = ::GetCommTimeouts(H(h), &n);
+  BOOL ok = TRUE;
+  if (p == nullptr || Present(*p)) ok = ::GetCommTimeouts(N(h), &n);
+  if (p != nullptr && ok && p->native != INVALID_HANDLE_VALUE) p->timeouts = n;
+  if (!ok && WentAway(p)) ok = TRUE;
+  if (p != nullptr && p->native == INVALID_HANDLE_VALUE) n = p->timeouts;
   std::memcpy(timeouts, &n, sizeof n);
   return ok;
 }
 int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
+  Port* p = FindPort(h);
   ::COMMTIMEOUTS n{};
   std::memcpy(&n, timeouts, sizeof n);
-  return ::SetCommTimeouts(H(h), &n);
+  if ((p == nullptr || Present(*p)) && !::SetCommTimeouts(N(h), &n) &&
+      !WentAway(p)) {
+    return 0;
+  }
+  if (p != nullptr) {
+    p->timeouts = n;
+    p->timeoutsSet = true;
+  }
+  return 1;
 }
 int PurgeComm(Handle h, std::uint32_t flags) {
-  return ::PurgeComm(H(h), flags);
+  Port* p = FindPort(h);
+  if (p != nullptr && !Present(*p)) return 1;
+  return ::PurgeComm(N(h), flags) || WentAway(p);
 }
 int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
+  Port* p = FindPort(h);
   DWORD e = 0;
   ::COMSTAT s{};
-  const BOOL ok = ::ClearCommError(H(h), &e, &s);
+  BOOL ok = TRUE;
+  if (p == nullptr || Present(*p)) {
+    ok = ::ClearCommError(N(h), &e, &s) || WentAway(p);
+  }
   if (errors) *errors = e;
   if (stat) {
     stat->cbInQue = s.cbInQue;
@@ -266,17 +388,35 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
 }
 int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
              std::uint32_t* read) {
+  Port* p = FindPort(h);
   DWORD n = 0;
-  const BOOL ok = ::ReadFile(H(h), buffer, toRead, &n, nullptr);
+  BOOL ok = TRUE;
+  if (p == nullptr || Present(*p)) {
+    ok = ::ReadFile(N(h), buffer, toRead, &n, nullptr) || WentAway(p);
+  }
   if (read) *read = n;
   return ok;
 }
 int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
               std::uint32_t* written) {
-  DWORD n = 0;
-  const BOOL ok = ::WriteFile(H(h), buffer, toWrite, &n, nullptr);
+  Port* p = FindPort(h);
+  DWORD n = toWrite;  // a gone device's bytes go down a pulled cable
+  BOOL ok = TRUE;
+  if (p == nullptr || p->native != INVALID_HANDLE_VALUE) {
+    n = 0;
+    ok = ::WriteFile(N(h), buffer, toWrite, &n, nullptr);
+    if (!ok && WentAway(p)) {
+      ok = TRUE;
+      n = toWrite;
+    }
+  }
   if (written) *written = n;
   return ok;
+}
+
+std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
+                              std::uint32_t max) {
+  return ::QueryDosDeviceA(deviceName, targetPath, max);
 }
 
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
@@ -301,5 +441,8 @@ void ReportRuntimeError(const char* message) {
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
   return HandleOptions(argc, argv, exitCode, PrintPorts);
 }
+
+// The device namespace is Windows' own: there is nothing to set up.
+const char* SerialPortHint() { return ""; }
 
 }  // namespace plat

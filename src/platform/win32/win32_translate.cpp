@@ -71,4 +71,23 @@ std::vector<int> ComPortsIn(const char* names, std::size_t size) {
   return ports;
 }
 
+bool DeviceGone(DWORD error) {
+  switch (error) {
+    case ERROR_BAD_COMMAND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_OPERATION_ABORTED:
+    case ERROR_DEVICE_REMOVED:
+    case ERROR_GEN_FAILURE:
+    case ERROR_INVALID_HANDLE:
+    case ERROR_NOT_READY:  // wine's word for a line whose far end hung up
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TimeToLook(DWORD now, DWORD lastLook) {
+  return now - lastLook >= kReopenEveryMs;
+}
+
 }  // namespace plat::win32

@@ -39,4 +39,14 @@ std::vector<FillSpan> FillSpans(::COORD at, DWORD length, SHORT width);
 // it (names ended by NUL, the list by a second NUL), ascending, each once.
 std::vector<int> ComPortsIn(const char* names, std::size_t size);
 
+// A serial call failing with this error found its device gone (a USB
+// adapter pulled out): the port waits for it to come back rather than
+// report the failure.
+bool DeviceGone(DWORD error);
+// A gone device is looked for again at most this often.
+inline constexpr DWORD kReopenEveryMs = 250;
+// Whether to look for a gone device at tick `now`, last looked for at
+// `lastLook` (tick counts wrap round).
+bool TimeToLook(DWORD now, DWORD lastLook);
+
 }  // namespace plat::win32

@@ -191,14 +191,15 @@ TEST_F(GuardedReadTest, RBeatsTAndTheTIsDiscarded) {
 TEST_F(GuardedReadTest, LowerCaseTOpensTheTerminalAndPollingGoesOn) {
   const int purges = fake::PurgeCount("COM3");
   KeyBuffer = Str255("t");
+  MoveCursor(15, 6);
   fake::Key("Esc", fake::Now() + 500 * kMs);
   EXPECT_EQ(Read(), 42);
   EXPECT_EQ(fake::PurgeCount("COM3"), purges + 1);
   EXPECT_FALSE(AbortFlag);
   EXPECT_TRUE(KeyBuffer.empty());
   EXPECT_EQ(Console.TextAttribute, 0x71);
-  EXPECT_EQ(CursorColumn(), 2);
-  EXPECT_EQ(CursorRow(), 1);
+  EXPECT_EQ(CursorColumn(), 15);  // back where the line was
+  EXPECT_EQ(CursorRow(), 6);
 
   EXPECT_EQ(Read(), 42);
   EXPECT_EQ(wire.Count("RD DM100"), 2);

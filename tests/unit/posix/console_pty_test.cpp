@@ -183,8 +183,11 @@ TEST_P(ConsoleOnPty, PaintsGlyphsOnlyAndGivesTheTerminalBack) {
   EXPECT_EQ(seen.find('\x07'), seen.rfind('\x07'));  // the title's BEL only
   EXPECT_TRUE(Contains(seen, "\x1B]0;T]2;x\x07"));
   EXPECT_FALSE(Contains(seen, "\x0E"));
-  // Back on the normal screen, with the modes found at the start.
-  EXPECT_TRUE(Contains(seen.substr(seen.find('Z')), "\x1B[?1049l"));
+  // On the normal screen throughout, so the last screen stays; the title
+  // found at the start is pushed before the program's and popped at the end.
+  EXPECT_FALSE(Contains(seen.substr(seen.find('Z')), "\x1B[?1049"));
+  EXPECT_LT(seen.find("\x1B[22;0t"), seen.find("\x1B]0;"));
+  EXPECT_TRUE(Contains(seen.substr(seen.find('Z')), "\x1B[23;0t"));
   EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO | ISIG),
             run.before.c_lflag & (ICANON | ECHO | ISIG));
 }
@@ -297,7 +300,8 @@ TEST_P(ConsoleCrash, GivesTheTerminalBackAndDiesOfTheSignal) {
   EXPECT_EQ(WTERMSIG(run.status), sig);
   std::size_t z = run.output.find('Z');
   ASSERT_NE(z, std::string::npos) << run.output;
-  EXPECT_TRUE(Contains(run.output.substr(z), "\x1B[?1049l")) << run.output;
+  EXPECT_FALSE(Contains(run.output.substr(z), "\x1B[?1049")) << run.output;
+  EXPECT_TRUE(Contains(run.output.substr(z), "\x1B[23;0t")) << run.output;
   EXPECT_EQ(run.after.c_lflag & (ICANON | ECHO | ISIG),
             run.before.c_lflag & (ICANON | ECHO | ISIG));
 }

@@ -28,14 +28,48 @@ TEST(ComNames, PortNumberFromTheDeviceName) {
 }
 
 TEST(ComNames, NumberedInTheOrderOfTheDeviceSeries) {
-  std::set<std::string> present = {"/dev/ttyS0",   "/dev/ttyS1",
-                                   "/dev/ttyS3",   "/dev/ttyUSB0",
-                                   "/dev/ttyACM0", "/dev/ttyACM1"};
+  // A sysfs of our own: ttyS0 and ttyS3 are UARTs on a bus, ttyS1 and ttyS2
+  // placeholders of the 8250 platform device (ttyS2's kernel knows a UART
+  // there), ttyS4 has no driver; nothing in sysfs for ttyS5.
+  char tmpl[] = "/tmp/zrvsysXXXXXX";
+  ASSERT_NE(::mkdtemp(tmpl), nullptr);
+  const std::string sys = tmpl;
+  auto tty = [&](const std::string& name, const char* bus, bool driver) {
+    const std::string dev = sys + "/devices/" + name;
+    ASSERT_EQ(std::system(("mkdir -p " + dev + " " + sys + "/bus/" + bus +
+                           " " + sys + "/class/tty")
+                              .c_str()),
+              0);
+    ASSERT_EQ(::symlink(dev.c_str(), (sys + "/class/tty/" + name).c_str()), 0);
+    ASSERT_EQ(::symlink((sys + "/bus/" + bus).c_str(),
+                        (dev + "/subsystem").c_str()),
+              0);
+    if (driver) {
+      ASSERT_EQ(::symlink(sys.c_str(), (dev + "/driver").c_str()), 0);
+    }
+    ASSERT_EQ(::symlink(dev.c_str(), (dev + "/device").c_str()), 0);
+  };
+  tty("ttyS0", "pnp", true);
+  tty("ttyS1", "platform", true);
+  tty("ttyS2", "platform", true);
+  tty("ttyS3", "pnp", true);
+  tty("ttyS4", "pnp", false);
+  std::set<std::string> present = {
+      "/dev/ttyS0", "/dev/ttyS1",   "/dev/ttyS2",   "/dev/ttyS3",
+      "/dev/ttyS4", "/dev/ttyS5",   "/dev/ttyUSB0", "/dev/ttyUSB2",
+      "/dev/ttyACM0", "/dev/ttyACM1"};
+  std::set<std::string> uarts = {"/dev/ttyS2", "/dev/ttyS5"};
   auto devices = posix::ListSerialDevices(
-      [&](const std::string& p) { return present.count(p) != 0; });
-  std::vector<std::string> want = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0",
+      [&](const std::string& p) { return present.count(p) != 0; }, sys,
+      [&](const std::string& p) { return uarts.count(p) != 0; });
+  std::vector<std::string> want = {"/dev/ttyS0",   "/dev/ttyS2",
+                                   "/dev/ttyS3",   "/dev/ttyS5",
+                                   "/dev/ttyUSB0", "/dev/ttyUSB2",
                                    "/dev/ttyACM0", "/dev/ttyACM1"};
   EXPECT_EQ(devices, want);
+  std::system(("rm -rf " + sys).c_str());
+  devices = {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyUSB0", "/dev/ttyACM0",
+             "/dev/ttyACM1"};
 
   ::unsetenv("ZRVMON_COM3");
   EXPECT_EQ(posix::DeviceForPort(3, devices), "/dev/ttyUSB0");
@@ -157,7 +191,15 @@ TEST_F(PtySerial, OpensAndSetsTheLine) {
   EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
   EXPECT_TRUE(t.c_cflag & CLOCAL);
   EXPECT_TRUE(t.c_cflag & CREAD);
+  // A pty has no modem lines to drop at the end.
   EXPECT_FALSE(t.c_cflag & (CRTSCTS | HUPCL | CSTOPB));
+  // Only a pty may run without the parity it was asked for.
+  const int slave = ::open(slavePath_.c_str(), O_RDWR | O_NOCTTY);
+  const int null = ::open("/dev/null", O_RDWR);
+  EXPECT_TRUE(plat::posix::IsPseudoTerminal(slave));
+  EXPECT_FALSE(plat::posix::IsPseudoTerminal(null));
+  ::close(slave);
+  ::close(null);
   EXPECT_FALSE(t.c_lflag & (ICANON | ECHO | ISIG));
   EXPECT_FALSE(t.c_iflag & (IXON | IXOFF));
   EXPECT_EQ(t.c_cc[VMIN], 0);
@@ -273,6 +315,43 @@ TEST_F(PtySerial, VanishedFarEndAnswersNothingAndNeverHangs) {
   EXPECT_LT(ms, 1500);
   EXPECT_TRUE(CloseHandle(handle_));
   handle_ = INVALID_HANDLE_VALUE;
+}
+
+// The device back at its path (a new pty behind the same link) is opened
+// again with the settings the program gave the old one.
+TEST_F(PtySerial, AReturningDeviceIsReopenedWithItsSettings) {
+  const std::string link = "/tmp/zrvlink" + std::to_string(::getpid());
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(slavePath_.c_str(), link.c_str()), 0);
+  ::setenv("ZRVMON_COM5", link.c_str(), 1);
+  Open();
+  DCB dcb{};
+  GetCommState(handle_, &dcb);
+  dcb.BaudRate = 19200;
+  ASSERT_TRUE(SetCommState(handle_, &dcb));
+  ::close(master_);
+  ::unlink(link.c_str());
+  char buf[8];
+  std::uint32_t n = 9;
+  EXPECT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));  // gone: nothing
+  EXPECT_EQ(n, 0u);
+
+  char name[256];
+  int slave = -1;
+  ASSERT_EQ(::openpty(&master_, &slave, name, nullptr, nullptr), 0);
+  ::close(slave);
+  ASSERT_EQ(::symlink(name, link.c_str()), 0);
+  ::usleep(300000);  // looked for again at most every 250 ms
+  WaitInQueue(0);
+  MasterSends("OK\r\n");  // raw now: taken as sent
+  EXPECT_EQ(WaitInQueue(4), 4u);
+  ASSERT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));
+  EXPECT_EQ(std::string(buf, n), "OK\r\n");
+  termios t{};
+  ::tcgetattr(master_, &t);
+  EXPECT_EQ(::cfgetospeed(&t), B19200);
+  EXPECT_EQ(t.c_iflag & ICRNL, 0u) << t.c_iflag;
+  ::unlink(link.c_str());
 }
 
 namespace {

@@ -251,6 +251,9 @@ TEST(ServerArgs, OptionsAreParsedAndChecked) {
   EXPECT_EQ(cfg.trace, "-");
   EXPECT_EQ(cfg.link, "/tmp/x");
   EXPECT_FALSE(cfg.help);
+  ServerConfig never;  // beyond the model clock's range
+  ASSERT_TRUE(ParseServerArgs({"--dead-after", "1e300", "--speed", "2"}, never, error));
+  EXPECT_EQ(never.model.faults.deadAfterTime, -1);
 
   for (const std::vector<std::string>& bad :
        std::vector<std::vector<std::string>>{{"--variant", "4"},

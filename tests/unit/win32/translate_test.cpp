@@ -76,3 +76,21 @@ TEST(Win32Ports, TheComPortsOfTheDeviceList) {
   EXPECT_EQ(w::ComPortsIn(cut, sizeof cut), (std::vector<int>{4}));
   EXPECT_TRUE(w::ComPortsIn(list, 0).empty());
 }
+
+TEST(Win32Ports, GoneDevicesAndWhenToLookForThemAgain) {
+  for (const DWORD e : {ERROR_BAD_COMMAND, ERROR_ACCESS_DENIED,
+                        ERROR_OPERATION_ABORTED, ERROR_DEVICE_REMOVED,
+                        ERROR_GEN_FAILURE, ERROR_INVALID_HANDLE,
+                        ERROR_NOT_READY}) {
+    EXPECT_TRUE(w::DeviceGone(e)) << e;
+  }
+  for (const DWORD e : {DWORD{ERROR_SUCCESS}, DWORD{ERROR_IO_PENDING},
+                        DWORD{ERROR_INVALID_PARAMETER}, DWORD{ERROR_TIMEOUT}}) {
+    EXPECT_FALSE(w::DeviceGone(e)) << e;
+  }
+  EXPECT_FALSE(w::TimeToLook(1249, 1000));
+  EXPECT_TRUE(w::TimeToLook(1250, 1000));
+  // Across the wrap: 116 ms, then 266 ms since the last look.
+  EXPECT_FALSE(w::TimeToLook(100, 0xFFFFFFF0u));
+  EXPECT_TRUE(w::TimeToLook(250, 0xFFFFFFF0u));
+}
