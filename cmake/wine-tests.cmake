@@ -46,6 +46,20 @@ foreach(_t ${_wine_tests})
   set_tests_properties(wine_${_t} PROPERTIES FIXTURES_REQUIRED wine TIMEOUT 300)
 endforeach()
 
+# Linux end-to-end scripts that run as they are against zrvmon.exe, each
+# on a COM number of its own.
+set(_wine_shared reset:8 silent:10)
+foreach(_pair ${_wine_shared})
+  string(REPLACE ":" ";" _pair ${_pair})
+  list(GET _pair 0 _n)
+  list(GET _pair 1 _com)
+  add_test(NAME wine_e2e_test_${_n}
+           COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/e2e/test_${_n}.sh ${CMAKE_BINARY_DIR})
+  set_tests_properties(wine_e2e_test_${_n} PROPERTIES FIXTURES_REQUIRED wine
+                       TIMEOUT 240 RUN_SERIAL TRUE)
+  set(_wine_com_${_n} ${_com})
+endforeach()
+
 file(GLOB _wine_e2e CONFIGURE_DEPENDS ${_wine}/test_*.sh)
 foreach(_script ${_wine_e2e})
   get_filename_component(_n ${_script} NAME_WE)
@@ -60,4 +74,9 @@ foreach(_t ${_all})
     set_tests_properties(${_t} PROPERTIES LABELS wine ENVIRONMENT "${_wine_env}"
                          SKIP_RETURN_CODE 77)
   endif()
+endforeach()
+foreach(_pair ${_wine_shared})
+  string(REGEX REPLACE ":.*" "" _n ${_pair})
+  set_property(TEST wine_e2e_test_${_n} APPEND PROPERTY ENVIRONMENT
+               "E2E_WINE_COM=${_wine_com_${_n}}")
 endforeach()

@@ -35,6 +35,8 @@ ZRVSIM=""
 LINK=""             # the pty path the monitor opens as COM1
 TRACE=""
 E2E_WINE_COM=${E2E_WINE_COM:-}
+# Under wine a missing wine is a skip (a failure in CI).
+[[ -n "$E2E_WINE_COM" ]] && source "$(dirname "${BASH_SOURCE[0]}")/../wine/common.sh"
 E2E_OWN_PREFIX=""   # a wine prefix made by this test, removed with it
 MON_PORT=1          # the port number typed at the prompt
 MON_CMD=()          # the monitor's command line

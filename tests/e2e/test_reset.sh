@@ -5,7 +5,7 @@ e2e_init "$1"
 
 sim_start --system 5
 mon_start
-answer_port 1
+answer_port "$MON_PORT"
 wait_row 14 '^ tTotal +([3-9]|[1-9][0-9]+) s' 15
 
 # R, then N: the prompt goes away and nothing is written.
@@ -25,7 +25,7 @@ keys y
 wait_row 21 '^ *$' 5
 wait_trace '> WR DM132 0$' 10
 wait_row 14 '^ tTotal +[0-2] s  / +0\.0 h' 5
-wait_row 1 '^ System        #   5    ComPort 1' 5
+wait_row 1 "^ System        #   5    ComPort $MON_PORT" 5
 
 after=$(tail -n +"$((before + 1))" "$TRACE" | sed -n 's/^[0-9.]* > //p')
 writes=$(grep '^WR DM' <<<"$after" | tr '\n' ' ')

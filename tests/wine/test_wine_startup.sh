@@ -3,7 +3,6 @@
 # 850's glyphs whatever the console's page, and Esc with status 0. COM12
 # takes the \\.\COM12 name form.
 E2E_WINE_COM=12
-source "$(dirname "$0")/common.sh"
 source "$(dirname "$0")/../e2e/lib.sh"
 e2e_init "$1"
 
