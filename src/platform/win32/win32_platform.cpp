@@ -66,8 +66,10 @@ void EndFinerTimer() {
 template <typename Fill>
 int FillBySpans(Handle h, std::uint32_t length, COORD at,
                 std::uint32_t* written, Fill fill) {
+  // Only a fill from mid-row can need cutting: the others skip the query.
   ::CONSOLE_SCREEN_BUFFER_INFO info{};
-  const SHORT width = ::GetConsoleScreenBufferInfo(H(h), &info) ? info.dwSize.X : 0;
+  const SHORT width =
+      at.X > 0 && ::GetConsoleScreenBufferInfo(H(h), &info) ? info.dwSize.X : 0;
   BOOL ok = TRUE;
   std::uint32_t total = 0;
   for (const auto& span : FillSpans(C(at), length, width)) {
