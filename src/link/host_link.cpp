@@ -17,7 +17,21 @@ constexpr int kConnectRetries = 2;
 
 bool HasSlot(std::int32_t port) { return port >= 1 && port <= kPortSlots; }
 
+// Whether a reply came from the controller; the others are counted already.
+bool Answered(const Str255& reply) {
+  return !reply.empty() && !(reply == kStaleInputReply) && !(reply == kCutReply);
+}
+
+// An answer that should be a number and is not counts as unusable.
+void TallyNumber(const Str255& number) {
+  bool whole = false;
+  ParseNumber(number.view(), &whole);
+  if (!whole) ++LinkCounts.Unusable;
+}
+
 }  // namespace
+
+LinkTally LinkCounts;
 
 void LinkOpen(std::int32_t port) {
   ResetKeyboard();
@@ -78,7 +92,9 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
   // Bytes already waiting belong to no request of ours: read them away and
   // let the caller know instead of sending.
   Str255 stale;
+  ++LinkCounts.Requests;
   if (ReadPortText(port, stale, kReplyMax, kEtx, kLineFeed) > 0) {
+    ++LinkCounts.Unusable;
     reply = Str255(kStaleInputReply);
     return;
   }
@@ -101,6 +117,11 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
     }
   } while (received.empty() && emptyPolls <= kEmptyPollLimit);
 
+  if (received.empty()) {
+    ++LinkCounts.Unanswered;
+  } else if (received == kCutReply) {
+    ++LinkCounts.Unusable;
+  }
   if (received.empty() || AbortRequested()) {
     reply = Str255();
   } else {
@@ -116,12 +137,15 @@ void ReadTimer(std::int32_t port, std::int32_t timer, Str255& reply) {
   Transact(port, Str255("RD T") + FormatInt(timer), reply);
   // Keep only the part of the timer reply that holds the value the
   // counters page converts.
+  const bool answered = Answered(reply);
   reply.Delete(0, 2);
   reply.Delete(5, 6);
+  if (answered) TallyNumber(reply);
 }
 
 void ReadDM(std::int32_t port, std::uint16_t address, Str255& reply) {
   Transact(port, Str255("RD DM") + FormatInt(address), reply);
+  if (Answered(reply)) TallyNumber(reply);
 }
 
 void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,

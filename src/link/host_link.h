@@ -7,6 +7,18 @@
 #include "console/str255.h"
 
 inline constexpr std::string_view kStaleInputReply = "String in buffer ";
+// A reply that came without its end character, as Transact hands it on.
+inline constexpr std::string_view kCutReply = "auxStrIn Err";
+
+// The link's health since the program started: requests made, replies that
+// never came, and replies that came but could not be used (cut, stale, or
+// no number where one was read).
+struct LinkTally {
+  std::int64_t Requests = 0;
+  std::int64_t Unanswered = 0;
+  std::int64_t Unusable = 0;
+};
+extern LinkTally LinkCounts;
 
 void LinkOpen(std::int32_t port);
 void LinkConnect(std::int32_t port, Str255& reply);

@@ -17,6 +17,7 @@
 #include "monitor/indicators.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
+#include "record/record.h"
 
 using namespace std::string_view_literals;
 
@@ -346,8 +347,10 @@ int RunMonitor() {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;
   }
+  RecordStarted();
   do {
     PollingCycle();
+    RecordCycle();
   } while (!AbortFlag);
   ShutdownMonitor();
   return 0;

@@ -169,6 +169,9 @@ int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
 int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
                                std::uint32_t length, COORD at,
                                std::uint32_t* written);
+// Characters from `at` on, row after row, up to the buffer's end.
+int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
+                                COORD at, std::uint32_t* read);
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count);
 int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read);
@@ -199,6 +202,8 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
 
 // ---- time and process ------------------------------------------------------
 void Sleep(std::uint32_t ms);
+// Milliseconds since some fixed moment, never going back.
+std::uint64_t GetTickCount64();
 
 // Ends the process with the code, as the run-time library's normal
 // termination does (the platform restores what it changed first). The test
@@ -214,6 +219,12 @@ void ReportRuntimeError(const char* message);
 // (--help, --version on POSIX). Returns true when the process should end
 // with *exitCode without running the program.
 bool HandleCommandLine(int argc, char** argv, int* exitCode);
+
+// Lines (each ended by a newline) for the user once the program has ended
+// and the platform's screen is given back; each call replaces the last
+// text. False where nothing can be shown then without writing over the
+// program's screen (a Windows console).
+bool ShowOnExit(const char* text);
 
 // How the user names a serial port the platform does not find by itself,
 // for the port list at the prompt; empty where there is no such way.

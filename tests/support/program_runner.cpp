@@ -3,9 +3,11 @@
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "link/host_link.h"
 #include "link/serial_port.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
+#include "record/record.h"
 #include "setup/program.h"
 
 void ResetProgramState(const fake::Options& console) {
@@ -14,6 +16,8 @@ void ResetProgramState(const fake::Options& console) {
   ResetKeyboardStateForTests();
   ResetPortTableForTests();
   ResetMonitorStateForTests();
+  ResetRecordForTests();
+  LinkCounts = LinkTally{};
   SavedScreenColumns = 0;
   SavedScreenRows = 0;
 }

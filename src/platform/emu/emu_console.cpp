@@ -233,6 +233,21 @@ int EmuConsole::FillAttr(std::uint16_t attr, std::uint32_t length, COORD at,
                  [attr](Cell& cell) { cell.attr = attr; });
 }
 
+int EmuConsole::ReadChars(char* out, std::uint32_t length, COORD at,
+                          std::uint32_t* read) const {
+  if (read != nullptr) *read = 0;
+  if (out == nullptr || at.X < 0 || at.Y < 0 || at.X >= width_ ||
+      at.Y >= height_) {
+    return 0;
+  }
+  const std::size_t first = std::size_t(at.Y) * width_ + at.X;
+  const std::uint32_t n = static_cast<std::uint32_t>(
+      std::min<std::uint64_t>(length, cells_.size() - first));
+  for (std::uint32_t k = 0; k < n; ++k) out[k] = cells_[first + k].ch;
+  if (read != nullptr) *read = n;
+  return 1;
+}
+
 void EmuConsole::PushInput(const INPUT_RECORD& record) {
   input_.push_back(record);
 }

@@ -37,6 +37,8 @@ class EmuConsole {
   int FillChar(char c, std::uint32_t length, COORD at, std::uint32_t* written);
   int FillAttr(std::uint16_t attr, std::uint32_t length, COORD at,
                std::uint32_t* written);
+  int ReadChars(char* out, std::uint32_t length, COORD at,
+                std::uint32_t* read) const;
 
   // Input event queue.
   void PushInput(const INPUT_RECORD& record);

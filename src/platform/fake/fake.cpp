@@ -67,6 +67,8 @@ struct Machine {
   std::vector<int> writeRuns;
   std::vector<std::string> runtimeErrors;
   std::vector<std::string> openedNames;
+  bool showOnExit = true;
+  std::string exitText;
 };
 
 Machine& M() {
@@ -347,6 +349,7 @@ void Reset(const Options& options) {
   m = Machine{};
   m.console.Init(options.bufferColumns, options.bufferRows,
                  options.windowColumns, options.windowRows, options.attribute);
+  m.showOnExit = options.showOnExit;
 }
 
 Micros Now() { return M().now; }
@@ -446,6 +449,7 @@ std::uint32_t OutputMode() { return M().outputMode; }
 bool CtrlHandlerInstalled() { return M().ctrlHandlerInstalled; }
 plat::PHANDLER_ROUTINE CtrlHandler() { return M().ctrlHandler; }
 const std::vector<std::string>& RuntimeErrors() { return M().runtimeErrors; }
+const std::string& ExitText() { return M().exitText; }
 
 // ---- serial observers -------------------------------------------------------
 
@@ -679,6 +683,14 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
   return 0;
 }
 
+int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
+                                COORD at, std::uint32_t* read) {
+  if (!fake::ConsoleCall(h)) return 0;
+  if (M().console.ReadChars(chars, length, at, read)) return 1;
+  M().lastError = ERROR_INVALID_PARAMETER;
+  return 0;
+}
+
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
   if (!fake::ConsoleCall(h) || count == nullptr) return 0;
   *count = M().console.InputCount();
@@ -814,6 +826,16 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
 // ---- time and process -------------------------------------------------------
 
 void Sleep(std::uint32_t ms) { fake::Pump(M().now + fake::Micros{ms} * 1000); }
+
+std::uint64_t GetTickCount64() {
+  return static_cast<std::uint64_t>(M().now / 1000);
+}
+
+bool ShowOnExit(const char* text) {
+  if (!M().showOnExit) return false;
+  M().exitText = text != nullptr ? text : "";
+  return true;
+}
 
 void ExitProcess(std::uint32_t code) { throw fake::ProcessExit{code}; }
 

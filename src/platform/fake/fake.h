@@ -20,6 +20,9 @@ struct Options {
   int windowColumns = 80;
   int windowRows = 25;
   std::uint16_t attribute = 0x07;
+  // Whether lines can be shown after the end (a terminal), or not (a
+  // Windows console).
+  bool showOnExit = true;
 };
 
 // Everything back to a fresh machine: console, clock at 0, no script, no
@@ -80,6 +83,8 @@ std::uint32_t OutputMode();
 bool CtrlHandlerInstalled();
 plat::PHANDLER_ROUTINE CtrlHandler();
 const std::vector<std::string>& RuntimeErrors();
+// The text last given to plat::ShowOnExit.
+const std::string& ExitText();
 
 // ---- serial -----------------------------------------------------------------
 class SerialEndpoint {

@@ -23,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 
 #include "platform/emu/emu_console.h"
 #include "platform/posix/posix_internal.h"
@@ -278,9 +279,20 @@ void FlushScreen(bool throttled) {
   ::_exit(code);
 }
 
+// What the program leaves for the user below its last screen.
+std::timed_mutex g_exitTextLock;
+std::string g_exitText;
+
+void WriteExitText() {
+  std::unique_lock<std::timed_mutex> lock(g_exitTextLock, std::defer_lock);
+  if (!lock.try_lock_for(std::chrono::milliseconds(200))) return;
+  if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
+}
+
 [[noreturn]] void EndProcess(int code) {
   if (g_exiting.exchange(true)) WaitForExit(code);
   RestoreTerminal();
+  WriteExitText();
   std::fflush(stdout);
   std::fflush(stderr);
   // Another thread may be anywhere in the program: leave without running
@@ -620,6 +632,11 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
   return Ready(h) ? S().console.FillAttr(attribute, length, at, written) : 0;
 }
 
+int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
+                                COORD at, std::uint32_t* read) {
+  return Ready(h) ? S().console.ReadChars(chars, length, at, read) : 0;
+}
+
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
   if (!Ready(h)) return 0;
   if (count == nullptr) {
@@ -712,6 +729,16 @@ void Sleep(std::uint32_t ms) {
 
 void ExitProcess(std::uint32_t code) {
   posix::EndProcess(static_cast<int>(code));
+}
+
+std::uint64_t GetTickCount64() {
+  return static_cast<std::uint64_t>(posix::MonotonicMs());
+}
+
+bool ShowOnExit(const char* text) {
+  std::lock_guard<std::timed_mutex> lock(posix::g_exitTextLock);
+  posix::g_exitText = text != nullptr ? text : "";
+  return true;
 }
 
 void ReportRuntimeError(const char* message) {

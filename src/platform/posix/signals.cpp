@@ -82,6 +82,9 @@ void StartSignalThread() {
     // the mask and only sigwait ever takes these signals.
     ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
     std::thread(SignalLoop, set).detach();
+    // A file grown to the size limit is a failed write to report (the
+    // reading log stops), not the end of the monitor.
+    ::signal(SIGXFSZ, SIG_IGN);
   });
 }
 
@@ -103,7 +106,7 @@ void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = SA_RESETHAND | SA_NODEFER;
   for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGQUIT, SIGSYS,
-                  SIGTRAP, SIGXCPU, SIGXFSZ}) {
+                  SIGTRAP, SIGXCPU}) {
     ::sigaction(sig, &sa, nullptr);
   }
 }

@@ -25,6 +25,7 @@ namespace {
 
 using win32::FillSpans;
 using win32::FromNative;
+using win32::TypedByte;
 using win32::WideGlyph;
 
 static_assert(sizeof(::DCB) == sizeof(DCB), "DCB layout");
@@ -281,6 +282,16 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
                                                            from, done);
                      });
 }
+int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
+                                COORD at, std::uint32_t* read) {
+  std::vector<wchar_t> wide(length ? length : 1);
+  DWORD n = 0;
+  const BOOL ok =
+      ::ReadConsoleOutputCharacterW(H(h), wide.data(), length, C(at), &n);
+  for (DWORD i = 0; i < n; ++i) chars[i] = TypedByte(wide[i]);
+  if (read != nullptr) *read = n;
+  return ok;
+}
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
   DWORD n = 0;
   const BOOL ok = ::GetNumberOfConsoleInputEvents(H(h), &n);
@@ -423,8 +434,24 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
 
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
+std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
+
+namespace {
+std::string g_exitText;
+}  // namespace
+
+bool ShowOnExit(const char* text) {
+  // The console keeps the program's last screen: only a redirected
+  // standard error can take the lines.
+  DWORD mode = 0;
+  if (::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode)) return false;
+  g_exitText = text != nullptr ? text : "";
+  return true;
+}
+
 void ExitProcess(std::uint32_t code) {
   EndFinerTimer();
+  if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
   std::fflush(nullptr);
   std::exit(static_cast<int>(code));
 }
