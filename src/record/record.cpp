@@ -49,7 +49,8 @@ struct Run {
   std::uint64_t startedMs = 0;
   std::uint64_t lastCycleMs = 0;
   std::int64_t cycles = 0;
-  LinkTally atLastRow;
+  LinkTally atStart;
+  LinkTally atLastCycle;  // counts after a cut-short cycle are quitting's
 };
 
 Log* g_log = nullptr;  // kept alive to the end: a hung writer may hold it
@@ -240,9 +241,9 @@ std::string CycleRow() {
 
   const LinkTally& now = LinkCounts;
   for (const std::int64_t n :
-       {now.Requests - g_run.atLastRow.Requests,
-        now.Unanswered - g_run.atLastRow.Unanswered,
-        now.Unusable - g_run.atLastRow.Unusable}) {
+       {now.Requests - g_run.atLastCycle.Requests,
+        now.Unanswered - g_run.atLastCycle.Unanswered,
+        now.Unusable - g_run.atLastCycle.Unusable}) {
     AddField(row, std::to_string(n));
   }
   row += '\n';
@@ -277,15 +278,17 @@ std::string Summary() {
   } else {
     std::snprintf(ran, sizeof ran, "%llu s", static_cast<unsigned long long>(total));
   }
-  char period[32] = "no";
+  char period[32] = "0 s";
   if (g_run.cycles > 0) {
     std::snprintf(period, sizeof period, "%.3f s",
                   static_cast<double>(ms) / 1000.0 / static_cast<double>(g_run.cycles));
   }
-  const LinkTally& n = LinkCounts;
+  const LinkTally n{g_run.atLastCycle.Requests - g_run.atStart.Requests,
+                    g_run.atLastCycle.Unanswered - g_run.atStart.Unanswered,
+                    g_run.atLastCycle.Unusable - g_run.atStart.Unusable};
   char text[512];
   std::snprintf(text, sizeof text,
-                "zrvmon: ran %s, %lld cycles, %s per cycle; %lld requests, "
+                "zrvmon ran %s: %lld cycles of %s, %lld requests, "
                 "%lld unanswered (%s), %lld unusable (%s)",
                 ran, static_cast<long long>(g_run.cycles), period,
                 static_cast<long long>(n.Requests),
@@ -362,7 +365,7 @@ void RecordStarted() {
   g_run = Run{};
   g_run.started = true;
   g_run.startedMs = g_run.lastCycleMs = plat::GetTickCount64();
-  g_run.atLastRow = LinkCounts;
+  g_run.atStart = g_run.atLastCycle = LinkCounts;
 }
 
 void RecordCycle() {
@@ -384,7 +387,7 @@ void RecordCycle() {
       }
     }
   }
-  g_run.atLastRow = LinkCounts;
+  g_run.atLastCycle = LinkCounts;
   plat::ShowOnExit(EndText().c_str());
 }
 

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "console/screen.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
+#include "record/record.h"
 #include "scenario.h"
 
 namespace {
@@ -395,6 +399,95 @@ TEST_F(Cycle, LineAfterTheTerminalLeavesTheSystemLineAlone) {
   fake::Key("Esc", fake::Now() + 1500 * kMs);
   for (int cycle = 0; cycle < 3; ++cycle) run.Cycle();
   EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+std::string FreshPath(const char* name) {
+  const std::string path = ::testing::TempDir() + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+// A row holds what the screen showed, the counters only on their cycle,
+// and the cycle's own requests and failed replies; the end gets the run.
+TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
+  const std::string path = FreshPath("cycle_log.csv");
+  std::string why;
+  ASSERT_TRUE(RecordOpen(path, why)) << why;
+  Start();
+  RecordStarted();
+  run.Wire().Fault("RD T106", zrvsim::FaultKind::kLost, "", 1);
+  run.Wire().ScriptReply("RD T107", "OK0x345 00900", 1);
+  const auto even = run.Cycle();
+  RecordCycle();
+  const auto odd = run.Cycle();
+  RecordCycle();
+  RecordFinish();
+
+  const std::vector<std::string> lines = FileLines(path);
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], kRecordHeader);
+  const std::string shown =
+      "12,22.50,22.50,22.50,50.00,50.00,50.00,0.40,0.30,20.00,2.00,h,10.00,"
+      "1,0,1,1,";
+  EXPECT_EQ(lines[1].substr(30),
+            shown + "7200,3600,0,0,0,1,12,345," +
+                std::to_string(even.size()) + ",1,1");
+  EXPECT_EQ(lines[2].substr(30),
+            shown + ",,,,,,,," + std::to_string(odd.size()) + ",0,0");
+  EXPECT_TRUE(std::regex_match(
+      lines[1].substr(0, 30),
+      std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[-+]\d\d:\d\d,)")))
+      << lines[1];
+  EXPECT_TRUE(std::regex_match(
+      fake::ExitText(),
+      std::regex("zrvmon ran .* s: 2 cycles of .* s, " +
+                 std::to_string(even.size() + odd.size()) +
+                 R"( requests, 1 unanswered \(.* %\), 1 unusable \(.* %\)\n)")))
+      << fake::ExitText();
+}
+
+// Where nothing can be shown after the end (a Windows console), the log
+// keeps the summary as its last line; a log that cannot be kept stops the
+// run before anything is sent, and what is there stays as it was.
+TEST(Log, SummaryLineAndFilesThatCannotBeKept) {
+  const std::string path = FreshPath("run_log.csv");
+  {
+    fake::Options console;
+    console.showOnExit = false;
+    ProgramRun run({}, console);
+    run.TypePort();
+    run.PressEsc(3 * scenario::kSecond);
+    ASSERT_EQ(run.Run({"--log", path}), 0);
+  }
+  std::vector<std::string> lines = FileLines(path);
+  ASSERT_GE(lines.size(), 4u);
+  EXPECT_EQ(lines.back().rfind("# zrvmon ran ", 0), 0u) << lines.back();
+  {
+    ProgramRun run;  // a second run appends below the first
+    run.TypePort();
+    run.PressEsc(2 * scenario::kSecond);
+    ASSERT_EQ(run.Run({"--log=" + path}), 0);
+  }
+  const std::vector<std::string> more = FileLines(path);
+  EXPECT_GT(more.size(), lines.size());
+  EXPECT_TRUE(std::equal(lines.begin(), lines.end(), more.begin()));
+
+  const std::string other = FreshPath("not_a_log.txt");
+  std::ofstream(other) << "notes\n";
+  for (const std::string& bad : {other, ::testing::TempDir()}) {
+    ProgramRun run;
+    run.TypePort();
+    EXPECT_EQ(run.Run({"--log", bad}), 2) << bad;
+    EXPECT_TRUE(run.Wire().RequestTexts().empty());
+  }
+  EXPECT_EQ(FileLines(other), std::vector<std::string>{"notes"});
 }
 
 }  // namespace

@@ -40,11 +40,13 @@ void ProgramRun::TypePort(const std::string& entry, fake::Micros at) {
 
 void ProgramRun::PressEsc(fake::Micros at) { fake::Key("Esc", at); }
 
-int ProgramRun::Run() {
-  static char name[] = "zrvmon";
-  char* argv[] = {name, nullptr};
+int ProgramRun::Run(std::vector<std::string> args) {
+  args.insert(args.begin(), "zrvmon");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
   try {
-    exitCode = ZrvMain(1, argv);
+    exitCode = ZrvMain(static_cast<int>(args.size()), argv.data());
   } catch (const fake::ProcessExit& exit) {
     exitCode = static_cast<int>(exit.code);
   } catch (const fake::InputStarved&) {

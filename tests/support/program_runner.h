@@ -33,9 +33,10 @@ struct ProgramRun {
   static constexpr fake::Micros kTypeAt = 20 * zrvsim::kMillisecond;
   void PressEsc(fake::Micros at);
 
-  // Runs the program to its end and returns its exit code. A run that
-  // blocks for a key that never comes ends with `starved` set and -1.
-  int Run();
+  // Runs the program, with `args` on its command line, to its end and
+  // returns its exit code. A run that blocks for a key that never comes
+  // ends with `starved` set and -1.
+  int Run(std::vector<std::string> args = {});
 
   // The program up to the end of its start-up (console, library start-up,
   // the monitor's start-up), for tests that drive the polling cycle

@@ -1,0 +1,77 @@
+# The reading log: its rows hold what the screen showed, field by field, on
+# a counters cycle and on the cycle after; the replies the simulator lost or
+# spoiled are counted; a log removed, or grown to the file-size limit, stops
+# while polling goes on, and the end says so below the run's summary.
+source "$(dirname "$0")/lib.sh"
+e2e_init "$1"
+base=("${MON_CMD[@]}")
+LOG="$E2E_DIR/log.csv"
+
+# A unit standing still, so that any row can be set beside the screen.
+sim_start --noise 0 --speed 0.0001 --system 7 \
+  --fault 'RD T106:lost,after=1,times=3' --fault 'RD T107:reply,after=1,times=2:OKxx'
+MON_CMD=("${base[@]}" --log "$LOG")
+mon_start
+mon_connect
+faults_done() { (($(grep -cE '! (lost|reply)' "$TRACE") >= 5)); }
+rows_at_least() { (($(wc -l <"$LOG") >= $1)); }
+size_at_least() { (($(stat -c %s "$LOG") >= $1)); }
+wait_until 20 "the faults were not all injected" faults_done
+wait_until 10 "no two more rows" rows_at_least $(($(wc -l <"$LOG") + 2))
+shot=$(screen)
+cp "$LOG" "$E2E_DIR/rows.csv"
+
+shown() { sed -n "${1}p" <<<"$shot" | sed 's/ *$//'; }
+same() { [[ "$(shown "$1")" == "$2" ]] || fail "row $1 is '$(shown "$1")', the log says '$2'"; }
+check_row() {  # a CSV row against the screen; counters only on their cycle
+  IFS=, read -r _ sys t ts ta h hs ha c cs e d du dt v tc fh tm tot c1 c2 c3 c4 c5 m6 m7 _ <<<"$1"
+  same 1 "$(printf ' System        #%4s    ComPort 1' "$sys")"
+  same 3 "$(printf ' Temp.        %6s C  /  %6s C  /  %6s C' "$t" "$ts" "$ta")"
+  same 4 "$(printf ' RH           %6s %%  /  %6s %%  /  %6s %%' "$h" "$hs" "$ha")"
+  same 5 "$(printf ' CO2          %6s %%  /  %6s %%' "$c" "$cs")"
+  same 6 "$(printf ' Evap.Temp.   %6s C' "$e")"
+  [[ $du == h ]] || fail "defrost unit '$du'"
+  same 7 "$(printf ' Defrost in   %6s hrs to%6s C' "$d" "$dt")"
+  [[ $(shown 12) == *"$( ((tm)) && echo C || echo H)" ]] || fail "TempMode against $tm"
+  local i on off
+  for i in 9 10 11; do
+    on=$v; ((i == 10)) && on=$tc; ((i == 11)) && on=$fh
+    off=0; [[ $(shown $i) == *") -" ]] && off=1
+    ((off == 1 - on)) || fail "indicator row $i against $on"
+  done
+  if [[ -z "$2" ]]; then
+    [[ -z "$tot$c1$c2$c3$c4$c5$m6$m7" ]] || fail "counters on an odd cycle: $1"
+    return
+  fi
+  [[ $(shown 14) =~ ^\ tTotal\ +$tot\ s ]] || fail "total against $tot"
+  local r=15
+  for v in "$c1" "$c2" "$c3" "$c4" "$c5"; do
+    [[ $(shown $r) =~ ^\ t[^0-9]+\ $v\ s ]] || fail "row $r against $v"
+    r=$((r + 1))
+  done
+  same 20 "$(printf ' t106          %5s  t107 %5s' "$m6" "$m7")"
+}
+check_row "$(awk -F, 'NR > 1 && $19 != ""' "$E2E_DIR/rows.csv" | tail -1)" even
+check_row "$(awk -F, 'NR > 1 && $19 == ""' "$E2E_DIR/rows.csv" | tail -1)" ""
+read -r lost spoilt < <(awk -F, 'NR > 1 {u += $28; b += $29} END {print u, b}' "$E2E_DIR/rows.csv")
+[[ "$lost $spoilt" == "3 2" ]] || fail "the log counts $lost unanswered and $spoilt unusable, not 3 and 2"
+
+rm "$LOG"
+n=$(request_count)
+wait_until 10 "polling stopped with the log" requests_at_least $((n + 40))
+mon_quit
+grep -qE '^zrvmon ran .* cycles of .* 3 unanswered \(.*\), 2 unusable' "$E2E_DIR/mon.err" \
+  || fail "no summary: $(cat "$E2E_DIR/mon.err")"
+grep -qE "^zrvmon: the log $LOG stopped after row [0-9]+: the file was removed$" "$E2E_DIR/mon.err" \
+  || fail "no end line for the removed log: $(cat "$E2E_DIR/mon.err")"
+
+# The size limit is a full disk that a test can make.
+ZRVMON_WRAP="prlimit --fsize=2048" mon_start full
+mon_connect full
+wait_until 20 "the log did not reach its limit" size_at_least 1900
+n=$(request_count)
+wait_until 10 "polling stopped at the full log" requests_at_least $((n + 40))
+mon_quit full
+grep -qE "^zrvmon: the log $LOG stopped after row $(($(wc -l <"$LOG") - 1)): File too large$" \
+  "$E2E_DIR/full.err" || fail "no end line for the full log: $(cat "$E2E_DIR/full.err")"
+exit 0
