@@ -1,20 +1,22 @@
 #!/usr/bin/env bash
 # Makes sure the Debian packages the build and the tests need are there:
 # installs the missing ones when run as root, otherwise names them.
-# Usage: scripts/deps.sh [build|test|windows|fuzz|analyse]
+# Usage: scripts/deps.sh [build|test|windows|fuzz|analyse|plot]
 #   build    the Linux programs
 #   windows  the Windows program, cross-built with MinGW-w64
 #   test     everything the tests need, the Windows build under wine included
 #   fuzz     the fuzz targets: clang and its runtime libraries (libFuzzer)
 #   analyse  clang-tidy and cppcheck, on the default preset's configuration
+#   plot     gnuplot, for scripts/plot.sh
 set -euo pipefail
 want=(cmake g++ make libncurses-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 case "${1:-build}" in
-  test) want+=(libgtest-dev tmux valgrind "${mingw[@]}" wine wine64) ;;
+  test) want+=(libgtest-dev tmux valgrind gnuplot-nox file "${mingw[@]}" wine wine64) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;
+  plot) want=(gnuplot-nox) ;;
 esac
 missing=()
 for p in "${want[@]}"; do

@@ -172,7 +172,7 @@ std::int64_t SecondsAsUtc(const std::tm& t) {
   using namespace std::chrono;
   const sys_days day{year{t.tm_year + 1900} / (t.tm_mon + 1) / t.tm_mday};
   return std::int64_t{day.time_since_epoch().count()} * 86400 +
-         t.tm_hour * 3600 + t.tm_min * 60 + t.tm_sec;
+         std::int64_t{t.tm_hour} * 3600 + std::int64_t{t.tm_min} * 60 + t.tm_sec;
 }
 
 // Local time with its offset from UTC and milliseconds.
@@ -184,6 +184,9 @@ std::string Timestamp() {
       duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
   std::tm local{};
   std::tm utc{};
+  // Only the polling thread asks for the time, so the shared result of
+  // the standard calls is safe to copy out.
+  // cppcheck-suppress localtimeCalled
   if (const std::tm* t = std::localtime(&seconds)) local = *t;
   if (const std::tm* t = std::gmtime(&seconds)) utc = *t;
   const std::int64_t offset = (SecondsAsUtc(local) - SecondsAsUtc(utc)) / 60;
