@@ -4,7 +4,9 @@
 # time: with the poll's pauses ending when a byte or a key arrives ("poll",
 # as shipped) and with every pause lasting its full time ("plain", the
 # earlier behaviour, switched on for the benchmark alone). With --wine it
-# adds the Windows build under wine at 9600 baud. It reports:
+# adds the Windows build under wine at 9600 baud, and with --log a run that
+# keeps the reading log ("log") beside the shipped one at 9600 baud. It
+# reports:
 #   - the period of odd and even polling cycles (even ones carry the
 #     counters page), each against its wire need: request and reply
 #     characters at 11 bits each, the controller's latency per reply, and
@@ -16,7 +18,7 @@
 #   - the peak resident memory;
 #   - the time from the port number's Enter to the first full screen, and
 #     the wire need of the start-up requests up to it.
-# Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine]
+# Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine] [--log]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -36,6 +38,7 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   e2e_init "$build"
   sim_start --baud "$baud" --latency "$latency"
   [[ "$mode" == plain ]] && MON_CMD=(env ZRVMON_BENCH_PLAIN_SLEEP=1 "$ZRVMON")
+  [[ "$mode" == log ]] && MON_CMD=("$ZRVMON" --log "$E2E_DIR/bench.csv")
   mon_start
   local enter full
   type_text "$MON_PORT"
@@ -134,12 +137,14 @@ fi
 seconds=20
 bauds="9600 19200 4800"
 wine=0
+log=0
 while (($#)); do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --bauds) bauds=$2; shift 2 ;;
     --wine) wine=1; shift ;;
-    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine]" >&2; exit 2 ;;
+    --log) log=1; shift ;;
+    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine] [--log]" >&2; exit 2 ;;
   esac
 done
 command -v tmux >/dev/null || { echo "bench: tmux is needed (apt-get install tmux)" >&2; exit 1; }
@@ -154,6 +159,7 @@ runs=()
 for baud in $bauds; do
   runs+=("plain $baud" "poll $baud")
   ((wine)) && [[ "$baud" == 9600 ]] && runs+=("wine $baud")
+  ((log)) && [[ "$baud" == 9600 ]] && runs+=("log $baud")
 done
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
