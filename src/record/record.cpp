@@ -204,14 +204,21 @@ std::string Timestamp() {
 // ---- the row ----------------------------------------------------------------
 
 std::string CycleRow() {
+  // While a counter reset is asked for and until it is done, the monitor
+  // skips its register reads and shows zeros for them: no readings. The
+  // reset is done when the count of cycles starts again from 0.
+  const bool skipped = ResetRequested || CycleCounter == 1;
+  const auto shownRow = [skipped](int row) {
+    return skipped ? std::string() : ShownRow(row);
+  };
   std::string row = Timestamp();
-  AddFields(row, Shown(ShownRow(1), 2, "System        #", 1), 1);
-  AddFields(row, Shown(ShownRow(3), 2, "Temp.        ", 3), 3);
-  AddFields(row, Shown(ShownRow(4), 2, "RH           ", 3), 3);
-  AddFields(row, Shown(ShownRow(5), 2, "CO2          ", 2), 2);
-  AddFields(row, Shown(ShownRow(6), 2, "Evap.Temp.   ", 1), 1);
+  AddFields(row, Shown(shownRow(1), 2, "System        #", 1), 1);
+  AddFields(row, Shown(shownRow(3), 2, "Temp.        ", 3), 3);
+  AddFields(row, Shown(shownRow(4), 2, "RH           ", 3), 3);
+  AddFields(row, Shown(shownRow(5), 2, "CO2          ", 2), 2);
+  AddFields(row, Shown(shownRow(6), 2, "Evap.Temp.   ", 1), 1);
 
-  const std::string defrostRow = ShownRow(7);
+  const std::string defrostRow = shownRow(7);
   std::vector<std::string> defrost = Shown(defrostRow, 2, "Defrost in   ", 2);
   std::string_view unit = "h";
   if (defrost.empty()) {
@@ -229,16 +236,16 @@ std::string CycleRow() {
 
   // The cycle just ended painted the counters when its number was even.
   const bool counters = CycleCounter % 2 != 0;
-  AddFields(row, counters ? Shown(ShownRow(14), 2, "tTotal      ", 1)
+  AddFields(row, counters ? Shown(shownRow(14), 2, "tTotal      ", 1)
                           : std::vector<std::string>{},
             1);
   for (int i = 0; i < 5; ++i) {
     const std::string label = std::string("t") + CounterLabels[i].str();
-    AddFields(row, counters ? Shown(ShownRow(15 + i), 2, label, 1)
+    AddFields(row, counters ? Shown(shownRow(15 + i), 2, label, 1)
                             : std::vector<std::string>{},
               1);
   }
-  const std::string timers = counters ? ShownRow(20) : std::string();
+  const std::string timers = counters ? shownRow(20) : std::string();
   AddFields(row, Shown(timers, 2, "t106          ", 1), 1);
   AddFields(row, Shown(timers, 23, "t107 ", 1), 1);
 
