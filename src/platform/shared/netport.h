@@ -95,6 +95,11 @@ class Socket {
 std::unique_ptr<Socket> MakeSocket();
 
 // ---- the port ---------------------------------------------------------------
+// The line a network port is opened with, and what GetCommState reports of
+// it until the program sets another: 9600 baud 8E1, DTR and RTS on, no flow
+// control, as the program sets a local port.
+DCB NetOpenLine();
+
 // How long the open waits for the connection, and then for the server to
 // take the com-port option and confirm the line settings.
 inline constexpr int kOpenTimeoutMs = 3000;
@@ -154,10 +159,10 @@ class NetPort {
   enum class State { kClosed, kConnecting, kNegotiating, kUp };
   using Clock = std::chrono::steady_clock;
 
-  bool Connect(int timeoutMs);
   bool Negotiate(int timeoutMs);
   void StartSession();
-  void SendLine();
+  void Advance();
+  void Confirm(const ComPortReply& reply);
   void Lost();
   void Reconnect();
   bool Pump();
@@ -171,7 +176,11 @@ class NetPort {
   bool opened_ = false;  // Open succeeded: a loss reconnects
   DCB line_{};
   LineRequest asked_{};
+  unsigned confirmed_ = 0;  // bit per confirmed setting, as in LineRequest
+  bool lineSent_ = false;
+  std::string mismatch_;  // a setting the server confirmed otherwise
   Clock::time_point nextTry_{};
+  Clock::time_point connectBy_{};
   Clock::time_point negotiateBy_{};
   std::vector<std::uint8_t> held_;  // line bytes for Read
   std::size_t heldAt_ = 0;          // the next of them
