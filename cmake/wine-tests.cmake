@@ -9,7 +9,7 @@ if(NOT ZRV_WINE_TESTS)
 endif()
 
 set(_wine_tests test_text test_console test_link test_terminal test_monitor
-                test_scenario test_sim test_win32)
+                test_scenario test_sim test_net test_win32)
 find_program(ZRV_MINGW_CXX x86_64-w64-mingw32-g++-posix)
 
 if(NOT ZRV_MINGW_CXX)

@@ -48,6 +48,8 @@ void TelnetCodec::Verb(std::uint8_t verb, std::uint8_t option,
     }
     if (side == kNo) Put(reply, local ? kWill : kDo, option);
     side = kYes;
+    // A server that changes its mind is taken at its last word.
+    if (local && option == kOptComPort) comPortRefused_ = false;
     return;
   }
   if (side == kYes) Put(reply, local ? kWont : kDont, option);
