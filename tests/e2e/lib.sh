@@ -222,7 +222,8 @@ sim_stop() {
 
 # ser2net_start MODE [PORT]: Debian's ser2net serving the simulator's pty on
 # 127.0.0.1 as MODE rfc2217 (Telnet, the line at 4800 until a client sets
-# it) or socket (raw TCP); sets SER2NET_PORT. Without PORT a free one is
+# it) or socket (raw TCP), passing each byte on at once (chardelay off,
+# as the README advises); sets SER2NET_PORT. Without PORT a free one is
 # picked, and another if ser2net cannot have it; with PORT (a restart)
 # only that one.
 ser2net_start() {
@@ -241,7 +242,8 @@ ser2net_start() {
     printf '%s\n' '%YAML 1.1' '---' 'connection: &zrv' \
       "  accepter: $accepter,$port" \
       "  connector: serialdev,$pty,${speed}n81,local" \
-      '  options:' '    kickolduser: true' >"$E2E_DIR/ser2net.yaml"
+      '  options:' '    kickolduser: true' '    chardelay: false' \
+      >"$E2E_DIR/ser2net.yaml"
     ser2net -n -u -c "$E2E_DIR/ser2net.yaml" -P "$E2E_DIR/ser2net.pidfile" \
       >>"$E2E_DIR/ser2net.err" 2>&1 </dev/null &
     E2E_SER2NET_PID=$!

@@ -306,6 +306,7 @@ bool NetPort::Pump() {
 }
 
 bool NetPort::Flush(int timeoutMs) {
+  if (out_.empty()) return true;
   const auto by = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::size_t sent = 0;
   bool ok = true;
