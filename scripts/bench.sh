@@ -199,13 +199,17 @@ for line in "${results[@]}"; do
 done
 # The network ports against the pty, run for run.
 for line in "${results[@]}"; do
-  read -r mode baud op _ ep _ <<<"$line"
+  read -r mode baud op on ep en _ <<<"$line"
   [[ "$mode" == rfc2217 || "$mode" == socket ]] || continue
   for pty in "${results[@]}"; do
-    read -r pmode pbaud pop _ pep _ <<<"$pty"
+    read -r pmode pbaud pop pon pep pen _ <<<"$pty"
     [[ "$pmode" == poll && "$pbaud" == "$baud" ]] || continue
-    awk -v m="$mode" -v b="$baud" -v op="$op" -v ep="$ep" -v pop="$pop" -v pep="$pep" 'BEGIN {
-      printf "%s / pty at %d baud: odd cycle %.3f, even cycle %.3f\n", m, b, op / pop, ep / pep }'
+    # The replies' lengths vary with the values: the ratios of the
+    # ratios to the wire need take that out.
+    awk -v m="$mode" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
+        -v pop="$pop" -v pon="$pon" -v pep="$pep" -v pen="$pen" 'BEGIN {
+      printf "%s / pty at %d baud: odd cycle %.3f (%.3f of the wire need), even cycle %.3f (%.3f)\n",
+        m, b, op / pop, (op / on) / (pop / pon), ep / pep, (ep / en) / (pep / pen) }'
   done
 done
 echo

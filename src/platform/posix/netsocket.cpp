@@ -146,7 +146,7 @@ class PosixSocket final : public Socket {
   // of the one before, which a delayed ACK holds back for up to 40 ms. The
   // kernel drops back to delayed ACKs by itself, so it is asked again after
   // every read.
-  void QuickAck() {
+  void QuickAck() const {
 #ifdef TCP_QUICKACK
     const int one = 1;
     ::setsockopt(fd_, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);

@@ -13,7 +13,7 @@ constexpr std::string_view kRfc2217Prefix = "rfc2217://";
 
 // Answers the client owes but the server does not read are not kept for
 // ever: past this the connection counts as broken.
-constexpr std::size_t kMaxUnsent = 64 * 1024;
+constexpr std::size_t kMaxUnsent = 65536;
 // DTR and RTS off at close get this long to leave.
 constexpr int kCloseFlushMs = 100;
 

@@ -109,7 +109,7 @@ inline constexpr int kReconnectEveryMs = 250;
 inline constexpr int kWriteTimeoutMs = 1000;
 // Line bytes held for the program at most; beyond that the socket is left
 // unread, so a flood waits in the network rather than in memory.
-inline constexpr std::size_t kMaxHeld = 64 * 1024;
+inline constexpr std::size_t kMaxHeld = 65536;
 
 class NetPort {
  public:
