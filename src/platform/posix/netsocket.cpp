@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
 
 #include "platform/shared/netport.h"
@@ -31,6 +32,15 @@ class PosixSocket final : public Socket {
   NetStatus StartConnect(const std::string& host,
                          std::uint16_t port) override {
     Close();
+    // Reconnecting every 250 ms must not ask the resolver every time: a
+    // resolver that does not answer would stall each attempt for seconds.
+    const auto now = std::chrono::steady_clock::now();
+    if (list_ != nullptr && host == host_ && port == port_ &&
+        now - resolvedAt_ < kKeepAddresses) {
+      next_ = list_;
+      last_ = NetStatus::kRefused;
+      return TryNext();
+    }
     Forget();
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -49,6 +59,9 @@ class PosixSocket final : public Socket {
       return rc == EAI_NONAME || rc == EAI_FAIL ? NetStatus::kNotFound
                                                 : NetStatus::kFailed;
     }
+    host_ = host;
+    port_ = port;
+    resolvedAt_ = now;
     next_ = list_;
     last_ = NetStatus::kRefused;
     return TryNext();
@@ -136,7 +149,6 @@ class PosixSocket final : public Socket {
       last_ = Unreachable(errno) ? NetStatus::kRefused : NetStatus::kFailed;
       ::close(fd);
     }
-    Forget();
     return last_;
   }
 
@@ -159,7 +171,12 @@ class PosixSocket final : public Socket {
     next_ = nullptr;
   }
 
+  static constexpr std::chrono::seconds kKeepAddresses{30};
+
   int fd_ = -1;
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::chrono::steady_clock::time_point resolvedAt_{};
   addrinfo* list_ = nullptr;
   const addrinfo* next_ = nullptr;
   NetStatus last_ = NetStatus::kRefused;

@@ -56,11 +56,6 @@ LineRequest ToRequest(const DCB& d) {
   return r;
 }
 
-std::string HostPort(const NetAddress& a) {
-  const bool v6 = a.host.find(':') != std::string::npos;
-  return (v6 ? "[" + a.host + "]" : a.host) + ":" + std::to_string(a.port);
-}
-
 int MsUntil(std::chrono::steady_clock::time_point t) {
   const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
       t - std::chrono::steady_clock::now());
@@ -153,7 +148,7 @@ std::uint32_t NetPort::FailOpen(std::uint32_t code, std::string why) {
   held_.clear();
   heldAt_ = 0;
   out_.clear();
-  reason_ = HostPort(where_) + ": " + std::move(why);
+  reason_ = std::move(why);
   return code;
 }
 

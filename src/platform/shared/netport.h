@@ -68,7 +68,9 @@ class Socket {
   virtual ~Socket() = default;
   // Resolves the host and starts connecting, TCP_NODELAY set and the socket
   // non-blocking. kOk when connected at once, kPending while the connection
-  // is being made, else why it failed (the socket then stays closed).
+  // is being made, else why it failed (the socket then stays closed). The
+  // addresses of an earlier call for the same host may be used again for a
+  // while: reconnecting must not wait on the resolver each time.
   virtual NetStatus StartConnect(const std::string& host,
                                  std::uint16_t port) = 0;
   // Waits at most timeoutMs for a pending connection: kOk once made,
@@ -151,7 +153,8 @@ class NetPort {
   void NoteWait(bool readable, bool broken);
 
   bool Connected() const { return state_ == State::kUp; }
-  // Why the open failed, for the user; empty after a good open.
+  // Why the open failed, in words for the user (without the address);
+  // empty after a good open.
   const std::string& Reason() const { return reason_; }
   const NetAddress& Address() const { return where_; }
 
