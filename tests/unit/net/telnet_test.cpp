@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,8 @@ const Row kRows[] = {
     {"other commands and a stray SE mean nothing",
      {IAC, 241, IAC, 249, IAC, SE, IAC, 243, 'k'}, {'k'}, {}, {}},
 };
+
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
 
 class TelnetRows : public ::testing::TestWithParam<Row> {};
 
