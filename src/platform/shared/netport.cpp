@@ -287,9 +287,14 @@ bool NetPort::Pump() {
       held_.insert(held_.end(), buf, buf + got);
     } else {
       replies.clear();
+      const bool settled = state_ == State::kUp;
       codec_.Decode(buf, got, held_, out_, replies);
       for (const ComPortReply& r : replies) Confirm(r);
       Advance();
+      // Bytes from before the line was set are not the controller's
+      // replies; dropping them also keeps a flood from filling the buffer
+      // while the open waits.
+      if (!settled) held_.resize(heldAt_);
     }
     if (got < room) break;
   }
