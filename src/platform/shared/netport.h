@@ -128,7 +128,9 @@ class NetPort {
   // closed.
   std::uint32_t Open(const DCB& line);
   // New line settings: for RFC 2217 sent and confirmed as at the open (a
-  // lost connection takes them when it is back); raw TCP takes any.
+  // lost connection takes them when it is back); raw TCP takes any. A
+  // failure closes the port for good: it never runs on a line it could not
+  // set.
   std::uint32_t SetLine(const DCB& line);
   // PURGE_RXCLEAR drops the line bytes held; for RFC 2217 the server is
   // asked to purge its buffers too (not waited for).
@@ -140,13 +142,15 @@ class NetPort {
   std::uint32_t Read(void* buffer, std::uint32_t n);
   // Sends the bytes (IAC doubled for RFC 2217). Down a lost connection
   // they are taken and go nowhere, as down a pulled cable. False (with
-  // *written short) when the socket stalls for kWriteTimeoutMs.
+  // *written 0) when the socket stalls for kWriteTimeoutMs; the connection
+  // then counts as lost.
   bool Write(const void* buffer, std::uint32_t n, std::uint32_t* written);
   // DTR and RTS off (RFC 2217), then the connection closed. Idempotent.
   void Close();
 
-  // What a wait for line bytes watches: the socket while connected with
-  // nothing held (held bytes would end the wait at once); -1 otherwise.
+  // What a wait for line bytes watches: the socket while connected (or
+  // connecting again) with nothing held, since held bytes would end the
+  // wait at once; -1 otherwise.
   std::intptr_t WaitHandle() const;
   // What such a wait saw on it: `readable` says bytes (or a hang-up) are
   // there, `broken` that the connection hung up, which counts as lost.
