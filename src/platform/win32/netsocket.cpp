@@ -6,6 +6,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <chrono>
 #include <climits>
 #include <string>
 
@@ -51,6 +52,15 @@ class WinSocket final : public Socket {
   NetStatus StartConnect(const std::string& host,
                          std::uint16_t port) override {
     Close();
+    // Reconnecting every 250 ms must not ask the resolver every time: one
+    // that does not answer would stall each attempt for seconds.
+    const auto now = std::chrono::steady_clock::now();
+    if (list_ != nullptr && host == host_ && port == port_ &&
+        now - resolvedAt_ < kKeepAddresses) {
+      next_ = list_;
+      last_ = NetStatus::kRefused;
+      return TryNext();
+    }
     Forget();
     if (!WinsockReady()) return NetStatus::kFailed;
     ::addrinfo hints{};
@@ -65,6 +75,9 @@ class WinSocket final : public Socket {
                  ? NetStatus::kNotFound
                  : NetStatus::kFailed;
     }
+    host_ = host;
+    port_ = port;
+    resolvedAt_ = now;
     next_ = list_;
     last_ = NetStatus::kRefused;
     return TryNext();
@@ -171,7 +184,6 @@ class WinSocket final : public Socket {
       last_ = Unreachable(err) ? NetStatus::kRefused : NetStatus::kFailed;
       ::closesocket(s);
     }
-    Forget();
     return last_;
   }
 
@@ -181,7 +193,12 @@ class WinSocket final : public Socket {
     next_ = nullptr;
   }
 
+  static constexpr std::chrono::seconds kKeepAddresses{30};
+
   SOCKET s_ = INVALID_SOCKET;
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::chrono::steady_clock::time_point resolvedAt_{};
   ::addrinfo* list_ = nullptr;
   const ::addrinfo* next_ = nullptr;
   NetStatus last_ = NetStatus::kRefused;
