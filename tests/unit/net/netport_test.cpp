@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "platform/shared/netport.h"
@@ -11,7 +10,6 @@ namespace {
 
 using namespace plat::net;
 using Bytes = std::vector<std::uint8_t>;
-
 constexpr std::uint8_t IAC = 255, SB = 250, SE = 240, COM = 44;
 
 bool Has(const Bytes& hay, const Bytes& needle) {
@@ -19,99 +17,76 @@ bool Has(const Bytes& hay, const Bytes& needle) {
          hay.end();
 }
 
-// A server that answers the client's offers, and its line settings once
-// the last of them (the stop size) is in.
-struct Server {
-  Server(Bytes o, std::uint8_t p = 3, bool h = false)
-      : offers(std::move(o)), parity(p), hangUp(h) {}
-  Bytes offers;         // sent on the client's first bytes
-  std::uint8_t parity;  // confirmed parity
-  bool hangUp;          // closes instead of confirming
-  Bytes sent, toClient;
-};
-
-class FakeSocket final : public Socket {
- public:
-  explicit FakeSocket(Server* s) : s_(s) {}
+// A server that answers the client's first bytes with `offers`, and the
+// line settings, once the last of them (the stop size) is in, with their
+// confirmation (parity as given), or hangs up there.
+struct FakeServer final : Socket {
+  FakeServer(Bytes o, std::uint8_t parity, bool hangUp, Bytes* sent)
+      : offers(std::move(o)), parity(parity), hangUp(hangUp), sent(sent) {}
   NetStatus StartConnect(const std::string&, std::uint16_t) override {
     return NetStatus::kOk;
   }
   NetStatus FinishConnect(int) override { return NetStatus::kOk; }
   std::ptrdiff_t Send(const std::uint8_t* b, std::size_t n) override {
-    const bool first = s_->sent.empty();
-    s_->sent.insert(s_->sent.end(), b, b + n);
-    if (first) s_->toClient = s_->offers;
-    if (!confirmed_ && Has(s_->sent, {IAC, SB, COM, 4})) {
-      confirmed_ = true;
-      s_->toClient.insert(s_->toClient.end(),
-                          {IAC, SB, COM, 101, 0, 0, 0x25, 0x80, IAC, SE, IAC,
-                           SB, COM, 102, 8, IAC, SE, IAC, SB, COM, 103,
-                           s_->parity, IAC, SE, IAC, SB, COM, 104, 1, IAC,
-                           SE});
+    if (sent->empty()) in = offers;
+    sent->insert(sent->end(), b, b + n);
+    if (!set && Has(*sent, {IAC, SB, COM, 4})) {
+      set = true;
+      in.insert(in.end(), {IAC, SB, COM, 101, 0, 0, 0x25, 0x80, IAC, SE, IAC,
+                           SB, COM, 102, 8, IAC, SE, IAC, SB, COM, 103, parity,
+                           IAC, SE, IAC, SB, COM, 104, 1, IAC, SE});
     }
     return static_cast<std::ptrdiff_t>(n);
   }
   std::ptrdiff_t Recv(std::uint8_t* b, std::size_t n) override {
-    if (confirmed_ && s_->hangUp) return -1;
-    n = std::min(n, s_->toClient.size());
-    std::copy_n(s_->toClient.begin(), n, b);
-    s_->toClient.erase(s_->toClient.begin(), s_->toClient.begin() + n);
+    if (set && hangUp) return -1;
+    n = std::min(n, in.size());
+    std::copy_n(in.begin(), n, b);
+    in.erase(in.begin(), in.begin() + static_cast<std::ptrdiff_t>(n));
     return static_cast<std::ptrdiff_t>(n);
   }
   int Wait(int events, int) override { return events; }
   void Close() override {}
   std::intptr_t Descriptor() const override { return 3; }
 
- private:
-  Server* s_;
-  bool confirmed_ = false;
+  Bytes offers, in;
+  std::uint8_t parity;
+  bool hangUp, set = false;
+  Bytes* sent;
 };
 
-const Bytes kAgree{IAC, 253, COM, IAC, 253, 0, IAC, 251, 0};
-
-TEST(NetPortOpen, OutcomesAndReasons) {
-  struct {
-    Server server;
-    std::uint32_t err;
+TEST(NetPort, OpensOnlyOnAConfirmedLine) {
+  const Bytes agree{IAC, 253, COM, IAC, 253, 0, IAC, 251, 0};
+  const struct {
+    Bytes offers;
+    std::uint8_t parity;
+    bool hangUp;
     const char* reason;
   } rows[] = {
-      {{kAgree}, plat::ERROR_SUCCESS, ""},
-      {{Bytes{IAC, 254, COM}}, plat::ERROR_GEN_FAILURE, "refused the RFC 2217"},
-      {{kAgree, 1}, plat::ERROR_GEN_FAILURE, "set the parity to 1, not 3"},
-      {{kAgree, 3, true}, plat::ERROR_GEN_FAILURE, "closed the connection"},
+      {agree, 3, false, ""},
+      {{IAC, 254, COM}, 3, false, "refused the RFC 2217"},
+      {agree, 1, false, "set the parity to 1, not 3"},
+      {agree, 3, true, "closed the connection"},
   };
-  for (auto& r : rows) {
+  for (const auto& r : rows) {
+    Bytes sent;
     NetPort port({Scheme::kRfc2217, "h", 1},
-                 std::make_unique<FakeSocket>(&r.server));
-    EXPECT_EQ(port.Open(NetOpenLine()), r.err) << r.reason;
-    EXPECT_NE(port.Reason().find(r.reason), std::string::npos)
-        << port.Reason();
-    EXPECT_EQ(port.Connected(), r.err == plat::ERROR_SUCCESS);
+                 std::make_unique<FakeServer>(r.offers, r.parity, r.hangUp,
+                                              &sent));
+    const bool good = *r.reason == '\0';
+    EXPECT_EQ(port.Open(NetOpenLine()) == plat::ERROR_SUCCESS, good);
+    EXPECT_NE(port.Reason().find(r.reason), std::string::npos) << port.Reason();
+    if (!good) continue;
+    // DTR and RTS on without waiting for an answer; IAC doubled going out.
+    EXPECT_TRUE(Has(sent, {IAC, SB, COM, 5, 8, IAC, SE, IAC, SB, COM, 5, 11}));
+    std::uint32_t written = 0;
+    EXPECT_TRUE(port.Write("R\xff", 2, &written));
+    EXPECT_TRUE(Has(sent, {'R', IAC, IAC}));
+    port.Purge(plat::PURGE_RXCLEAR | plat::PURGE_TXCLEAR);
+    EXPECT_TRUE(Has(sent, {IAC, SB, COM, 12, 3, IAC, SE}));
+    port.Close();
+    EXPECT_TRUE(Has(sent, {IAC, SB, COM, 5, 9, IAC, SE, IAC, SB, COM, 5, 12}));
   }
-}
-
-TEST(NetPortOpen, LineBytesPurgeAndClose) {
-  Server server{kAgree};
-  NetPort port({Scheme::kRfc2217, "h", 1},
-               std::make_unique<FakeSocket>(&server));
-  ASSERT_EQ(port.Open(NetOpenLine()), plat::ERROR_SUCCESS);
-  // DTR and RTS on, sent without waiting for an answer.
-  EXPECT_TRUE(Has(server.sent, {IAC, SB, COM, 5, 8, IAC, SE}));
-  EXPECT_TRUE(Has(server.sent, {IAC, SB, COM, 5, 11, IAC, SE}));
-  server.toClient = {'O', 'K', IAC, IAC, '\r'};
-  EXPECT_EQ(port.Pending(), 4u);
-  std::uint8_t got[8] = {};
-  EXPECT_EQ(port.Read(got, sizeof got), 4u);
-  EXPECT_EQ(got[2], IAC);
-  std::uint32_t written = 0;
-  EXPECT_TRUE(port.Write("R\xff", 2, &written));
-  EXPECT_EQ(written, 2u);
-  EXPECT_TRUE(Has(server.sent, {'R', IAC, IAC}));
-  port.Purge(plat::PURGE_RXCLEAR | plat::PURGE_TXCLEAR);
-  EXPECT_TRUE(Has(server.sent, {IAC, SB, COM, 12, 3, IAC, SE}));
-  port.Close();
-  EXPECT_TRUE(Has(server.sent, {IAC, SB, COM, 5, 9, IAC, SE, IAC, SB, COM, 5,
-                                12, IAC, SE}));
 }
 
 }  // namespace
