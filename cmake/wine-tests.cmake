@@ -48,7 +48,7 @@ endforeach()
 
 # Linux end-to-end scripts that run as they are against zrvmon.exe, each
 # on a COM number of its own.
-set(_wine_shared reset:8 silent:10)
+set(_wine_shared reset:8 silent:10 ser2net:16)
 foreach(_pair ${_wine_shared})
   string(REPLACE ":" ";" _pair ${_pair})
   list(GET _pair 0 _n)

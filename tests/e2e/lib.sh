@@ -291,7 +291,8 @@ sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; 
 
 # Writes a launcher for one monitor: it records the monitor's pid in
 # <name>.pid, its error output in <name>.err and, in the direct form, its
-# exit status as "EXIT=<n>" in <name>.exit. Port 1 maps to $1.
+# exit status as "EXIT=<n>" in <name>.exit. The port typed ($MON_PORT)
+# maps to $1 (under wine only a network address there counts).
 # Under wine each start gets the pty with input parity checking off, as a
 # fresh pty has it: an earlier start's even parity left the checking on
 # (the pty itself refuses the parity).
@@ -302,7 +303,7 @@ write_launcher() {
   local name=$1 device=$2
   cat >"$E2E_DIR/$name.run" <<EOF
 echo \$\$ >"$E2E_DIR/$name.pid"
-export ZRVMON_COM1="$device"
+export ZRVMON_COM$MON_PORT="$device"
 ${MON_COM2:+export ZRVMON_COM2=${MON_COM2@Q}}
 ${E2E_WINE_COM:+stty -F ${device@Q} -inpck 2>${E2E_DIR@Q}/$name.stty.err}
 exec ${ZRVMON_WRAP:-} ${MON_CMD[*]@Q} 2>"$E2E_DIR/$name.err"

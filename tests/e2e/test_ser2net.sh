@@ -20,7 +20,8 @@ for mode in rfc2217 socket; do
   url="$mode://127.0.0.1:$SER2NET_PORT"
   mon_start "$mode" "$url"
   E2E_SESSION=$mode
-  expect_row 3 "^COM1  $url\$"
+  # Under wine the prefix's own ports come first.
+  screen_matches "^COM$MON_PORT +$url\$" || fail "COM$MON_PORT is not listed with $url"
   mon_connect
   wait_row 1 '^ System        #   7    ComPort 1' 5
   wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
@@ -51,12 +52,15 @@ for mode in rfc2217 socket; do
   ser2net_stop
   wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
   mon_running "$mode" || fail "the monitor ended when the server went away"
-  # Reconnecting a few times a second costs next to nothing.
+  # Reconnecting a few times a second costs next to nothing. Under wine
+  # the program's own 1 ms polling costs 8-15 % with a local port too.
+  limit=5
+  [[ -n "$E2E_WINE_COM" ]] && limit=30
   mon_pid "$mode"
   t0=$(cpu_ticks "$MON_PID")
   sleep 2
   cpu=$((($(cpu_ticks "$MON_PID") - t0) * 100 / (2 * $(getconf CLK_TCK))))
-  ((cpu < 5)) || fail "the monitor used ${cpu} % of a core while the server was gone"
+  ((cpu < limit)) || fail "the monitor used ${cpu} % of a core while the server was gone"
   ser2net_start "$mode" "$port"
   n=$(request_count)
   wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 10
@@ -77,6 +81,6 @@ E2E_SESSION=refused
 mon_connect
 wait_row 3 '^ Temp\. +0\.00 C  /    0\.00 C' 10
 mon_quit refused
-grep -q "COM1 (rfc2217://127.0.0.1:$SER2NET_PORT): the server did not take the RFC 2217 com-port option" \
+grep -q "COM$MON_PORT (rfc2217://127.0.0.1:$SER2NET_PORT): the server did not take the RFC 2217 com-port option" \
   "$E2E_DIR/refused.err" || fail "no reason given: $(cat "$E2E_DIR/refused.err")"
 exit 0
