@@ -98,7 +98,7 @@ TEST(Win32Ports, GoneDevicesAndWhenToLookForThemAgain) {
 TEST(Win32Ports, NetworkPortsJoinTheDeviceList) {
   const char list[] = "AUX\0COM3\0CONIN$\0\0";
   const std::string joined = w::WithPorts(list, sizeof list, {3, 16});
-  EXPECT_EQ(joined, std::string("AUX\0COM3\0CONIN$\0COM16\0\0", 24));
+  EXPECT_EQ(joined, std::string("AUX\0COM3\0CONIN$\0COM16\0\0", 23));
   EXPECT_EQ(w::ComPortsIn(joined.data(), joined.size()),
             (std::vector<int>{3, 16}));
   // No list at all (the query failed): the network ports alone.
