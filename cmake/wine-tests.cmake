@@ -9,7 +9,7 @@ if(NOT ZRV_WINE_TESTS)
 endif()
 
 set(_wine_tests test_text test_console test_link test_terminal test_monitor
-                test_scenario test_sim test_win32)
+                test_scenario test_sim test_net test_win32)
 find_program(ZRV_MINGW_CXX x86_64-w64-mingw32-g++-posix)
 
 if(NOT ZRV_MINGW_CXX)
@@ -48,7 +48,7 @@ endforeach()
 
 # Linux end-to-end scripts that run as they are against zrvmon.exe, each
 # on a COM number of its own.
-set(_wine_shared reset:8 silent:10 log:14)
+set(_wine_shared reset:8 silent:10 log:14 ser2net:16)
 foreach(_pair ${_wine_shared})
   string(REPLACE ":" ";" _pair ${_pair})
   list(GET _pair 0 _n)

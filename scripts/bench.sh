@@ -4,7 +4,11 @@
 # time: with the poll's pauses ending when a byte or a key arrives ("poll",
 # as shipped) and with every pause lasting its full time ("plain", the
 # earlier behaviour, switched on for the benchmark alone). With --wine it
-# adds the Windows build under wine at 9600 baud, and with --log a run that
+# adds the Windows build under wine at 9600 baud. At 9600 baud it also runs
+# the monitor through Debian's ser2net on the loopback, serving the same
+# kind of pty, by RFC 2217 ("rfc2217") and by raw TCP ("socket"), when
+# ser2net is installed (--no-net leaves them out), and gives their cycle
+# periods against the pty's side by side. With --log it adds a run that
 # keeps the reading log ("log") beside the shipped one at 9600 baud. It
 # reports:
 #   - the period of odd and even polling cycles (even ones carry the
@@ -18,7 +22,8 @@
 #   - the peak resident memory;
 #   - the time from the port number's Enter to the first full screen, and
 #     the wire need of the start-up requests up to it.
-# Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine] [--log]
+# Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine]
+#                         [--no-net] [--log]
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -39,7 +44,12 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   sim_start --baud "$baud" --latency "$latency"
   [[ "$mode" == plain ]] && MON_CMD=(env ZRVMON_BENCH_PLAIN_SLEEP=1 "$ZRVMON")
   [[ "$mode" == log ]] && MON_CMD=("$ZRVMON" --log "$E2E_DIR/bench.csv")
-  mon_start
+  local device=$LINK
+  if [[ "$mode" == rfc2217 || "$mode" == socket ]]; then
+    ser2net_start "$mode"
+    device="$mode://127.0.0.1:$SER2NET_PORT"
+  fi
+  mon_start mon "$device"
   local enter full
   type_text "$MON_PORT"
   enter=$(now_ms)
@@ -138,16 +148,22 @@ seconds=20
 bauds="9600 19200 4800"
 wine=0
 log=0
+net=1
 while (($#)); do
   case "$1" in
     --seconds) seconds=$2; shift 2 ;;
     --bauds) bauds=$2; shift 2 ;;
     --wine) wine=1; shift ;;
     --log) log=1; shift ;;
-    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine] [--log]" >&2; exit 2 ;;
+    --no-net) net=0; shift ;;
+    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine] [--no-net] [--log]" >&2; exit 2 ;;
   esac
 done
 command -v tmux >/dev/null || { echo "bench: tmux is needed (apt-get install tmux)" >&2; exit 1; }
+if ((net)) && ! command -v ser2net >/dev/null; then
+  echo "bench: ser2net is not installed (scripts/deps.sh test): no network runs" >&2
+  net=0
+fi
 scripts/build.sh "$build" || exit 1
 if ((wine)); then
   scripts/build-windows.sh >/dev/null || exit 1
@@ -158,6 +174,7 @@ fi
 runs=()
 for baud in $bauds; do
   runs+=("plain $baud" "poll $baud")
+  ((net)) && [[ "$baud" == 9600 ]] && runs+=("rfc2217 $baud" "socket $baud")
   ((wine)) && [[ "$baud" == 9600 ]] && runs+=("wine $baud")
   ((log)) && [[ "$baud" == 9600 ]] && runs+=("log $baud")
 done
@@ -174,17 +191,32 @@ done
 echo "zrvmon against zrvsim (--latency $latency), 80x25 tmux pane, ${seconds} s of polling per run"
 echo "after ${warmup} s of warm-up; $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%d)."
 echo
-printf '%-6s %6s | %-24s | %-24s | %8s %7s %7s | %6s | %6s | %-18s\n' mode baud \
+printf '%-7s %6s | %-24s | %-24s | %8s %7s %7s | %6s | %6s | %-18s\n' mode baud \
   "odd cycle ms (ratio)" "even cycle ms (ratio)" "CPU ms/s" "(wine)" "wakes/s" "B/cyc" "RSS kB" "start-up ms (ratio)"
 for line in "${results[@]}"; do
   read -r mode baud op on ep en cpu help bytes rss su sun wakes <<<"$line"
   awk -v m="$mode" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
       -v cpu="$cpu" -v help="$help" -v bytes="$bytes" -v rss="$rss" -v su="$su" -v sun="$sun" \
       -v wakes="$wakes" 'BEGIN {
-    printf "%-6s %6d | %6.1f / %6.1f (%.3f) | %6.1f / %6.1f (%.3f) | %8.1f %7s %7d | %6d | %6d | %5d / %5d (%.2f)\n",
+    printf "%-7s %6d | %6.1f / %6.1f (%.3f) | %6.1f / %6.1f (%.3f) | %8.1f %7s %7d | %6d | %6d | %5d / %5d (%.2f)\n",
       m, b, op, on, op / on, ep, en, ep / en, cpu, m == "wine" ? sprintf("%.1f", help) : "-",
       wakes, bytes, rss, su, sun, su / sun
   }'
+done
+# The network ports against the pty, run for run.
+for line in "${results[@]}"; do
+  read -r mode baud op on ep en _ <<<"$line"
+  [[ "$mode" == rfc2217 || "$mode" == socket ]] || continue
+  for pty in "${results[@]}"; do
+    read -r pmode pbaud pop pon pep pen _ <<<"$pty"
+    [[ "$pmode" == poll && "$pbaud" == "$baud" ]] || continue
+    # The replies' lengths vary with the values: the ratios of the
+    # ratios to the wire need take that out.
+    awk -v m="$mode" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
+        -v pop="$pop" -v pon="$pon" -v pep="$pep" -v pen="$pen" 'BEGIN {
+      printf "%s / pty at %d baud: odd cycle %.3f (%.3f of the wire need), even cycle %.3f (%.3f)\n",
+        m, b, op / pop, (op / on) / (pop / pon), ep / pep, (ep / en) / (pep / pen) }'
+  done
 done
 echo
 cat >"$tmp/floor.c" <<'EOF'
@@ -209,3 +241,4 @@ echo "process; (wine): wine's server and console host besides. Wakes: voluntary"
 echo "context switches of the polling thread per second. Start-up: Enter to"
 echo "the first full screen, as seen in the pane, / the wire need of the requests"
 echo "up to the end of the first cycle (plus the 5 ms pause after DM901)."
+echo "rfc2217, socket: through ser2net on 127.0.0.1 to a pty like poll's."

@@ -4,7 +4,8 @@
 # Usage: scripts/deps.sh [build|test|windows|fuzz|analyse|plot]
 #   build    the Linux programs
 #   windows  the Windows program, cross-built with MinGW-w64
-#   test     everything the tests need, the Windows build under wine included
+#   test     everything the tests need, the Windows build under wine and the
+#            serial device server (ser2net) included
 #   fuzz     the fuzz targets: clang and its runtime libraries (libFuzzer)
 #   analyse  clang-tidy and cppcheck, on the default preset's configuration
 #   plot     gnuplot, for scripts/plot.sh
@@ -12,7 +13,7 @@ set -euo pipefail
 want=(cmake g++ make libncurses-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 case "${1:-build}" in
-  test) want+=(libgtest-dev tmux valgrind gnuplot-nox file "${mingw[@]}" wine wine64) ;;
+  test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file "${mingw[@]}" wine wine64) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;

@@ -27,6 +27,8 @@ E2E_NAME=$(basename "${0%.sh}")
 E2E_DIR=""          # temporary folder of this test
 E2E_SOCK=""         # tmux server socket name, unique per run
 E2E_SIM_PID=""
+E2E_SER2NET_PID=""  # a serial device server serving $LINK (ser2net_start)
+SER2NET_PORT=""
 E2E_WATCHDOG=""
 E2E_SESSION="mon"   # the session the screen helpers look at by default
 BUILD=""
@@ -149,6 +151,7 @@ e2e_cleanup() {
     timeout 10 wineserver -k 2>/dev/null
     timeout 10 wineserver -w 2>/dev/null
   fi
+  ser2net_stop
   sim_stop
   [[ -L "$LINK" ]] && rm -f "$LINK"
   if [[ -n "$E2E_DIR" && -d "$E2E_DIR" ]]; then
@@ -215,6 +218,72 @@ sim_stop() {
   E2E_SIM_PID=""
 }
 
+# --- serial device server ---------------------------------------------------
+
+# ser2net_start MODE [PORT]: Debian's ser2net serving the simulator's pty on
+# 127.0.0.1 as MODE rfc2217 (Telnet, the line at 4800 until a client sets
+# it) or socket (raw TCP), passing each byte on at once (chardelay off,
+# as the README advises); sets SER2NET_PORT. Without PORT a free one is
+# picked, and another if ser2net cannot have it; with PORT (a restart)
+# only that one.
+ser2net_start() {
+  local mode=$1 want=${2:-} pty accepter try port speed=9600
+  command -v ser2net >/dev/null || fail "ser2net is not installed (scripts/deps.sh test installs it)"
+  pty=$(readlink -f "$LINK")
+  case $mode in
+    rfc2217) accepter="telnet(rfc2217),tcp,127.0.0.1" speed=4800 ;;
+    socket) accepter="tcp,127.0.0.1" ;;
+    *) fail "ser2net_start: unknown mode $mode" ;;
+  esac
+  for try in 1 2 3 4 5 6 7 8; do
+    # Below the kernel's ephemeral range, so no client's port can take it.
+    port=${want:-$((20000 + (RANDOM * 32768 + RANDOM) % 12000))}
+    [[ -z "$want" ]] && port_listened "$port" && continue
+    printf '%s\n' '%YAML 1.1' '---' 'connection: &zrv' \
+      "  accepter: $accepter,$port" \
+      "  connector: serialdev,$pty,${speed}n81,local" \
+      '  options:' '    kickolduser: true' '    chardelay: false' \
+      >"$E2E_DIR/ser2net.yaml"
+    ser2net -n -u -c "$E2E_DIR/ser2net.yaml" -P "$E2E_DIR/ser2net.pidfile" \
+      >>"$E2E_DIR/ser2net.err" 2>&1 </dev/null &
+    E2E_SER2NET_PID=$!
+    local deadline=$(($(now_ms) + 5000))
+    while kill -0 "$E2E_SER2NET_PID" 2>/dev/null; do
+      if port_listened "$port"; then
+        SER2NET_PORT=$port
+        return 0
+      fi
+      (($(now_ms) < deadline)) || break
+      sleep 0.05
+    done
+    ser2net_stop
+    [[ -n "$want" ]] && sleep 0.5 # the same port again: give it a moment
+  done
+  fail "ser2net did not listen ($mode${want:+ on $want})"
+}
+
+# Whether something listens on the loopback TCP port.
+port_listened() {
+  if command -v ss >/dev/null; then
+    ss -Htln "sport = :$1" 2>/dev/null | grep -q .
+  else
+    (: </dev/tcp/127.0.0.1/"$1") 2>/dev/null
+  fi
+}
+
+ser2net_stop() {
+  [[ -n "$E2E_SER2NET_PID" ]] || return 0
+  kill -TERM "$E2E_SER2NET_PID" 2>/dev/null
+  local i
+  for i in $(seq 30); do
+    kill -0 "$E2E_SER2NET_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill -KILL "$E2E_SER2NET_PID" 2>/dev/null
+  wait "$E2E_SER2NET_PID" 2>/dev/null
+  E2E_SER2NET_PID=""
+}
+
 # Toggles the simulated line silent and back.
 sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; }
 
@@ -222,7 +291,8 @@ sim_toggle_silent() { kill -USR1 "$E2E_SIM_PID" || fail "cannot signal zrvsim"; 
 
 # Writes a launcher for one monitor: it records the monitor's pid in
 # <name>.pid, its error output in <name>.err and, in the direct form, its
-# exit status as "EXIT=<n>" in <name>.exit. Port 1 maps to $1.
+# exit status as "EXIT=<n>" in <name>.exit. The port typed ($MON_PORT)
+# maps to $1 (under wine only a network address there counts).
 # Under wine each start gets the pty with input parity checking off, as a
 # fresh pty has it: an earlier start's even parity left the checking on
 # (the pty itself refuses the parity).
@@ -233,7 +303,7 @@ write_launcher() {
   local name=$1 device=$2
   cat >"$E2E_DIR/$name.run" <<EOF
 echo \$\$ >"$E2E_DIR/$name.pid"
-export ZRVMON_COM1="$device"
+export ZRVMON_COM$MON_PORT="$device"
 ${MON_COM2:+export ZRVMON_COM2=${MON_COM2@Q}}
 ${E2E_WINE_COM:+stty -F ${device@Q} -inpck 2>${E2E_DIR@Q}/$name.stty.err}
 exec ${ZRVMON_WRAP:-} ${MON_CMD[*]@Q} 2>"$E2E_DIR/$name.err"

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/shared/netport.h"
 #include "platform/shared/options.h"
 
 namespace plat::posix {
@@ -33,7 +34,11 @@ const char* kPortHelp =
     "device for port n, for example ZRVMON_COM3=/dev/ttyUSB0. Without it,\n"
     "the existing devices /dev/ttyS0, /dev/ttyS1, ... that have a UART\n"
     "behind them, then /dev/ttyUSB0, ..., then /dev/ttyACM0, ... are COM1,\n"
-    "COM2, ... in that order; missing numbers are skipped.\n";
+    "COM2, ... in that order; missing numbers are skipped.\n"
+    "A port of a serial device server is named by its address instead:\n"
+    "ZRVMON_COM7=rfc2217://HOST:PORT (Telnet, RFC 2217: the monitor sets\n"
+    "the line) or ZRVMON_COM7=socket://HOST:PORT (raw TCP: the server's\n"
+    "line settings). HOST is a name, an IPv4 address or [an IPv6 one].\n";
 
 void PrintMapping() {
   std::vector<std::string> devices = ListSerialDevices();
@@ -169,7 +174,11 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
   const std::vector<std::string> devices = posix::ListSerialDevices();
   auto present = [&](int port) {
     std::string device = posix::DeviceForPort(port, devices);
-    return posix::DeviceExists(device) ? device : std::string();
+    // A network port is listed with its address; whether its server
+    // answers shows when it is opened.
+    return net::IsNetUrl(device) || posix::DeviceExists(device)
+               ? device
+               : std::string();
   };
   std::string out;
   if (deviceName == nullptr) {

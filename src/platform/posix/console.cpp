@@ -289,9 +289,22 @@ void WriteExitText() {
   if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
 }
 
+std::mutex g_notesLock;
+std::vector<std::string> g_notes;  // NoteForUser's lines, the last few
+
+void PrintNotes() {
+  std::unique_lock<std::mutex> lock(g_notesLock, std::try_to_lock);
+  if (!lock.owns_lock()) return;
+  for (const std::string& line : g_notes) {
+    std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
+  }
+  g_notes.clear();
+}
+
 [[noreturn]] void EndProcess(int code) {
   if (g_exiting.exchange(true)) WaitForExit(code);
   RestoreTerminal();
+  PrintNotes();
   WriteExitText();
   std::fflush(stdout);
   std::fflush(stderr);
@@ -529,6 +542,12 @@ void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
     return;
   }
   EndProcess(exitCode);
+}
+
+void NoteForUser(const std::string& line) {
+  std::lock_guard<std::mutex> lock(g_notesLock);
+  if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
+  g_notes.push_back(line);
 }
 
 }  // namespace plat::posix

@@ -1,7 +1,9 @@
 // Serial ports over termios. Ports are opened non-blocking and polled, as
 // the program polls them; a device that goes away (USB adapter pulled, the
 // far end of a pty closed) reads as a port that answers nothing until it is
-// back at its path, when it is opened again with the same settings.
+// back at its path, when it is opened again with the same settings. A
+// network port (ZRVMON_COM<n> set to a socket:// or rfc2217:// address) is
+// the shared NetPort, a lost connection being its unplugged device.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -14,8 +16,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <map>
+#include <memory>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/shared/netport.h"
 
 namespace plat::posix {
 
@@ -38,6 +42,7 @@ struct Port {
   bool drained = false;  // the last status query found nothing waiting
   bool quiet = false;    // a wait since then saw nothing arrive
   std::int64_t nextLookMs = 0;  // while gone: when to look for it again
+  std::unique_ptr<net::NetPort> net;  // a network port: all of the above unused
 };
 
 std::map<Handle, Port> g_ports;
@@ -151,7 +156,12 @@ bool IsSerialHandle(Handle h) { return g_ports.contains(h); }
 
 void AddSerialWaits(std::vector<pollfd>& fds) {
   for (const auto& [handle, port] : g_ports) {
-    if (port.drained && port.fd >= 0) fds.push_back({port.fd, POLLIN, 0});
+    if (port.net) {
+      const std::intptr_t fd = port.net->WaitHandle();
+      if (fd >= 0) fds.push_back({static_cast<int>(fd), POLLIN, 0});
+    } else if (port.drained && port.fd >= 0) {
+      fds.push_back({port.fd, POLLIN, 0});
+    }
   }
 }
 
@@ -160,6 +170,12 @@ bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) {
     const short events = fds[i].revents;
     for (auto& [handle, port] : g_ports) {
+      if (port.net) {
+        if (port.net->WaitHandle() != fds[i].fd) continue;
+        port.net->NoteWait((events & POLLIN) != 0,
+                           (events & (POLLHUP | POLLERR | POLLNVAL)) != 0);
+        break;
+      }
       if (port.fd != fds[i].fd) continue;
       port.quiet = events == 0;
       // A device that has gone stays ready for ever: waking for it again
@@ -172,6 +188,41 @@ bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
   return arrived;
 }
 
+namespace {
+
+// Why the port could not be opened, for the user once the screen is
+// given back: the program itself runs on without the port.
+void NoteOpenFailure(int port, const std::string& url, const std::string& why) {
+  NoteForUser("COM" + std::to_string(port) + " (" + url + "): " + why);
+}
+
+Handle OpenNetPort(int port, const std::string& url) {
+  net::NetAddress where;
+  std::string why;
+  if (!net::ParseNetUrl(url, &where, &why)) {
+    NoteOpenFailure(port, url, why);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto netPort = std::make_unique<net::NetPort>(where, net::MakeSocket());
+  const DCB line = net::NetOpenLine();
+  if (const std::uint32_t err = netPort->Open(line); err != ERROR_SUCCESS) {
+    NoteOpenFailure(port, url, netPort->Reason());
+    SetLastError(err);
+    return INVALID_HANDLE_VALUE;
+  }
+  Handle h = g_nextHandle++;
+  Port& p = g_ports[h];
+  p.path = url;
+  p.dcb = line;
+  p.dcbSet = true;
+  p.net = std::move(netPort);
+  SetLastError(ERROR_SUCCESS);
+  return h;
+}
+
+}  // namespace
+
 Handle OpenSerial(const char* name) {
   int port = ParseComName(name);
   std::string device =
@@ -180,6 +231,7 @@ Handle OpenSerial(const char* name) {
     SetLastError(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
+  if (net::IsNetUrl(device)) return OpenNetPort(port, device);
   int fd = OpenDevice(device);
   if (fd < 0) {
     Fail(errno);
@@ -198,6 +250,7 @@ Handle OpenSerial(const char* name) {
 int CloseSerial(Handle h) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
+  if (p->net) p->net->Close();
   if (p->fd >= 0) {
     if (::isatty(p->fd)) {
       // DTR and RTS drop with the port, as on Windows; HUPCL drops them
@@ -235,8 +288,12 @@ int SetCommState(Handle h, const DCB* dcb) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  // A gone device takes the settings when it is back.
-  if (p->fd >= 0) {
+  if (p->net) {
+    if (const std::uint32_t err = p->net->SetLine(*dcb); err != 0) {
+      SetLastError(err);
+      return 0;
+    }
+  } else if (p->fd >= 0) {  // a gone device takes them when it is back
     if (const int err = posix::ApplyDcb(p->fd, *dcb, p->pseudo); err != 0) {
       return posix::Fail(err);
     }
@@ -345,7 +402,9 @@ int PurgeComm(Handle h, std::uint32_t flags) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
   bool rx = (flags & PURGE_RXCLEAR) != 0, tx = (flags & PURGE_TXCLEAR) != 0;
-  if ((rx || tx) && p->fd >= 0) {
+  if (p->net) {
+    p->net->Purge(flags);
+  } else if ((rx || tx) && p->fd >= 0) {
     int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
     if (::tcflush(p->fd, which) != 0) return posix::Fail(errno);
   }
@@ -357,6 +416,10 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   if (p == nullptr) return 0;
   if (errors != nullptr) *errors = 0;
   int in = 0;
+  if (p->net) {
+    if (stat != nullptr) *stat = COMSTAT{p->net->Pending(), 0};
+    return 1;
+  }
   if (!posix::Present(*p)) {
     // Nothing arrives down a pulled cable.
   } else if (p->quiet) {
@@ -389,6 +452,11 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   if (read != nullptr) *read = 0;
   Port* p = Find(h);
   if (p == nullptr) return 0;
+  if (p->net) {
+    const std::uint32_t got = toRead == 0 ? 0 : p->net->Read(buffer, toRead);
+    if (read != nullptr) *read = got;
+    return 1;
+  }
   if (toRead == 0 || !posix::Present(*p)) return 1;
   p->drained = false;  // what is left is unknown until the next query
   p->quiet = false;
@@ -418,6 +486,11 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   if (written != nullptr) *written = 0;
   Port* p = Find(h);
   if (p == nullptr) return 0;
+  if (p->net) {
+    if (p->net->Write(buffer, toWrite, written)) return 1;
+    SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
   if (p->fd < 0) {  // gone: the bytes go down a pulled cable
     if (written != nullptr) *written = toWrite;
     return 1;

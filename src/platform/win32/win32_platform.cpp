@@ -2,9 +2,12 @@
 // sleep calls. Record layouts are translated where the Windows headers
 // declare unions or bit fields, and the console is spoken to through its
 // wide calls so that it shows and types code page 850 on any code page.
+// A COM port that ZRVMON_COM<n> names by a socket:// or rfc2217:// address
+// is the shared NetPort instead of a device.
 // The seam's header comes first: windows.h turns many of its constant names
 // into macros, which must not reach the seam's own declarations.
 #include "platform/platform.h"
+#include "platform/shared/netport.h"
 
 #include <windows.h>
 #include <timeapi.h>
@@ -13,7 +16,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/shared/com_names.h"
@@ -82,13 +87,50 @@ int FillBySpans(Handle h, std::uint32_t length, COORD at,
   return ok;
 }
 
+// The address ZRVMON_COM<port> names, when it is a network one; a device
+// path there means nothing on Windows, whose device namespace is its own.
+std::string NetUrlFor(int port) {
+  if (port < 1 || port > kMaxComPort) return {};
+  const std::string var = "ZRVMON_COM" + std::to_string(port);
+  const char* env = std::getenv(var.c_str());
+  return env != nullptr && net::IsNetUrl(env) ? std::string(env)
+                                              : std::string();
+}
+
+std::vector<int> NetPorts() {
+  std::vector<int> ports;
+  for (int port = 1; port <= kMaxComPort; ++port) {
+    if (!NetUrlFor(port).empty()) ports.push_back(port);
+  }
+  return ports;
+}
+
+// Why a network port could not be opened, told on standard error at the
+// end: the program runs on without the port, and its screen would hide it.
+std::vector<std::string> g_notes;
+void PrintNotes() {
+  for (const std::string& line : g_notes) {
+    std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
+  }
+  g_notes.clear();
+  std::fflush(stderr);
+}
+void NoteForUser(std::string line) {
+  if (g_notes.empty()) {
+    static const bool registered = std::atexit(PrintNotes) == 0;
+    (void)registered;
+  }
+  if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
+  g_notes.push_back(std::move(line));
+}
+
 void PrintPorts() {
   // The whole device namespace; the COM ports among it are listed with the
   // device behind each.
   std::vector<char> names(1 << 16);
   DWORD size = 0;
-  while ((size = ::QueryDosDeviceA(nullptr, names.data(),
-                                   static_cast<DWORD>(names.size()))) == 0 &&
+  while ((size = plat::QueryDosDeviceA(nullptr, names.data(),
+                                       static_cast<DWORD>(names.size()))) == 0 &&
          ::GetLastError() == ERROR_INSUFFICIENT_BUFFER &&
          names.size() < (1u << 22)) {
     names.resize(names.size() * 2);
@@ -99,10 +141,18 @@ void PrintPorts() {
     char name[16];
     char target[512];
     std::snprintf(name, sizeof name, "COM%d", port);
-    if (::QueryDosDeviceA(name, target, sizeof target) == 0) target[0] = '\0';
+    if (plat::QueryDosDeviceA(name, target, sizeof target) == 0) {
+      target[0] = '\0';
+    }
     std::printf("  %-8s %s\n", name, target);
   }
   if (ports.empty()) std::printf("  (no serial ports found)\n");
+  std::printf(
+      "A port of a serial device server is named by its address in the\n"
+      "environment: ZRVMON_COM7=rfc2217://HOST:PORT (Telnet, RFC 2217: the\n"
+      "monitor sets the line) or ZRVMON_COM7=socket://HOST:PORT (raw TCP:\n"
+      "the server's line settings). HOST is a name, an IPv4 address or\n"
+      "[an IPv6 one].\n");
 }
 
 // A serial port as the program holds it: its handle stays the same while
@@ -117,6 +167,7 @@ struct Port {
   ::COMMTIMEOUTS timeouts{};
   bool timeoutsSet = false;
   DWORD lastLook = 0;
+  std::unique_ptr<net::NetPort> net{};  // a network port: no native handle
 };
 
 std::map<Handle, Port> g_ports;
@@ -172,11 +223,47 @@ HANDLE N(Handle h) {
   return p != nullptr ? p->native : H(h);
 }
 
+net::NetPort* NetOf(Port* p) { return p != nullptr ? p->net.get() : nullptr; }
+
+// A failed open leaves no handle and the error, as a device that is not
+// there does; the reason goes to the user at the end.
+Handle OpenNetPort(const char* name, int port, const std::string& url) {
+  auto fail = [&](std::uint32_t error, const std::string& why) {
+    NoteForUser("COM" + std::to_string(port) + " (" + url + "): " + why);
+    ::SetLastError(error);
+    return Handle{-1};
+  };
+  net::NetAddress where;
+  std::string why;
+  if (!net::ParseNetUrl(url, &where, &why)) {
+    return fail(ERROR_FILE_NOT_FOUND, why);
+  }
+  auto netPort = std::make_unique<net::NetPort>(where, net::MakeSocket());
+  const DCB line = net::NetOpenLine();
+  if (const std::uint32_t err = netPort->Open(line); err != ERROR_SUCCESS) {
+    return fail(err, netPort->Reason());
+  }
+  const Handle h = g_nextPort;
+  g_nextPort += 4;
+  Port& p = g_ports[h];
+  p.name = name;
+  std::memcpy(&p.dcb, &line, sizeof line);
+  p.dcbSet = true;
+  p.net = std::move(netPort);
+  ::SetLastError(ERROR_SUCCESS);
+  return h;
+}
+
 }  // namespace
 
 Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
                    std::uint32_t shareMode, std::uint32_t creationDisposition,
                    std::uint32_t flagsAndAttributes) {
+  if (const int port = ParseComName(name); port > 0) {
+    if (const std::string url = NetUrlFor(port); !url.empty()) {
+      return OpenNetPort(name, port, url);
+    }
+  }
   HANDLE h = ::CreateFileA(name, desiredAccess, shareMode, nullptr,
                            creationDisposition, flagsAndAttributes, nullptr);
   if (h != INVALID_HANDLE_VALUE && std::strcmp(name, "CONIN$") == 0) {
@@ -199,6 +286,12 @@ Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
 }
 int CloseHandle(Handle h) {
   if (Port* p = FindPort(h)) {
+    if (p->net) {
+      p->net->Close();
+      g_ports.erase(h);
+      ::SetLastError(ERROR_SUCCESS);
+      return 1;
+    }
     const HANDLE native = p->native;
     g_ports.erase(h);
     return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
@@ -328,6 +421,11 @@ int Beep(std::uint32_t frequency, std::uint32_t durationMs) {
 // and writes go nowhere.
 int GetCommState(Handle h, DCB* dcb) {
   Port* p = FindPort(h);
+  if (NetOf(p) != nullptr) {
+    std::memcpy(dcb, &p->dcb, sizeof p->dcb);
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   ::DCB n{};
   n.DCBlength = sizeof n;
   BOOL ok = TRUE;
@@ -342,6 +440,21 @@ int SetCommState(Handle h, const DCB* dcb) {
   Port* p = FindPort(h);
   ::DCB n{};
   std::memcpy(&n, dcb, sizeof n);
+  if (net::NetPort* port = NetOf(p)) {
+    // What a serial driver refuses, a network port refuses too.
+    if (n.BaudRate == 0 || n.ByteSize < 5 || n.ByteSize > 8 || n.Parity > 4 ||
+        n.StopBits > 2) {
+      ::SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    if (const std::uint32_t err = port->SetLine(*dcb); err != ERROR_SUCCESS) {
+      ::SetLastError(err);
+      return 0;
+    }
+    p->dcb = n;
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   if (p != nullptr && !Present(*p)) {
     p->dcb = n;
     p->dcbSet = true;
@@ -356,6 +469,12 @@ int SetCommState(Handle h, const DCB* dcb) {
 }
 int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
   Port* p = FindPort(h);
+  if (NetOf(p) != nullptr) {
+    // The port never blocks: the time-outs are kept for the program only.
+    std::memcpy(timeouts, &p->timeouts, sizeof p->timeouts);
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   ::COMMTIMEOUTS n{};
   BOOL ok = TRUE;
   if (p == nullptr || Present(*p)) ok = ::GetCommTimeouts(N(h), &n);
@@ -369,6 +488,12 @@ int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
   Port* p = FindPort(h);
   ::COMMTIMEOUTS n{};
   std::memcpy(&n, timeouts, sizeof n);
+  if (NetOf(p) != nullptr) {
+    p->timeouts = n;
+    p->timeoutsSet = true;
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   if ((p == nullptr || Present(*p)) && !::SetCommTimeouts(N(h), &n) &&
       !WentAway(p)) {
     return 0;
@@ -381,11 +506,24 @@ int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
 }
 int PurgeComm(Handle h, std::uint32_t flags) {
   Port* p = FindPort(h);
+  if (net::NetPort* port = NetOf(p)) {
+    port->Purge(flags);
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   if (p != nullptr && !Present(*p)) return 1;
   return ::PurgeComm(N(h), flags) || WentAway(p);
 }
 int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   Port* p = FindPort(h);
+  if (net::NetPort* port = NetOf(p)) {
+    // Also where a lost connection is tried again, when due.
+    const std::uint32_t held = port->Pending();
+    if (errors) *errors = 0;
+    if (stat) *stat = COMSTAT{held, 0};
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   DWORD e = 0;
   ::COMSTAT s{};
   BOOL ok = TRUE;
@@ -402,6 +540,12 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
 int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
              std::uint32_t* read) {
   Port* p = FindPort(h);
+  if (net::NetPort* port = NetOf(p)) {
+    const std::uint32_t got = toRead == 0 ? 0 : port->Read(buffer, toRead);
+    if (read) *read = got;
+    ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
   DWORD n = 0;
   BOOL ok = TRUE;
   if (p == nullptr || Present(*p)) {
@@ -413,6 +557,14 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
 int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
               std::uint32_t* written) {
   Port* p = FindPort(h);
+  if (net::NetPort* port = NetOf(p)) {
+    if (port->Write(buffer, toWrite, written)) {
+      ::SetLastError(ERROR_SUCCESS);
+      return 1;
+    }
+    ::SetLastError(ERROR_GEN_FAILURE);
+    return 0;
+  }
   DWORD n = toWrite;  // a gone device's bytes go down a pulled cable
   BOOL ok = TRUE;
   if (p == nullptr || p->native != INVALID_HANDLE_VALUE) {
@@ -427,9 +579,36 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   return ok;
 }
 
+// Network ports are COM names too, their address the target.
 std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
                               std::uint32_t max) {
-  return ::QueryDosDeviceA(deviceName, targetPath, max);
+  const std::vector<int> netPorts = NetPorts();
+  std::string out;
+  if (deviceName != nullptr) {
+    out = NetUrlFor(ParseComName(deviceName));
+    if (out.empty()) return ::QueryDosDeviceA(deviceName, targetPath, max);
+    out += '\0';
+    out += '\0';
+  } else if (netPorts.empty()) {
+    return ::QueryDosDeviceA(nullptr, targetPath, max);
+  } else {
+    std::vector<char> names(1 << 16);
+    DWORD size = 0;
+    while ((size = ::QueryDosDeviceA(nullptr, names.data(),
+                                     static_cast<DWORD>(names.size()))) == 0 &&
+           ::GetLastError() == ERROR_INSUFFICIENT_BUFFER &&
+           names.size() < (1u << 22)) {
+      names.resize(names.size() * 2);
+    }
+    out = win32::WithPorts(names.data(), size, netPorts);
+  }
+  if (out.size() > max) {
+    ::SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::memcpy(targetPath, out.data(), out.size());
+  ::SetLastError(ERROR_SUCCESS);
+  return static_cast<std::uint32_t>(out.size());
 }
 
 void Sleep(std::uint32_t ms) { ::Sleep(ms); }
@@ -451,6 +630,7 @@ bool ShowOnExit(const char* text) {
 
 void ExitProcess(std::uint32_t code) {
   EndFinerTimer();
+  PrintNotes();
   if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
   std::fflush(nullptr);
   std::exit(static_cast<int>(code));

@@ -71,6 +71,25 @@ std::vector<int> ComPortsIn(const char* names, std::size_t size) {
   return ports;
 }
 
+std::string WithPorts(const char* names, std::size_t size,
+                      const std::vector<int>& more) {
+  std::string out;
+  for (std::size_t i = 0; i < size && names[i] != '\0';) {
+    const std::size_t n = ::strnlen(names + i, size - i);
+    if (i + n >= size) break;
+    out.append(names + i, n + 1);
+    i += n + 1;
+  }
+  const std::vector<int> have = ComPortsIn(out.c_str(), out.size() + 1);
+  for (const int port : more) {
+    if (std::find(have.begin(), have.end(), port) != have.end()) continue;
+    out += "COM" + std::to_string(port);
+    out += '\0';
+  }
+  out += '\0';
+  return out;
+}
+
 bool DeviceGone(DWORD error) {
   switch (error) {
     case ERROR_BAD_COMMAND:

@@ -38,6 +38,10 @@ std::vector<FillSpan> FillSpans(::COORD at, DWORD length, SHORT width);
 // The COM port numbers in a list of device names as QueryDosDevice gives
 // it (names ended by NUL, the list by a second NUL), ascending, each once.
 std::vector<int> ComPortsIn(const char* names, std::size_t size);
+// That list with "COM<n>" added for each of `more` it lacks (the network
+// ports, which have no device of their own), in the same form.
+std::string WithPorts(const char* names, std::size_t size,
+                      const std::vector<int>& more);
 
 // A serial call failing with this error found its device gone (a USB
 // adapter pulled out): the port waits for it to come back rather than

@@ -94,3 +94,13 @@ TEST(Win32Ports, GoneDevicesAndWhenToLookForThemAgain) {
   EXPECT_FALSE(w::TimeToLook(100, 0xFFFFFFF0u));
   EXPECT_TRUE(w::TimeToLook(250, 0xFFFFFFF0u));
 }
+
+TEST(Win32Ports, NetworkPortsJoinTheDeviceList) {
+  const char list[] = "AUX\0COM3\0CONIN$\0\0";
+  const std::string joined = w::WithPorts(list, sizeof list, {3, 16});
+  EXPECT_EQ(joined, std::string("AUX\0COM3\0CONIN$\0COM16\0\0", 23));
+  EXPECT_EQ(w::ComPortsIn(joined.data(), joined.size()),
+            (std::vector<int>{3, 16}));
+  // No list at all (the query failed): the network ports alone.
+  EXPECT_EQ(w::WithPorts(list, 0, {7}), std::string("COM7\0\0", 6));
+}
