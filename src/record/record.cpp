@@ -220,14 +220,13 @@ std::string CycleRow() {
 
   const std::string defrostRow = shownRow(7);
   std::vector<std::string> defrost = Shown(defrostRow, 2, "Defrost in   ", 2);
-  std::string_view unit = "h";
+  std::string unit = "h";
   if (defrost.empty()) {
     defrost = Shown(defrostRow, 2, " Next Def. in ", 2);
     unit = "min";
   }
-  AddFields(row, {defrost.empty() ? "" : defrost[0]}, 1);
-  AddField(row, defrost.empty() ? "" : unit);
-  AddFields(row, {defrost.empty() ? "" : defrost[1]}, 1);
+  if (!defrost.empty()) defrost.insert(defrost.begin() + 1, unit);
+  AddFields(row, defrost, 3);
 
   for (const Str255* state :
        {&VentState, &TempCtlState, &FloorHtrState, &TempModeState}) {

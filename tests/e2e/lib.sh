@@ -205,16 +205,21 @@ sim_start() {
   done
 }
 
-sim_stop() {
-  [[ -n "$E2E_SIM_PID" ]] || return 0
-  kill -TERM "$E2E_SIM_PID" 2>/dev/null
+# stop_pid PID: TERM, up to 3 s to go, then KILL.
+stop_pid() {
+  [[ -n "$1" ]] || return 0
+  kill -TERM "$1" 2>/dev/null
   local i
   for i in $(seq 30); do
-    kill -0 "$E2E_SIM_PID" 2>/dev/null || break
+    kill -0 "$1" 2>/dev/null || break
     sleep 0.1
   done
-  kill -KILL "$E2E_SIM_PID" 2>/dev/null
-  wait "$E2E_SIM_PID" 2>/dev/null
+  kill -KILL "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+
+sim_stop() {
+  stop_pid "$E2E_SIM_PID"
   E2E_SIM_PID=""
 }
 
@@ -272,15 +277,7 @@ port_listened() {
 }
 
 ser2net_stop() {
-  [[ -n "$E2E_SER2NET_PID" ]] || return 0
-  kill -TERM "$E2E_SER2NET_PID" 2>/dev/null
-  local i
-  for i in $(seq 30); do
-    kill -0 "$E2E_SER2NET_PID" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -KILL "$E2E_SER2NET_PID" 2>/dev/null
-  wait "$E2E_SER2NET_PID" 2>/dev/null
+  stop_pid "$E2E_SER2NET_PID"
   E2E_SER2NET_PID=""
 }
 

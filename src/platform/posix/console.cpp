@@ -279,33 +279,28 @@ void FlushScreen(bool throttled) {
   ::_exit(code);
 }
 
-// What the program leaves for the user below its last screen.
-std::timed_mutex g_exitTextLock;
+// What is left for the user below the last screen: the backend's own notes
+// (why a port could not be opened) and the program's text (ShowOnExit).
+// The exit may come from any thread, so the lock is only tried.
+std::timed_mutex g_endLinesLock;
+std::vector<std::string> g_notes;  // the last few only
 std::string g_exitText;
 
-void WriteExitText() {
-  std::unique_lock<std::timed_mutex> lock(g_exitTextLock, std::defer_lock);
+void PrintEndLines() {
+  std::unique_lock<std::timed_mutex> lock(g_endLinesLock, std::defer_lock);
   if (!lock.try_lock_for(std::chrono::milliseconds(200))) return;
-  if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
-}
-
-std::mutex g_notesLock;
-std::vector<std::string> g_notes;  // NoteForUser's lines, the last few
-
-void PrintNotes() {
-  std::unique_lock<std::mutex> lock(g_notesLock, std::try_to_lock);
-  if (!lock.owns_lock()) return;
   for (const std::string& line : g_notes) {
     std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
   }
+  std::fputs(g_exitText.c_str(), stderr);
   g_notes.clear();
+  g_exitText.clear();
 }
 
 [[noreturn]] void EndProcess(int code) {
   if (g_exiting.exchange(true)) WaitForExit(code);
   RestoreTerminal();
-  PrintNotes();
-  WriteExitText();
+  PrintEndLines();
   std::fflush(stdout);
   std::fflush(stderr);
   // Another thread may be anywhere in the program: leave without running
@@ -545,7 +540,7 @@ void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
 }
 
 void NoteForUser(const std::string& line) {
-  std::lock_guard<std::mutex> lock(g_notesLock);
+  std::lock_guard<std::timed_mutex> lock(g_endLinesLock);
   if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
   g_notes.push_back(line);
 }
@@ -755,7 +750,7 @@ std::uint64_t GetTickCount64() {
 }
 
 bool ShowOnExit(const char* text) {
-  std::lock_guard<std::timed_mutex> lock(posix::g_exitTextLock);
+  std::lock_guard<std::timed_mutex> lock(posix::g_endLinesLock);
   posix::g_exitText = text != nullptr ? text : "";
   return true;
 }

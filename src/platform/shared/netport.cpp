@@ -264,6 +264,7 @@ void NetPort::Confirm(const ComPortReply& r) {
 }
 
 bool NetPort::Pump() {
+  quiet_ = false;
   if (state_ != State::kNegotiating && state_ != State::kUp) return true;
   if (heldAt_ == held_.size()) {
     held_.clear();
@@ -412,6 +413,12 @@ void NetPort::Purge(std::uint32_t purgeFlags) {
 
 std::uint32_t NetPort::Pending() {
   if (state_ != State::kUp) Reconnect();
+  // The wait that just ended saw nothing come: no need to ask the socket
+  // again on this poll (a byte in between is taken at the next one).
+  if (quiet_ && state_ == State::kUp) {
+    quiet_ = false;
+    return static_cast<std::uint32_t>(held_.size() - heldAt_);
+  }
   Pump();
   if (state_ != State::kUp) Reconnect();
   return static_cast<std::uint32_t>(held_.size() - heldAt_);
@@ -471,6 +478,8 @@ void NetPort::NoteWait(bool readable, bool broken) {
     Lost();
   } else if (readable) {
     Pump();
+  } else {
+    quiet_ = true;
   }
 }
 

@@ -153,7 +153,8 @@ class NetPort {
   // wait at once; -1 otherwise.
   std::intptr_t WaitHandle() const;
   // What such a wait saw on it: `readable` says bytes (or a hang-up) are
-  // there, `broken` that the connection hung up, which counts as lost.
+  // there, `broken` that the connection hung up, which counts as lost;
+  // neither spares the next Pending its look at the socket.
   void NoteWait(bool readable, bool broken);
 
   bool Connected() const { return state_ == State::kUp; }
@@ -191,6 +192,7 @@ class NetPort {
   Clock::time_point negotiateBy_{};
   std::vector<std::uint8_t> held_;  // line bytes for Read
   std::size_t heldAt_ = 0;          // the next of them
+  bool quiet_ = false;  // the last wait on the socket saw nothing arrive
   std::vector<std::uint8_t> out_;   // bytes for the socket
   std::string reason_;
 };

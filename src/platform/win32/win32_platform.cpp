@@ -105,21 +105,23 @@ std::vector<int> NetPorts() {
   return ports;
 }
 
-// Why a network port could not be opened, told on standard error at the
-// end: the program runs on without the port, and its screen would hide it.
+// What is told on standard error at the end: why a network port could not
+// be opened (the program runs on without the port, and its screen would
+// hide it), and the program's text where ShowOnExit took it. At exit, and
+// from ExitProcess, whichever ends the process.
 std::vector<std::string> g_notes;
-void PrintNotes() {
+std::string g_exitText;
+void PrintEndLines() {
   for (const std::string& line : g_notes) {
     std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
   }
+  std::fputs(g_exitText.c_str(), stderr);
   g_notes.clear();
+  g_exitText.clear();
   std::fflush(stderr);
 }
+[[maybe_unused]] const bool g_endLinesAtExit = std::atexit(PrintEndLines) == 0;
 void NoteForUser(std::string line) {
-  if (g_notes.empty()) {
-    static const bool registered = std::atexit(PrintNotes) == 0;
-    (void)registered;
-  }
   if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
   g_notes.push_back(std::move(line));
 }
@@ -615,10 +617,6 @@ void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
 std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
 
-namespace {
-std::string g_exitText;
-}  // namespace
-
 bool ShowOnExit(const char* text) {
   // The console keeps the program's last screen: only a redirected
   // standard error can take the lines.
@@ -630,8 +628,7 @@ bool ShowOnExit(const char* text) {
 
 void ExitProcess(std::uint32_t code) {
   EndFinerTimer();
-  PrintNotes();
-  if (!g_exitText.empty()) std::fputs(g_exitText.c_str(), stderr);
+  PrintEndLines();
   std::fflush(nullptr);
   std::exit(static_cast<int>(code));
 }
