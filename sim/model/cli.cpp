@@ -75,20 +75,22 @@ Line:
                          (default 9600)
 
 Faults:
-  --fault RULE           MATCH:KIND[,after=N][,times=N][,p=P][:ARG], repeatable.
+  --fault RULE           MATCH:KIND[,after=N][,times=N][,every=N][,p=P][:ARG],
+                         repeatable.
                          MATCH is a glob (* and ?, any case) on the request
                          text. KIND is one of
                            silence       no effect, no reply
                            lost          carried out, reply lost
                            latency[:MS]  reply MS later (default 30)
-                           late[:MS]     reply after the client gave up (300)
+                           late[:MS]     reply after the client gave up (1000)
                            noend         reply without CR LF
                            garbage[:N]   N random bytes instead (default 8)
                            error[:TEXT]  refused with TEXT (default E1)
                            reply:TEXT    TEXT instead of the real reply
                            dead          the line dies for good
                          after=N lets N matches pass first, times=N limits
-                         how often it applies, p=P applies it at random.
+                         how often it applies, every=N applies it to every
+                         Nth match only, p=P applies it at random.
                          ARG takes C escapes (\e \r \n \t \xHH \\).
   --reply REQUEST=TEXT   scripted reply, TEXT with C escapes (\e for ESC)
   --fault-rate P         chance per request of a random fault (default 0)

@@ -159,6 +159,7 @@ Response Controller::Handle(std::string_view request) {
     if (!GlobMatch(rule.match, request)) continue;
     ++rule.seen;
     if (rule.seen <= rule.after) continue;
+    if (rule.every > 1 && (rule.seen - rule.after) % rule.every != 0) continue;
     if (rule.times >= 0 && rule.applied >= rule.times) continue;
     if (rule.probability < 1.0 && Uniform() >= rule.probability) continue;
     ++rule.applied;
@@ -193,7 +194,7 @@ Response Controller::Handle(std::string_view request) {
         extra += argNumber(arg, 30) * kMillisecond;
         break;
       case FaultKind::kLate:
-        extra += argNumber(arg, 300) * kMillisecond;
+        extra += argNumber(arg, 1000) * kMillisecond;
         break;
       case FaultKind::kNoEnd:
         noEnd = true;
@@ -375,7 +376,7 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
     kindPart = rest.substr(0, argColon);
     rule.arg = Unescape(rest.substr(argColon + 1));
   }
-  // KIND[,after=N][,times=N][,p=P]
+  // KIND[,after=N][,times=N][,every=N][,p=P]
   std::size_t pos = 0;
   bool first = true;
   while (pos <= kindPart.size()) {
@@ -398,6 +399,7 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
     const std::string_view value = eq == std::string_view::npos ? "" : item.substr(eq + 1);
     if (key == "after" && ParseCount(value, rule.after)) continue;
     if (key == "times" && ParseCount(value, rule.times)) continue;
+    if (key == "every" && ParseCount(value, rule.every) && rule.every > 0) continue;
     if (key == "p") {
       char* end = nullptr;
       const std::string v(value);

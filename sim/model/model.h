@@ -157,7 +157,7 @@ enum class FaultKind {
   kSilence,   // request not heard: no effect, no reply
   kLost,      // request carried out, reply lost on the way
   kLatency,   // reply delayed by arg ms (default 30)
-  kLate,      // reply delayed past the client's patience, arg ms (default 300)
+  kLate,      // reply delayed past the client's patience, arg ms (default 1000)
   kNoEnd,     // reply without its CR LF
   kGarbage,   // reply replaced by arg random bytes (default 8), then CR LF
   kError,     // request refused with arg (default "E1")
@@ -171,6 +171,7 @@ struct FaultRule {
   std::string arg;          // see FaultKind
   int after = 0;            // let this many matching requests pass first
   int times = -1;           // then apply this many times, -1: always
+  int every = 1;            // only to every Nth of those matches
   double probability = 1.0;
   // Bookkeeping.
   int seen = 0;

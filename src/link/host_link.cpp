@@ -1,5 +1,7 @@
 #include "link/host_link.h"
 
+#include <algorithm>
+
 #include "console/keyboard.h"
 #include "console/screen.h"
 #include "console/text.h"
@@ -12,10 +14,42 @@ constexpr std::uint8_t kEtx = 3;
 constexpr std::uint8_t kLineFeed = 10;
 // Empty polls after the request before the reply counts as missing.
 constexpr int kEmptyPollLimit = 50;
+// Empty polls in a row that end a reply's read, as in ReadPortText.
+constexpr int kIdlePollLimit = 100;
 // Connection attempts after the first when the controller does not answer.
 constexpr int kConnectRetries = 2;
 
 bool HasSlot(std::int32_t port) { return port >= 1 && port <= kPortSlots; }
+
+// Milliseconds that `chars` take on the line at 9600 baud, 11 bits each
+// with the parity bit, rounded down: the least the request can take.
+std::uint64_t WireMs(std::uint32_t chars) {
+  return std::uint64_t{chars} * 11 * 1000 / 9600;
+}
+
+// The controller cannot answer a request before it has read it. Whatever
+// arrives before `untilMs`, when the request has left the line, is an
+// older request's late reply: it is read away whole, up to its end
+// character, so that no part of it is taken for this request's reply.
+void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
+  bool midReply = false;
+  std::uint64_t lastByteMs = plat::GetTickCount64();
+  for (;;) {
+    std::uint8_t byte = 0;
+    const std::int32_t got = ReadPortByte(port, byte);
+    if (got < 0) return;
+    const std::uint64_t now = plat::GetTickCount64();
+    if (got > 0) {
+      midReply = byte != kEtx && byte != kLineFeed;
+      lastByteMs = now;
+      continue;
+    }
+    // A reply cut off mid-line is given up as a reply read is.
+    if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) midReply = false;
+    if (now >= untilMs && !midReply) return;
+    PauseMs(1);
+  }
+}
 
 // Whether a reply came from the controller; the others are counted already.
 bool Answered(const Str255& reply) {
@@ -27,6 +61,35 @@ void TallyNumber(const Str255& number) {
   bool whole = false;
   ParseNumber(number.view(), &whole);
   if (!whole) ++LinkCounts.Unusable;
+}
+
+// A request went unanswered: its reply may still come, and a controller
+// that answers in turn sends it before the next request's. Replies are then
+// in doubt until one request has been answered alone.
+bool ReplyInDoubt = false;
+// How long the controller has lately taken to answer, from the request's
+// leaving the line to the end of the reply less its wire time; it decays by
+// an eighth with every answer, so one slow reply is soon forgotten.
+std::uint64_t AnswerMs = 0;
+
+// After the reply to a request that followed an unanswered one: a second
+// reply line that comes within twice the controller's answer time (plus a
+// tick for the polls) means the first was the late one, and the request's
+// own is among them; neither can be told apart, so the reply counts as
+// missing rather than risk another register's value.
+bool SecondReplyFollows(std::int32_t port, std::size_t replySize) {
+  const std::uint64_t until = plat::GetTickCount64() + 2 * AnswerMs +
+                              WireMs(static_cast<std::uint32_t>(replySize)) +
+                              kPollTickMicros / 1000 + 1;
+  Str255 second;
+  while (plat::GetTickCount64() < until) {
+    const std::int32_t got =
+        ReadPortText(port, second, kReplyMax, kEtx, kLineFeed);
+    if (got > 0) return true;
+    if (got < 0) return false;
+    PauseMs(1);
+  }
+  return false;
 }
 
 }  // namespace
@@ -94,28 +157,50 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
   Str255 stale;
   ++LinkCounts.Requests;
   if (ReadPortText(port, stale, kReplyMax, kEtx, kLineFeed) > 0) {
+    ReplyInDoubt = false;  // the late reply, if that was it, is gone
     ++LinkCounts.Unusable;
     reply = Str255(kStaleInputReply);
     return;
   }
 
+  std::uint64_t waitFrom = plat::GetTickCount64();
   if (HasSlot(port) && PortHandleTable[port] >= 0) {
     std::uint32_t written = 0;
     plat::WriteFile(PortHandleTable[port], line.data(),
                     static_cast<std::uint32_t>(line.size()), &written);
+    waitFrom = plat::GetTickCount64() + WireMs(written);
+    DiscardUntil(port, waitFrom);
+    // A network path's round trip comes on top of the controller's time.
+    waitFrom += plat::GetCommPathDelay(PortHandleTable[port]);
   }
 
   Str255 received;
   PauseMs(1);
-  int emptyPolls = 0;
+  // The wait runs from when the request has left the line, in the ticks
+  // that the empty-poll count was made for; Esc ends it at once, as the
+  // reply is empty then anyway.
   do {
     if (ReadPortText(port, received, kReplyMax, kEtx, kLineFeed) > 0) {
       if (received.size() >= 2) received.Delete(received.size() - 2, 2);
-    } else {
-      ++emptyPolls;
+    } else if (!AbortRequested()) {
       PauseMs(1);
     }
-  } while (received.empty() && emptyPolls <= kEmptyPollLimit);
+  } while (received.empty() && !AbortFlag &&
+           PollsSince(waitFrom) <= kEmptyPollLimit);
+
+  if (!received.empty() && !AbortFlag) {
+    const std::uint64_t now = plat::GetTickCount64();
+    const std::uint64_t wire = WireMs(static_cast<std::uint32_t>(received.size() + 2));
+    const std::uint64_t took = now > waitFrom + wire ? now - waitFrom - wire : 0;
+    AnswerMs = std::max(took, AnswerMs - AnswerMs / 8);
+    if (ReplyInDoubt && SecondReplyFollows(port, received.size() + 2)) {
+      ReplyInDoubt = false;  // both came: the line is clear again
+      ++LinkCounts.Unusable;
+      reply = Str255();
+      return;
+    }
+  }
+  ReplyInDoubt = received.empty() && !AbortFlag;
 
   if (received.empty()) {
     ++LinkCounts.Unanswered;

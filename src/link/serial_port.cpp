@@ -38,6 +38,12 @@ bool SlotOpen(std::int32_t port) {
 
 }  // namespace
 
+std::int64_t PollsSince(std::uint64_t startMs) {
+  const std::uint64_t now = plat::GetTickCount64();
+  if (now <= startMs) return 0;
+  return static_cast<std::int64_t>(now - startMs) * 1000 / kPollTickMicros;
+}
+
 Str255 PortDeviceName(std::int32_t port) {
   if (!HasSlot(port)) return {};
   if (port <= 9) return Str255("COM") + FormatInt(port);
@@ -158,7 +164,10 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
   if (!InputPending(port)) return 0;
 
   Str255 text;
-  int idle = 0;
+  // Idle polls since the last byte, in ticks: the pauses end early when a
+  // byte comes, so their number says nothing of the time gone.
+  std::uint64_t lastByteMs = plat::GetTickCount64();
+  std::int64_t idle = 0;
   // Set by the last byte received alone: the reply is whole only when it
   // ended on an end character.
   bool endSeen = false;
@@ -169,11 +178,12 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
     result = ReadPortByte(port, byte);
     if (result > 0) {
       text.Append(static_cast<char>(byte));  // dropped beyond 255
+      lastByteMs = plat::GetTickCount64();
       idle = 0;
       endSeen = byte == end1 || byte == end2;
     } else {
       if (!AbortRequested()) PauseMs(1);
-      ++idle;
+      idle = PollsSince(lastByteMs);
     }
   }
 

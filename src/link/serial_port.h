@@ -14,6 +14,15 @@ inline constexpr int kPortSlots = 128;
 // Indexed 1..128; slot 0 is unused. A negative value is a closed slot.
 extern plat::Handle PortHandleTable[kPortSlots + 1];
 
+// The empty polls of a wait are counted in ticks of this length: what a
+// 1 ms pause lasted where the counts were set (Windows at its default timer
+// resolution). A reply is still taken the moment it arrives; one that has
+// not come is waited for as long as it was there.
+inline constexpr std::int64_t kPollTickMicros = 15625;
+// Ticks since `startMs` (a GetTickCount64 reading): the polls a wait begun
+// then has lasted.
+std::int64_t PollsSince(std::uint64_t startMs);
+
 // Device name for a port: "COM3", "\\.\COM12". Empty outside 1..128.
 Str255 PortDeviceName(std::int32_t port);
 // Read total time-out constant for a baud rate (50/baud*10000, ties to even).

@@ -192,6 +192,11 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
              std::uint32_t* read);
 int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
               std::uint32_t* written);
+// Not a Win32 call: the time in milliseconds that the path to a port adds
+// to every reply's round trip (a network port's connection: its smoothed
+// round-trip time and four times its variation); 0 for a local line, or
+// when the system does not say.
+std::uint32_t GetCommPathDelay(Handle h);
 // The device namespace: with deviceName null the names of all devices
 // ("COM3\0COM4\0\0"), else the target of one ("\Device\Serial2",
 // "/dev/ttyUSB0"), each ended by NUL and the list by another. Returns the

@@ -94,12 +94,13 @@ class Cycle : public ::testing::Test {
     EXPECT_EQ(Head(row, expected), expected) << "row " << row;
   }
 
+  static void ExpectKnownScreen();
+
   ProgramRun run;
 };
 
-TEST_F(Cycle, KnownControllerStatePaintsTheseRows) {
-  Start();
-  run.Cycle();
+// The screen of the first cycle on the known state.
+void Cycle::ExpectKnownScreen() {
   EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
   EXPECT_EQ(fake::RowTrimmed(2), "");
   EXPECT_EQ(fake::RowTrimmed(3), std::string(" Temp.        ") + " 22.50" +
@@ -135,6 +136,34 @@ TEST_F(Cycle, KnownControllerStatePaintsTheseRows) {
   EXPECT_EQ(fake::RowTrimmed(20), " t106             12  t107   345");
   EXPECT_EQ(fake::RowTrimmed(21), "");
 }
+
+TEST_F(Cycle, KnownControllerStatePaintsTheseRows) {
+  Start();
+  run.Cycle();
+  ExpectKnownScreen();
+}
+
+// A controller with a long scan time, or a slow path, in ms: every reply
+// still comes within the wait and is taken for its own request alone, also
+// when only one in five is slow.
+class SlowController : public Cycle,
+                       public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SlowController, PaintsTheSameRows) {
+  Script();
+  std::string why;
+  const auto rule = zrvsim::ParseFaultRule(GetParam(), why);
+  ASSERT_TRUE(rule) << why;
+  run.Wire().AddFault(*rule);
+  Begin();
+  run.Cycle();
+  ExpectKnownScreen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Latency, SlowController,
+                         ::testing::Values("*:latency:45", "*:latency:200",
+                                           "*:latency:600",
+                                           "*:latency,every=5:500"));
 
 TEST_F(Cycle, PlainScaleDividesByForty) {
   Start({{"RD DM108", "6999"}, {"RD DM992", "900"}, {"RD DM993", "2000"}});

@@ -369,7 +369,7 @@ class PortOutOfRange : public ::testing::TestWithParam<std::string> {};
 TEST_P(PortOutOfRange, RunsOnSilentRepliesAndEndsOnEsc) {
   ProgramRun run;
   run.TypePort(GetParam() + "\r");
-  run.PressEsc(6 * kSecond);
+  run.PressEsc(90 * kSecond);  // every request waits its 0.8 s
   EXPECT_EQ(run.Run(), 0);
   EXPECT_FALSE(run.starved);
   for (const std::string& name : fake::OpenedNames()) {
@@ -397,7 +397,7 @@ INSTANTIATE_TEST_SUITE_P(Entries, PortOutOfRange,
 // A controller that never answers: every reply is empty.
 void ExpectSilentControllerRun(ProgramRun& run) {
   run.TypePort();
-  run.PressEsc(2 * kSecond);
+  run.PressEsc(60 * kSecond);  // every request waits its 0.8 s
   EXPECT_EQ(run.Run(), 0);
   EXPECT_EQ(ControllerVariant, 3);
   EXPECT_FALSE(EvaporatorSensor);

@@ -55,14 +55,16 @@ TEST(Soak, ADayOfFaultsAndKeys) {
   while (fake::Now() < day) {
     const fake::Micros at = fake::Now();
     switch (rng() % 400) {  // about one action every few minutes
+      // The keys after R or T come once the read under way has ended: a
+      // silent line holds each read for its whole 0.8 s wait.
       case 0:  // R, then Y or N while the prompt waits
         fake::Type("r", at + kMs);
-        fake::Type(rng() % 2 ? "y" : "n", at + 300 * kMs);
+        fake::Type(rng() % 2 ? "y" : "n", at + 2000 * kMs);
         break;
       case 1:  // the terminal: a command, its reply, back with Esc
         fake::Type("t", at + kMs);
-        fake::Type(rng() % 2 ? "RD DM890\r" : "WR DM100 -5\r", at + 300 * kMs, 2 * kMs);
-        fake::Key("Esc", at + 1500 * kMs);
+        fake::Type(rng() % 2 ? "RD DM890\r" : "WR DM100 -5\r", at + 2000 * kMs, 2 * kMs);
+        fake::Key("Esc", at + 4000 * kMs);
         break;
       case 2:  // the controller goes quiet for up to a minute
         run.Wire().SetSilent(true);

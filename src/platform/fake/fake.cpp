@@ -785,6 +785,8 @@ int PurgeComm(Handle h, std::uint32_t flags) {
   return 1;
 }
 
+std::uint32_t GetCommPathDelay(Handle) { return 0; }
+
 int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   fake::Device* d = fake::SerialCall(h);
   if (d == nullptr) return 0;

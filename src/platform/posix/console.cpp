@@ -43,6 +43,8 @@ namespace plat::posix {
 
 namespace {
 
+// How long an idle poll pause (Sleep(1)) lasts: a 64 Hz scheduler tick.
+constexpr std::int64_t kPollPauseNs = 15625000;
 constexpr std::int64_t kPollRenderMs = 20;
 constexpr std::size_t kMaxReadPerPump = 4096;
 constexpr int kMaxConsoleSide = 1024;
@@ -721,16 +723,19 @@ void Sleep(std::uint32_t ms) {
     }
     return;
   }
+  // A pause of a millisecond is a poll's: it ends as soon as a reply byte or
+  // a key arrives, so the program sees either at once, and otherwise lasts
+  // a scheduler tick as on Windows at its default timer resolution, so an
+  // idle or dead line costs 64 wake-ups a second, not a thousand. The
+  // program's waits are timed, not counted, so nothing else changes.
+  // Longer pauses are waits of their own and last their whole time.
+  const bool poll = ms <= 1 && !s.plainSleep;
   // The pause runs from the call: showing what was painted before it is
   // part of it, not added to it. Keys are taken meanwhile so that an Esc is
   // timed from when it came, not from when it was read.
-  const std::int64_t deadline = posix::MonotonicNs() + std::int64_t{ms} * 1000000;
+  const std::int64_t deadline =
+      posix::MonotonicNs() + (poll ? posix::kPollPauseNs : std::int64_t{ms} * 1000000);
   FlushScreen(false);
-  // A pause of a millisecond is a poll's: it ends as soon as a reply byte or
-  // a key arrives, so the program sees either at once instead of up to a
-  // millisecond late, and an idle line still costs one wake-up per poll.
-  // Longer pauses are waits of their own and last their whole time.
-  const bool poll = ms <= 1 && !s.plainSleep;
   const std::uint32_t keys = s.console.InputCount();
   for (;;) {
     std::int64_t left = deadline - posix::MonotonicNs();

@@ -122,6 +122,15 @@ class PosixSocket final : public Socket {
 
   std::intptr_t Descriptor() const override { return fd_; }
 
+  std::uint32_t RoundTripMs() const override {
+    tcp_info info{};
+    socklen_t size = sizeof info;
+    if (fd_ < 0 || ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
+      return 0;
+    }
+    return (info.tcpi_rtt + 4 * info.tcpi_rttvar) / 1000;  // from microseconds
+  }
+
  private:
   // Connects to the next address the name gave; kPending while that goes
   // on, else the last failure once none is left.

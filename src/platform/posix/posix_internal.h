@@ -124,8 +124,8 @@ bool IsPseudoTerminal(int fd);
 // query found their queue empty. A port with bytes already waiting would
 // end the pause at once, and the caller reads those bytes anyway.
 void AddSerialWaits(std::vector<pollfd>& fds);
-// After such a wait, with the ports' entries of it: notes which saw nothing
-// and which hung up; true when bytes arrived at one.
+// After such a wait, with the ports' entries of it: notes which hung up;
+// true when bytes arrived at one.
 bool NoteSerialWaits(const pollfd* fds, std::size_t n);
 Handle OpenSerial(const char* name);  // sets the last error
 // A line for the user on standard error once the terminal is given back at

@@ -40,7 +40,6 @@ struct Port {
   bool dcbSet = false;  // the program set the line: a reopen sets it again
   COMMTIMEOUTS timeouts{};
   bool drained = false;  // the last status query found nothing waiting
-  bool quiet = false;    // a wait since then saw nothing arrive
   std::int64_t nextLookMs = 0;  // while gone: when to look for it again
   std::unique_ptr<net::NetPort> net;  // a network port: all of the above unused
 };
@@ -85,7 +84,7 @@ void MarkGone(Port& p) {
   if (p.fd < 0) return;
   ::close(p.fd);
   p.fd = -1;
-  p.drained = p.quiet = false;
+  p.drained = false;
   p.nextLookMs = MonotonicMs() + kReopenEveryMs;
 }
 
@@ -177,7 +176,6 @@ bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
         break;
       }
       if (port.fd != fds[i].fd) continue;
-      port.quiet = events == 0;
       // A device that has gone stays ready for ever: waking for it again
       // would spin. It is closed, and looked for at its path again.
       if (events & (POLLHUP | POLLERR | POLLNVAL)) MarkGone(port);
@@ -398,6 +396,11 @@ int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
   return 1;
 }
 
+std::uint32_t GetCommPathDelay(Handle h) {
+  Port* p = Find(h);
+  return p != nullptr && p->net ? p->net->PathDelayMs() : 0;
+}
+
 int PurgeComm(Handle h, std::uint32_t flags) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
@@ -422,11 +425,6 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   }
   if (!posix::Present(*p)) {
     // Nothing arrives down a pulled cable.
-  } else if (p->quiet) {
-    // The wait that just ended saw nothing arrive: no need to ask again.
-    // A byte that comes in between is taken at the next poll, as if it
-    // had come a moment later.
-    p->quiet = false;
   } else if (::ioctl(p->fd, FIONREAD, &in) != 0) {
     if (posix::DeviceGone(errno)) {
       posix::MarkGone(*p);
@@ -459,7 +457,6 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   }
   if (toRead == 0 || !posix::Present(*p)) return 1;
   p->drained = false;  // what is left is unknown until the next query
-  p->quiet = false;
   ssize_t n = ::read(p->fd, buffer, toRead);
   if (n < 0) {
     if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting

@@ -264,7 +264,6 @@ void NetPort::Confirm(const ComPortReply& r) {
 }
 
 bool NetPort::Pump() {
-  quiet_ = false;
   if (state_ != State::kNegotiating && state_ != State::kUp) return true;
   if (heldAt_ == held_.size()) {
     held_.clear();
@@ -413,12 +412,8 @@ void NetPort::Purge(std::uint32_t purgeFlags) {
 
 std::uint32_t NetPort::Pending() {
   if (state_ != State::kUp) Reconnect();
-  // The wait that just ended saw nothing come: no need to ask the socket
-  // again on this poll (a byte in between is taken at the next one).
-  if (quiet_ && state_ == State::kUp) {
-    quiet_ = false;
-    return static_cast<std::uint32_t>(held_.size() - heldAt_);
-  }
+  // The socket is asked every time: a byte that came after the last wait
+  // must be seen by the stale-input check before a request.
   Pump();
   if (state_ != State::kUp) Reconnect();
   return static_cast<std::uint32_t>(held_.size() - heldAt_);
@@ -478,9 +473,11 @@ void NetPort::NoteWait(bool readable, bool broken) {
     Lost();
   } else if (readable) {
     Pump();
-  } else {
-    quiet_ = true;
   }
+}
+
+std::uint32_t NetPort::PathDelayMs() const {
+  return state_ == State::kUp ? socket_->RoundTripMs() : 0;
 }
 
 }  // namespace plat::net

@@ -91,6 +91,10 @@ class Socket {
   // What a wait of the backend's watches (a POSIX descriptor, a Winsock
   // SOCKET) while connected or connecting; -1 when closed.
   virtual std::intptr_t Descriptor() const = 0;
+  // The connection's smoothed round-trip time plus four times its
+  // variation, in milliseconds, as the system's TCP keeps them; 0 when
+  // closed or not known.
+  virtual std::uint32_t RoundTripMs() const { return 0; }
 };
 
 // The backend's socket; defined in each backend.
@@ -156,6 +160,8 @@ class NetPort {
   // there, `broken` that the connection hung up, which counts as lost;
   // neither spares the next Pending its look at the socket.
   void NoteWait(bool readable, bool broken);
+  // What the path adds to a reply's round trip (Socket::RoundTripMs).
+  std::uint32_t PathDelayMs() const;
 
   bool Connected() const { return state_ == State::kUp; }
   // Why the open failed, in words for the user (without the address);
@@ -192,7 +198,6 @@ class NetPort {
   Clock::time_point negotiateBy_{};
   std::vector<std::uint8_t> held_;  // line bytes for Read
   std::size_t heldAt_ = 0;          // the next of them
-  bool quiet_ = false;  // the last wait on the socket saw nothing arrive
   std::vector<std::uint8_t> out_;   // bytes for the socket
   std::string reason_;
 };

@@ -516,6 +516,10 @@ int PurgeComm(Handle h, std::uint32_t flags) {
   if (p != nullptr && !Present(*p)) return 1;
   return ::PurgeComm(N(h), flags) || WentAway(p);
 }
+std::uint32_t GetCommPathDelay(Handle h) {
+  net::NetPort* port = NetOf(FindPort(h));
+  return port != nullptr ? port->PathDelayMs() : 0;
+}
 int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   Port* p = FindPort(h);
   if (net::NetPort* port = NetOf(p)) {

@@ -84,12 +84,32 @@ TEST_F(ModelLinkTest, RoundTripAtNineThousandSixHundredBaud) {
   EXPECT_EQ(reply.size() + 2, r.bytes.size());
 }
 
+TEST_F(ModelLinkTest, RepliesLaterThanTheWaitAreMissingNeverAnothers) {
+  Str255 reply;
+  for (int i = 0; i < 10; ++i) WriteDM(3, 100 + i, 1000 + i, reply);
+  zrvsim::FaultRule late;
+  late.match = "RD DM*";
+  late.kind = zrvsim::FaultKind::kLate;  // a second, past the wait
+  late.every = 5;
+  wire.AddFault(late);
+  int missing = 0;
+  for (int i = 0; i < 30; ++i) {
+    ReadDM(3, static_cast<std::uint16_t>(100 + i % 10), reply);
+    if (reply.empty() || reply == kStaleInputReply) {
+      ++missing;
+    } else {
+      EXPECT_EQ(reply, std::to_string(1000 + i % 10)) << "read " << i;
+    }
+  }
+  EXPECT_GE(missing, 6);
+}
+
 TEST_F(ModelLinkTest, LateReplyTurnsUpAsStaleInput) {
-  wire.Fault("RD DM992", zrvsim::FaultKind::kLate, "100", 1);
+  wire.Fault("RD DM992", zrvsim::FaultKind::kLate, "", 1);
   Str255 reply("old");
   ReadDM(3, 992, reply);
   EXPECT_TRUE(reply.empty());
-  fake::AdvanceTo(fake::Now() + 150000);
+  fake::AdvanceTo(fake::Now() + 300000);
 
   ReadDM(3, 993, reply);
   EXPECT_EQ(reply, kStaleInputReply);

@@ -288,9 +288,9 @@ TEST_F(SerialPortTest, ReplyWithoutEndCharacterGivesErrorText) {
   Str255 dest;
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 5);
   EXPECT_EQ(dest, "auxStrIn Error");
-  // The last byte is followed by 101 empty polls of about 1 ms.
+  // The last byte is followed by 101 empty polls of a 15.625 ms tick.
   const double lastByteAt = static_cast<double>(t0) + 4 * kCharMicros9600;
-  EXPECT_NEAR(static_cast<double>(fake::Now()), lastByteAt + 101000, 2500);
+  EXPECT_NEAR(static_cast<double>(fake::Now()), lastByteAt + 101 * 15625, 2500);
 }
 
 TEST_F(SerialPortTest, IdleLimitIs101EmptyPolls) {
@@ -298,12 +298,13 @@ TEST_F(SerialPortTest, IdleLimitIs101EmptyPolls) {
   const fake::Micros t0 = fake::Now();
   // One key mid-wait is buffered; one in the last pause stays queued, since
   // the keyboard is not polled once the idle limit is passed.
-  fake::Key("a", t0 + 50500);
-  fake::Key("b", t0 + 100500);
+  // 101 ticks are 1578.125 ms, on a clock of whole milliseconds from 5 ms.
+  fake::Key("a", t0 + 800000);
+  fake::Key("b", t0 + 1578500);
   Str255 dest;
   EXPECT_EQ(ReadPortText(1, dest, 255, 3, 10), 1);
   EXPECT_EQ(dest, "auxStrIn Error");
-  EXPECT_EQ(fake::Now(), t0 + 101000);
+  EXPECT_EQ(fake::Now(), t0 + 1579000);
   EXPECT_EQ(KeyBuffer, "a");
   EXPECT_TRUE(KeyWaiting());
 }

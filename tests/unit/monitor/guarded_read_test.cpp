@@ -213,6 +213,7 @@ TEST_F(GuardedReadTest, EscDuringAReadStopsHotKeysAndLaterReads) {
   EXPECT_FALSE(ResetRequested);
   EXPECT_EQ(KeyBuffer, "R");
   EXPECT_EQ(Read(), 0);
+  fake::AdvanceTo(fake::Now() + 20 * kMs);  // the request was under way
   EXPECT_EQ(wire.lines, (std::vector<std::string>{"RD DM100"}));
 }
 

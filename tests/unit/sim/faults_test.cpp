@@ -39,7 +39,11 @@ TEST(Faults, DelaysEndsGarbageErrors) {
   c = WithRule("RD DM1:latency:100");
   EXPECT_EQ(c.Handle("RD DM1").delay, 105 * kMillisecond);
   c = WithRule("RD DM1:late");
-  EXPECT_EQ(c.Handle("RD DM1").delay, 305 * kMillisecond);
+  EXPECT_EQ(c.Handle("RD DM1").delay, 1005 * kMillisecond);
+  c = WithRule("RD DM1:latency,every=3:500");  // the 3rd, 6th, ... match
+  for (int i = 1; i <= 6; ++i) {
+    EXPECT_EQ(c.Handle("RD DM1").delay, (i % 3 == 0 ? 505 : 5) * kMillisecond) << i;
+  }
 
   c = WithRule("RD DM108:noend");
   Response r = c.Handle("RD DM108");

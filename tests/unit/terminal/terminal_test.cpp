@@ -235,12 +235,12 @@ TEST_F(TerminalTest, LeftoverKeysAreDroppedAndALongCommandGoesOutWhole) {
 
 TEST_F(TerminalTest, KeyWaitingAfterACommandStartsTheNextLine) {
   StartMachine(48, 23);
-  // Port 4 is not open: its request looks at the keyboard only as it
-  // starts, so x and y are still waiting when the command is done.
+  // Port 4 is not open: its request waits the whole reply wait, and x and
+  // y come just as it ends, still waiting when the command is done.
   const fake::Micros at = fake::Now() + 300 * kMs;
   fake::Type("A\r", at);
-  fake::Type("xy", at + 10 * kMs);
-  fake::Type("\r", at + 400 * kMs);
+  fake::Type("xy", at + 900 * kMs);
+  fake::Type("\r", at + 1400 * kMs);
   EXPECT_THROW(RunTerminal(4), fake::InputStarved);
   EXPECT_EQ(Inner(4), CommandLine("A", ""));
   EXPECT_EQ(Inner(5), CommandLine("xy", ""));
@@ -275,6 +275,7 @@ TEST_F(TerminalTest, EscWhileAReplyIsAwaitedEndsAfterThatCommand) {
   fake::Type("RD DM5\r", at);
   fake::Key("Esc", at + 5 * kMs);
   RunTerminal(kPort);
+  fake::AdvanceTo(fake::Now() + 20 * kMs);  // the request was under way
   EXPECT_EQ(Sent(), "RD DM5\r");
   EXPECT_FALSE(AbortFlag);
   EXPECT_TRUE(KeyBuffer.empty());
