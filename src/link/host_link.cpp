@@ -28,25 +28,27 @@ std::uint64_t WireMs(std::uint32_t chars) {
 }
 
 // The controller cannot answer a request before it has read it. Whatever
-// arrives before `untilMs`, when the request has left the line, is an
-// older request's late reply: it is read away whole, up to its end
-// character, so that no part of it is taken for this request's reply.
+// has arrived by `untilMs`, when the request has left the line, is an older
+// request's late reply: it is read away whole, up to its end character, so
+// that no part of it is taken for this request's reply.
 void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
+  // A plain pause, not polls: a poll may outlast the moment, and what
+  // comes after it may be the request's own reply.
+  const std::uint64_t now = plat::GetTickCount64();
+  if (now < untilMs) PauseMs(static_cast<std::int32_t>(untilMs - now));
   bool midReply = false;
   std::uint64_t lastByteMs = plat::GetTickCount64();
   for (;;) {
     std::uint8_t byte = 0;
     const std::int32_t got = ReadPortByte(port, byte);
     if (got < 0) return;
-    const std::uint64_t now = plat::GetTickCount64();
     if (got > 0) {
       midReply = byte != kEtx && byte != kLineFeed;
-      lastByteMs = now;
+      lastByteMs = plat::GetTickCount64();
       continue;
     }
-    // A reply cut off mid-line is given up as a reply read is.
-    if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) midReply = false;
-    if (now >= untilMs && !midReply) return;
+    // A late reply cut off mid-line is given up as a reply read is.
+    if (!midReply || PollsSince(lastByteMs) > kIdlePollLimit) return;
     PauseMs(1);
   }
 }

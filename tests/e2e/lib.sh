@@ -366,9 +366,11 @@ wait_exit() {
 
 # mon_connect [session]: answers the port at the prompt and waits for the
 # full screen.
+# mon_connect [session [timeout]]: the port typed, then the counters shown
+# within the timeout (10 s).
 mon_connect() {
   answer_port "$MON_PORT" "${1:-$E2E_SESSION}"
-  wait_for "tTotal" 10 "${1:-$E2E_SESSION}"
+  wait_for "tTotal" "${2:-10}" "${1:-$E2E_SESSION}"
 }
 
 # mon_quit [session]: Esc ends the monitor within 10 s with status 0.
