@@ -33,9 +33,10 @@ std::uint64_t WireMs(std::uint32_t chars) {
 // that no part of it is taken for this request's reply.
 void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
   // A plain pause, not polls: a poll may outlast the moment, and what
-  // comes after it may be the request's own reply.
+  // comes after it may be the request's own reply. A millisecond left is
+  // within the clock's own step and not waited for.
   const std::uint64_t now = plat::GetTickCount64();
-  if (now < untilMs) PauseMs(static_cast<std::int32_t>(untilMs - now));
+  if (now + 1 < untilMs) PauseMs(static_cast<std::int32_t>(untilMs - now));
   bool midReply = false;
   std::uint64_t lastByteMs = plat::GetTickCount64();
   for (;;) {

@@ -1,11 +1,11 @@
 # Line faults on the real binaries: 5 % of replies lost, garbage instead of
-# replies, replies without their end, a controller silent for 20 s, and the
+# replies, replies without their end, a controller silent for a while, and the
 # device vanishing under the monitor. In each the monitor keeps painting,
 # never spins a core, lets nothing from the wire act on the terminal, and
 # Esc ends it with status 0 and the terminal given back. One row a case:
 #   case | cycles | per s | CPU ms/s | screen
 source "$(dirname "$0")/lib.sh"
-E2E_TIMEOUT=170
+E2E_TIMEOUT=290
 e2e_init "$1"
 window=${FAULT_WINDOW:-6}
 hz=$(getconf CLK_TCK)
@@ -53,7 +53,8 @@ run_case() {
 }
 
 # A failed read shows as zero for a cycle; the next good one shows the value.
-values_shown() { wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5; }
+# A lost reply holds its request 0.8 s, one without its end 1.6 s.
+values_shown() { wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 40; }
 # Garbage may hold any byte: it lands in the cells, never in the terminal.
 cells_only() {
   [[ "$(pane_title)" == " Pav (#1, C1)" ]] || fail "the title became '$(pane_title)'"
@@ -65,13 +66,13 @@ run_case lost "lost 5%" values_shown --fault '*:lost,p=0.05'
 run_case garbage "garbage 20%" cells_only --fault '*:garbage,p=0.2:12' --seed 3
 run_case noend "no end 20%" values_shown --fault '*:noend,p=0.2'
 
-# Silent for 20 s, then back: polling goes on throughout, values return.
+# Silent for a while, then back: polling goes on throughout, values return.
 silent_back() {
   sim_toggle_silent
-  wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
-  measure "  silent 20 s" 19
+  wait_row 3 '^ Temp\. +-50\.00 C  /  ' 40
+  measure "  silent 10 s" 10
   sim_toggle_silent
-  wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
+  wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 40
   measure "  back" 2
 }
 run_case silent "silent, then back" silent_back
@@ -82,7 +83,7 @@ vanish() {
   sleep 1
   : >"$TRACE"
   measure "  device gone" "$window"
-  expect_row 3 '^ Temp\. +-50\.00 C'
+  wait_row 3 '^ Temp\. +-50\.00 C' 40
 }
 sim_start
 shell_start gone

@@ -9,7 +9,7 @@ mon_connect mon
 wait_row 1 '^ System        #  11    ComPort 1' 5 mon
 
 mon_start mon2
-mon_connect mon2
+mon_connect mon2 60  # every request waits its 0.8 s
 wait_row 1 '^ System        #   0    ComPort 1' 5 mon2
 expect_row 3 '^ Temp\. +0\.00 C  /    0\.00 C  /    0\.00 C$' mon2
 expect_title " Pav (#0, C1)" mon2

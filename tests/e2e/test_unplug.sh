@@ -17,7 +17,7 @@ wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
 
 kill -USR2 "$E2E_SIM_PID" || fail "cannot signal zrvsim"
 wait_trace '! unplugged' 5
-wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
+wait_row 3 '^ Temp\. +-50\.00 C  /  ' 40  # each read waits its 0.8 s
 mon_running || fail "the monitor ended when the device went away"
 t0=$(cpu_ticks "$MON_PID") w0=$(wakeups "$MON_PID")
 sleep 2
@@ -26,10 +26,10 @@ t1=$(cpu_ticks "$MON_PID") w1=$(wakeups "$MON_PID")
 cpu=$(((t1 - t0) * 100 / (2 * $(getconf CLK_TCK))))
 log "CPU while unplugged: $((t1 - t0)) ticks in 2 s (~${cpu} % of a core), $((w1 - w0)) wake-ups"
 ((cpu < 5)) || fail "the monitor used ${cpu} % of a core while the device was gone"
-((w1 - w0 > 100)) || fail "the monitor stopped polling while the device was gone"
+((w1 - w0 > 60)) || fail "the monitor stopped polling while the device was gone"
 
 wait_trace '! plugged in' 10
-wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 10
+wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 40
 wait_row 9 '^ Vent\.         \(512\) [\\|/]$' 5
 mon_quit
 sed -n '/! plugged in/,$p' "$TRACE" | grep -q '> CQ$' || fail "CQ did not reach the new pty"

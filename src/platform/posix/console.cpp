@@ -82,6 +82,9 @@ struct ConsoleState {
   std::uint64_t shownVersion = ~std::uint64_t{0};
   std::int64_t lastRenderMs = 0;
   std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
+  // When the last poll pause ended with nothing come, or -1: the next one
+  // right after it belongs to the same idle wait.
+  std::int64_t idlePollEndNs = -1;
   int colours = 0;
   int pairs = 0;
   short nextPair = 1;
@@ -724,17 +727,22 @@ void Sleep(std::uint32_t ms) {
     return;
   }
   // A pause of a millisecond is a poll's: it ends as soon as a reply byte or
-  // a key arrives, so the program sees either at once, and otherwise lasts
-  // a scheduler tick as on Windows at its default timer resolution, so an
-  // idle or dead line costs 64 wake-ups a second, not a thousand. The
-  // program's waits are timed, not counted, so nothing else changes.
+  // a key arrives, so the program sees either at once. Within a run of
+  // empty polls (a reply awaited, a dead line) each lasts a scheduler tick
+  // as on Windows at its default timer resolution, so such a wait costs 64
+  // wake-ups a second, not a thousand; the program's waits are timed, not
+  // counted. A lone poll stays a millisecond: one that follows a screen
+  // change (a key reset after a prompt) must not hold that change up.
   // Longer pauses are waits of their own and last their whole time.
   const bool poll = ms <= 1 && !s.plainSleep;
+  const std::int64_t start = posix::MonotonicNs();
+  const bool idleRun = poll && s.idlePollEndNs >= 0 &&
+                       start - s.idlePollEndNs < 2 * 1000000;
   // The pause runs from the call: showing what was painted before it is
   // part of it, not added to it. Keys are taken meanwhile so that an Esc is
   // timed from when it came, not from when it was read.
   const std::int64_t deadline =
-      posix::MonotonicNs() + (poll ? posix::kPollPauseNs : std::int64_t{ms} * 1000000);
+      start + (idleRun ? posix::kPollPauseNs : std::int64_t{ms} * 1000000);
   FlushScreen(false);
   const std::uint32_t keys = s.console.InputCount();
   for (;;) {
@@ -742,8 +750,12 @@ void Sleep(std::uint32_t ms) {
     if (left <= 0) break;
     const bool arrived = posix::PumpInput(left, poll);
     FlushScreen(false);
-    if (poll && (arrived || s.console.InputCount() > keys)) break;
+    if (poll && (arrived || s.console.InputCount() > keys)) {
+      s.idlePollEndNs = -1;
+      return;
+    }
   }
+  s.idlePollEndNs = poll ? posix::MonotonicNs() : -1;
 }
 
 void ExitProcess(std::uint32_t code) {
