@@ -78,7 +78,7 @@ done
 ser2net_start socket
 mon_start refused "rfc2217://127.0.0.1:$SER2NET_PORT"
 E2E_SESSION=refused
-mon_connect
+mon_connect refused 60  # every request waits its 0.8 s
 wait_row 3 '^ Temp\. +0\.00 C  /    0\.00 C' 10
 mon_quit refused
 grep -q "COM$MON_PORT (rfc2217://127.0.0.1:$SER2NET_PORT): the server did not take the RFC 2217 com-port option" \
