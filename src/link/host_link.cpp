@@ -1,6 +1,7 @@
 #include "link/host_link.h"
 
 #include <algorithm>
+#include <ctime>
 
 #include "console/keyboard.h"
 #include "console/screen.h"
@@ -54,18 +55,6 @@ void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
   }
 }
 
-// Whether a reply came from the controller; the others are counted already.
-bool Answered(const Str255& reply) {
-  return !reply.empty() && !(reply == kStaleInputReply) && !(reply == kCutReply);
-}
-
-// An answer that should be a number and is not counts as unusable.
-void TallyNumber(const Str255& number) {
-  bool whole = false;
-  ParseNumber(number.view(), &whole);
-  if (!whole) ++LinkCounts.Unusable;
-}
-
 // A request went unanswered: its reply may still come, and a controller
 // that answers in turn sends it before the next request's. Replies are then
 // in doubt until one request has been answered alone.
@@ -98,12 +87,18 @@ bool SecondReplyFollows(std::int32_t port, std::size_t replySize) {
 }  // namespace
 
 LinkTally LinkCounts;
+ReplyOutcome LastReplyOutcome = ReplyOutcome::kSkipped;
+LinkRun LinkRuns;
+std::uint32_t LinkOpenError = 0;
 
 void LinkOpen(std::int32_t port) {
   ResetKeyboard();
   // A port without a slot is refused here rather than narrowed onto one.
-  if (!HasSlot(port)) return;
-  OpenPort(static_cast<std::uint16_t>(port), 9600, 'E', 8, 1);
+  if (!HasSlot(port)) {
+    LinkOpenError = plat::ERROR_FILE_NOT_FOUND;
+    return;
+  }
+  LinkOpenError = OpenPort(static_cast<std::uint16_t>(port), 9600, 'E', 8, 1);
 }
 
 void LinkConnect(std::int32_t port, Str255& reply) {
@@ -143,7 +138,11 @@ Str255 RewriteMinusSign(const Str255& command) {
   return Str255(text.substr(0, minus)) + FormatInt((65536 - v) % 65536);
 }
 
-void Transact(std::int32_t port, const Str255& command, Str255& reply) {
+namespace {
+
+// One exchange: the reply, and what became of the request. Nothing is
+// counted here; the callers judge the reply first.
+ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   // The reply may be the very text the command came in, and the key buffer
   // (a common source of commands) grows while we poll: the line to send is
   // taken before anything else happens.
@@ -152,18 +151,16 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
 
   if (AbortRequested()) {
     reply = Str255();
-    return;
+    return ReplyOutcome::kSkipped;
   }
 
   // Bytes already waiting belong to no request of ours: read them away and
   // let the caller know instead of sending.
   Str255 stale;
-  ++LinkCounts.Requests;
   if (ReadPortText(port, stale, kReplyMax, kEtx, kLineFeed) > 0) {
     ReplyInDoubt = false;  // the late reply, if that was it, is gone
-    ++LinkCounts.Unusable;
     reply = Str255(kStaleInputReply);
-    return;
+    return ReplyOutcome::kUnusable;
   }
 
   std::uint64_t waitFrom = plat::GetTickCount64();
@@ -191,30 +188,57 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
   } while (received.empty() && !AbortFlag &&
            PollsSince(waitFrom) <= kEmptyPollLimit);
 
-  if (!received.empty() && !AbortFlag) {
-    const std::uint64_t now = plat::GetTickCount64();
-    const std::uint64_t wire = WireMs(static_cast<std::uint32_t>(received.size() + 2));
-    const std::uint64_t took = now > waitFrom + wire ? now - waitFrom - wire : 0;
-    AnswerMs = std::max(took, AnswerMs - AnswerMs / 8);
-    if (ReplyInDoubt && SecondReplyFollows(port, received.size() + 2)) {
-      ReplyInDoubt = false;  // both came: the line is clear again
-      ++LinkCounts.Unusable;
-      reply = Str255();
-      return;
-    }
-  }
-  ReplyInDoubt = received.empty() && !AbortFlag;
-
+  reply = Str255();
+  if (AbortRequested()) return ReplyOutcome::kSkipped;
   if (received.empty()) {
-    ++LinkCounts.Unanswered;
-  } else if (received == kCutReply) {
-    ++LinkCounts.Unusable;
+    ReplyInDoubt = true;
+    return ReplyOutcome::kUnanswered;
   }
-  if (received.empty() || AbortRequested()) {
-    reply = Str255();
-  } else {
-    reply = received;
+  const std::uint64_t now = plat::GetTickCount64();
+  const std::uint64_t wire =
+      WireMs(static_cast<std::uint32_t>(received.size() + 2));
+  const std::uint64_t took = now > waitFrom + wire ? now - waitFrom - wire : 0;
+  AnswerMs = std::max(took, AnswerMs - AnswerMs / 8);
+  if (ReplyInDoubt && SecondReplyFollows(port, received.size() + 2)) {
+    ReplyInDoubt = false;  // both came: the line is clear again
+    return ReplyOutcome::kUnusable;
   }
+  ReplyInDoubt = false;
+  reply = received;
+  return received == kCutReply ? ReplyOutcome::kUnusable
+                               : ReplyOutcome::kAnswered;
+}
+
+// Counts a request's outcome, and the run of failures the link is in.
+void Note(ReplyOutcome outcome) {
+  LastReplyOutcome = outcome;
+  if (outcome == ReplyOutcome::kSkipped) return;
+  ++LinkCounts.Requests;
+  if (outcome == ReplyOutcome::kAnswered) {
+    LinkRuns = LinkRun{};
+    return;
+  }
+  const bool unanswered = outcome == ReplyOutcome::kUnanswered;
+  std::int32_t& run = unanswered ? LinkRuns.Unanswered : LinkRuns.Unusable;
+  std::int32_t& other = unanswered ? LinkRuns.Unusable : LinkRuns.Unanswered;
+  ++(unanswered ? LinkCounts.Unanswered : LinkCounts.Unusable);
+  if (run == 0 && other == 0) LinkRuns.Since = std::time(nullptr);
+  ++run;
+  other = 0;
+}
+
+// An answer that should be a number and is not is unusable.
+ReplyOutcome NumberOutcome(ReplyOutcome outcome, const Str255& number) {
+  if (outcome != ReplyOutcome::kAnswered) return outcome;
+  bool whole = false;
+  ParseNumber(number.view(), &whole);
+  return whole ? outcome : ReplyOutcome::kUnusable;
+}
+
+}  // namespace
+
+void Transact(std::int32_t port, const Str255& command, Str255& reply) {
+  Note(Exchange(port, command, reply));
 }
 
 void ReadRelay(std::int32_t port, std::int32_t relay, Str255& reply) {
@@ -222,18 +246,19 @@ void ReadRelay(std::int32_t port, std::int32_t relay, Str255& reply) {
 }
 
 void ReadTimer(std::int32_t port, std::int32_t timer, Str255& reply) {
-  Transact(port, Str255("RD T") + FormatInt(timer), reply);
+  const ReplyOutcome outcome =
+      Exchange(port, Str255("RD T") + FormatInt(timer), reply);
   // Keep only the part of the timer reply that holds the value the
   // counters page converts.
-  const bool answered = Answered(reply);
   reply.Delete(0, 2);
   reply.Delete(5, 6);
-  if (answered) TallyNumber(reply);
+  Note(NumberOutcome(outcome, reply));
 }
 
 void ReadDM(std::int32_t port, std::uint16_t address, Str255& reply) {
-  Transact(port, Str255("RD DM") + FormatInt(address), reply);
-  if (Answered(reply)) TallyNumber(reply);
+  const ReplyOutcome outcome =
+      Exchange(port, Str255("RD DM") + FormatInt(address), reply);
+  Note(NumberOutcome(outcome, reply));
 }
 
 void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,

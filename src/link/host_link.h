@@ -20,6 +20,25 @@ struct LinkTally {
 };
 extern LinkTally LinkCounts;
 
+// What became of a request: not sent (Esc), answered with a usable reply,
+// no reply, or one that cannot be used (cut, stale input, two replies
+// where one was due, or no number where one was read).
+enum class ReplyOutcome { kSkipped, kAnswered, kUnanswered, kUnusable };
+// The last request's, for the caller to judge the value it read.
+extern ReplyOutcome LastReplyOutcome;
+
+// The run of failed requests the link is in: how many in a row went
+// unanswered or were unusable, and since when (the first of them, as
+// std::time gives it). All 0 after a usable reply.
+struct LinkRun {
+  std::int32_t Unanswered = 0;
+  std::int32_t Unusable = 0;
+  std::int64_t Since = 0;
+};
+extern LinkRun LinkRuns;
+// Why the port could not be opened (the operating system's code), or 0.
+extern std::uint32_t LinkOpenError;
+
 void LinkOpen(std::int32_t port);
 void LinkConnect(std::int32_t port, Str255& reply);
 void LinkDisconnect(std::int32_t port, Str255& reply);

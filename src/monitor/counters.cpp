@@ -6,6 +6,7 @@
 #include "console/text.h"
 #include "link/host_link.h"
 #include "monitor/guarded_read.h"
+#include "monitor/monitor.h"
 #include "monitor/state.h"
 
 using namespace std::string_view_literals;
@@ -61,45 +62,67 @@ void CounterReset() {
   SampleCount = 0;
   TempSum = 0;
   RhSum = 0;
+  TempSamples = 0;
+  RhSamples = 0;
   ResetRequested = false;
   CycleCounter = 0;
 }
 
 void PaintCounters() {
+  // A row whose reads were not made (Esc, a reset under way) stays as the
+  // last block painted it; one that got no reply shows the fall-back.
   MoveCursor(2, 1);
-  SystemNumber = Word(ReadRegister(ActivePort, kSystemNumberRegister, 'w'));
-  ConsoleWrite((Str255("System        #") + FormatInt(SystemNumber, 4) +
-                "    ComPort "sv + FormatInt(ActivePort))
-                   .view());
+  const std::int32_t system = ReadRegister(ActivePort, kSystemNumberRegister, 'w');
+  CycleReads[kSystemValue] = LastRead;
+  if (LastRead != ReadOutcome::kSkipped) {
+    SystemNumber = Word(system);
+    ConsoleWrite((Str255("System        #") + FormatInt(SystemNumber, 4) +
+                  "    ComPort "sv + FormatInt(ActivePort))
+                     .view());
+  }
 
   // The total is running while we read it: only agreeing pairs count.
   const std::uint16_t totalLow =
       Word(ReadRegisterStable(ActivePort, kTotalLow, 'w'));
+  ReadOutcome total = LastRead;
   const std::uint16_t totalHigh =
       Word(ReadRegisterStable(ActivePort, kTotalHigh, 'w'));
+  total = Worse(total, LastRead);
+  CycleReads[kTotalValue] = total;
 
-  // Component words by register number, from DM117 on.
+  // Component words by register number, from DM117 on, with their reads.
   std::uint16_t words[16] = {};
+  ReadOutcome reads[16] = {};
   for (std::uint16_t reg : kComponentReadOrder) {
     words[reg - kTotalLow] = Word(ReadRegister(ActivePort, reg, 'w'));
+    reads[reg - kTotalLow] = LastRead;
   }
 
   const std::uint16_t t106 = ReadTimerValue(106);
+  CycleReads[kT106Value] = LastLinkRead();
   const std::uint16_t t107 = ReadTimerValue(107);
+  CycleReads[kT107Value] = LastLinkRead();
   if (t106 < MinT106) MinT106 = t106;
   if (t107 < MinT107) MinT107 = t107;
 
   const std::int64_t totalSeconds = CounterValue(totalLow, totalHigh);
-  MoveCursor(2, 14);
-  ConsoleWrite(
-      (Str255("tTotal      ") + FormatInt(totalSeconds, 7) + " s  /  "sv +
-       FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) + " h"sv)
-          .view());
+  if (total != ReadOutcome::kSkipped) {
+    MoveCursor(2, 14);
+    PrintClearedLine(Str255("tTotal      ") + FormatInt(totalSeconds, 7) +
+                     " s  /  "sv +
+                     FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) +
+                     " h"sv);
+  }
 
   for (int r = 0; r < 5; ++r) {
+    const CounterRow& rowRegisters = kComponentRows[r];
+    const ReadOutcome read = Worse(reads[rowRegisters.LowRegister - kTotalLow],
+                                   reads[rowRegisters.HighRegister - kTotalLow]);
+    CycleReads[kComponentValue + r] = read;
+    if (Worse(read, total) == ReadOutcome::kSkipped) continue;
     const std::int64_t v =
-        CounterValue(words[kComponentRows[r].LowRegister - kTotalLow],
-                     words[kComponentRows[r].HighRegister - kTotalLow]);
+        CounterValue(words[rowRegisters.LowRegister - kTotalLow],
+                     words[rowRegisters.HighRegister - kTotalLow]);
     MoveCursor(2, 15 + r);
     Str255 line = Str255("t") + CounterLabels[r] + FormatInt(v, 7);
     if (totalSeconds >= 1) {
@@ -109,13 +132,17 @@ void PaintCounters() {
     } else {
       line = line + " s  /     0.0 % "sv;
     }
-    ConsoleWrite(line.view());
+    PrintClearedLine(line);
   }
 
   if (ResetRequested) CounterReset();
 
+  if (CycleReads[kT106Value] == ReadOutcome::kSkipped ||
+      CycleReads[kT107Value] == ReadOutcome::kSkipped) {
+    return;
+  }
   MoveCursor(2, 20);
-  ConsoleWrite((Str255("t106          ") + FormatInt(MinT106, 5)).view());
+  PrintClearedLine(Str255("t106          ") + FormatInt(MinT106, 5));
   MoveCursor(23, CursorRow());
   ConsoleWrite((Str255("t107 ") + FormatInt(MinT107, 5)).view());
 }

@@ -8,6 +8,7 @@
 #include "console/text.h"
 #include "link/host_link.h"
 #include "monitor/indicators.h"
+#include "monitor/link_state.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -76,14 +77,40 @@ void RedrawIndicators() {
 
 }  // namespace
 
+ReadOutcome LastRead = ReadOutcome::kSkipped;
+
+ReadOutcome LastLinkRead() {
+  switch (LastReplyOutcome) {
+    case ReplyOutcome::kAnswered:
+      return ReadOutcome::kRead;
+    case ReplyOutcome::kSkipped:
+      return ReadOutcome::kSkipped;
+    default:
+      return ReadOutcome::kFailed;
+  }
+}
+
+ReadOutcome Worse(ReadOutcome a, ReadOutcome b) {
+  if (a == ReadOutcome::kSkipped || b == ReadOutcome::kSkipped) {
+    return ReadOutcome::kSkipped;
+  }
+  return a == ReadOutcome::kFailed ? a : b;
+}
+
 std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
+  LastRead = ReadOutcome::kSkipped;
   if (ResetRequested || AbortFlag) return 0;
 
   Str255 reply;
   ReadDM(port, address, reply);
   const std::int32_t value = ConvertWord(reply, kind);
+  LastRead = LastLinkRead();
 
   RedrawIndicators();
+  ShowLinkState();
+  // Hot keys typed during start-up wait in the buffer for polling: the
+  // controller's identification is never cut short by a reset.
+  if (!PollingStarted) return value;
 
   // The keys are judged as they stand now; the Esc check below may take
   // one more into the buffer, and that one waits for the next read.
@@ -99,6 +126,8 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
     SavedCursor.Column = static_cast<std::uint16_t>(CursorColumn());
     SavedCursor.Row = static_cast<std::uint16_t>(CursorRow());
     RunTerminal(port);
+    ForgetLinkState();  // the screen was cleared
+    ShowLinkState();
     MoveCursor(SavedCursor.Column, SavedCursor.Row);
   } else {
     // Keys that are no hot key would otherwise pile up until the buffer is
@@ -114,7 +143,9 @@ std::int32_t ReadRegisterStable(PortNumber port, std::uint16_t address,
   // the loop.
   for (;;) {
     const std::int32_t first = ReadRegister(port, address, kind);
+    const ReadOutcome firstRead = LastRead;
     const std::int32_t second = ReadRegister(port, address, kind);
+    LastRead = Worse(firstRead, LastRead);
     if (first == second) return first;
   }
 }

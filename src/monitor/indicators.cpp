@@ -7,6 +7,8 @@
 #include "console/screen.h"
 #include "console/text.h"
 #include "link/host_link.h"
+#include "monitor/guarded_read.h"
+#include "monitor/link_state.h"
 #include "monitor/state.h"
 
 namespace {
@@ -41,8 +43,20 @@ void WriteIndicatorHead(std::int32_t row, std::string_view label,
   ConsoleWrite(head.view());
 }
 
-void ReadIndicatorRelay(bool reading, std::uint16_t relay, Str255& state) {
-  if (reading) ReadRelay(ActivePort, relay, state);
+// Reads the relay when asked to; false when that read was not made (Esc),
+// and the indicator then stays as last drawn. A reply other than 1 or 0
+// is no reading of the relay.
+bool ReadIndicatorRelay(bool reading, std::uint16_t relay, Str255& state,
+                        Quantity quantity) {
+  if (!reading) return true;
+  ReadRelay(ActivePort, relay, state);
+  ReadOutcome outcome = LastLinkRead();
+  if (outcome == ReadOutcome::kRead && !(state == "1") && !(state == "0")) {
+    outcome = ReadOutcome::kFailed;
+  }
+  CycleReads[quantity] = outcome;
+  ShowLinkState();
+  return outcome != ReadOutcome::kSkipped;
 }
 
 // One drawing of an animated indicator: off resets the animation so that it
@@ -64,11 +78,12 @@ void WriteAnimatedState(const Str255& state, std::string_view frames,
 
 void ShowAnimated(bool reading, std::int32_t row, std::string_view label,
                   std::uint16_t relay, Str255& state, std::string_view frames,
-                  std::int32_t& phase) {
+                  std::int32_t& phase, Quantity quantity) {
   SaveCursor();
   WriteIndicatorHead(row, label, relay);
-  ReadIndicatorRelay(reading, relay, state);
-  WriteAnimatedState(state, frames, phase);
+  if (ReadIndicatorRelay(reading, relay, state, quantity)) {
+    WriteAnimatedState(state, frames, phase);
+  }
   RestoreCursor();
 }
 
@@ -78,17 +93,17 @@ bool RelayOn(const Str255& reply) { return reply == "1"; }
 
 void ShowVent(bool reading) {
   ShowAnimated(reading, kVentRow, "Vent.         (", VentRelay, VentState,
-               kVentFrames, VentPhase);
+               kVentFrames, VentPhase, kVentValue);
 }
 
 void ShowTempCtl(bool reading) {
   ShowAnimated(reading, kTempCtlRow, "Temp.Ctl      (", TempCtlRelay,
-               TempCtlState, kTempCtlFrames, TempCtlPhase);
+               TempCtlState, kTempCtlFrames, TempCtlPhase, kTempCtlValue);
 }
 
 void ShowFloorHtr(bool reading) {
   ShowAnimated(reading, kFloorHtrRow, "FloorHtr      (", FloorHtrRelay,
-               FloorHtrState, kFloorHtrFrames, FloorHtrPhase);
+               FloorHtrState, kFloorHtrFrames, FloorHtrPhase, kFloorHtrValue);
 }
 
 void ShowTempMode(bool reading) {
@@ -96,7 +111,9 @@ void ShowTempMode(bool reading) {
   // Paces the polling cycle; Esc cuts it short.
   WaitTenths(1);
   WriteIndicatorHead(kTempModeRow, "TempMode      (", TempModeRelay);
-  ReadIndicatorRelay(reading, TempModeRelay, TempModeState);
-  ConsoleWrite(RelayOn(TempModeState) ? 'C' : 'H');
+  if (ReadIndicatorRelay(reading, TempModeRelay, TempModeState,
+                         kTempModeValue)) {
+    ConsoleWrite(RelayOn(TempModeState) ? 'C' : 'H');
+  }
   RestoreCursor();
 }

@@ -15,9 +15,9 @@
 #include "monitor/counters.h"
 #include "monitor/guarded_read.h"
 #include "monitor/indicators.h"
+#include "monitor/link_state.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
-#include "record/record.h"
 
 using namespace std::string_view_literals;
 
@@ -62,34 +62,56 @@ std::int32_t DetectVariant() {
   return RelayReads(3001, "1") ? 2 : 3;
 }
 
-// Reads a register directly (no guard) and converts its reply.
-std::int32_t ReadDMNumber(std::uint16_t address) {
+// Reads a register directly (no guard) and converts its reply; `read`
+// takes the worse of its outcome and what it held.
+std::int32_t ReadDMNumber(std::uint16_t address, ReadOutcome* read = nullptr) {
   Str255 reply;
   ReadDM(ActivePort, address, reply);
+  if (read != nullptr) *read = Worse(*read, LastLinkRead());
   return ParseNumber(reply.view());
 }
 
+// Row 7; left as it was when its reads were not made.
 void WriteDefrostLine() {
   const double target = DefrostTarget / 10.0;
+  ReadOutcome read = ReadOutcome::kRead;
   if (Relay7000Error) {
-    const std::int32_t minutes = ReadDMNumber(87);
-    ConsoleWrite((Str255(" Next Def. in ") + FormatInt(minutes, 6) +
-                  " min to"sv + FormatFixed(target, 6, 2) + " C"sv)
-                     .view());
+    const std::int32_t minutes = ReadDMNumber(87, &read);
+    CycleReads[kDefrostValue] = read;
+    if (read == ReadOutcome::kSkipped) return;
+    PrintClearedLine(Str255(" Next Def. in ") + FormatInt(minutes, 6) +
+                     " min to"sv + FormatFixed(target, 6, 2) + " C"sv);
     return;
   }
   // Minutes left in the interval, wrapping as 16-bit words do.
   const std::uint16_t remaining = static_cast<std::uint16_t>(
-      static_cast<std::uint16_t>(ReadDMNumber(88)) - DefrostInterval);
-  const std::int32_t seconds = ReadDMNumber(87);
+      static_cast<std::uint16_t>(ReadDMNumber(88, &read)) - DefrostInterval);
+  const std::int32_t seconds = ReadDMNumber(87, &read);
+  CycleReads[kDefrostValue] = read;
+  if (read == ReadOutcome::kSkipped) return;
   double hours = remaining / 60.0;
   if (TempCtlState == "1" && static_cast<std::int64_t>(seconds) <
                                  static_cast<std::int64_t>(remaining) * 60) {
     hours = seconds / 3600.0;
   }
-  ConsoleWrite((Str255("Defrost in   ") + FormatFixed(hours, 6, 2) +
-                " hrs to"sv + FormatFixed(target, 6, 2) + " C"sv)
-                   .view());
+  PrintClearedLine(Str255("Defrost in   ") + FormatFixed(hours, 6, 2) +
+                   " hrs to"sv + FormatFixed(target, 6, 2) + " C"sv);
+}
+
+// A set point's read: kept as it was when the read was not made.
+void ReadSetPoint(std::uint16_t address, std::int32_t& setPoint,
+                  Quantity quantity) {
+  const std::int32_t value = ReadRegister(ActivePort, address, 'i');
+  if (LastRead == ReadOutcome::kSkipped) return;
+  setPoint = value;
+  CycleReads[quantity] = LastRead;
+}
+
+// An average over the answered reads; with none yet, that of raw 0.
+double Average(std::int64_t sum, std::int64_t samples, std::int64_t scale) {
+  if (samples <= 0) return 0.0;
+  // The divisor is a 64-bit product, divided in floating point.
+  return static_cast<double>(sum) / static_cast<double>(samples * scale);
 }
 
 // The COM port numbers among the device names, ascending, each once.
@@ -207,6 +229,8 @@ bool StartMonitor() {
 
   Str255 reply;
   LinkOpen(ActivePort);
+  ForgetLinkState();
+  ShowLinkState();
   LinkConnect(ActivePort, reply);
   WriteDM(ActivePort, 901, 0, reply);
   PauseMs(5);
@@ -219,14 +243,16 @@ bool StartMonitor() {
   }
 
   ClearWindow();
+  ForgetLinkState();
+  ShowLinkState();
   VentPhase = 1;
   FloorHtrPhase = 1;
   TempCtlPhase = 0;
   CycleCounter = 2;
 
-  TempSetPoint = ReadRegister(ActivePort, 890, 'i');
-  RhSetPoint = ReadRegister(ActivePort, 893, 'i');
-  Co2SetPoint = ReadRegister(ActivePort, 894, 'i');
+  ReadSetPoint(890, TempSetPoint, kTempSetValue);
+  ReadSetPoint(893, RhSetPoint, kRhSetValue);
+  ReadSetPoint(894, Co2SetPoint, kCo2SetValue);
 
   EvaporatorSensor =
       RelayReads(3000, "1") || RelayReads(3003, "1") || RelayReads(3004, "1");
@@ -266,51 +292,74 @@ bool StartMonitor() {
 }
 
 void PollingCycle() {
+  // Each value is read afresh in this cycle, or not at all.
+  for (int q = 0; q < kTempSetValue; ++q) {
+    CycleReads[q] = ReadOutcome::kSkipped;
+  }
   ShowVent(true);
   ++SampleCount;
 
   const std::int64_t scaleFactor = OffsetScale ? kOffsetScale : kPlainScale;
   const double scale = static_cast<double>(scaleFactor);
   const double offset = OffsetScale ? kTemperatureOffset : 0.0;
-  // The averages' divisor: a 64-bit product, divided in floating point.
-  const double sampleScale = static_cast<double>(SampleCount * scaleFactor);
 
+  // A reading enters its average only when the controller answered it; a
+  // row whose read was not made (Esc, a reset under way) keeps what the
+  // last cycle showed.
   MoveCursor(2, 3);
   const std::int32_t t = ReadRegister(ActivePort, 992, 'i');
-  TempSum += t;
-  PrintClearedLine(
-      Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
-      " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) + " C  /  "sv +
-      FormatFixed(static_cast<double>(TempSum) / sampleScale - offset, 6, 2) +
-      " C"sv);
+  CycleReads[kTempValue] = LastRead;
+  if (LastRead == ReadOutcome::kRead) {
+    TempSum += t;
+    ++TempSamples;
+  }
+  if (LastRead != ReadOutcome::kSkipped) {
+    PrintClearedLine(
+        Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
+        " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) + " C  /  "sv +
+        FormatFixed(Average(TempSum, TempSamples, scaleFactor) - offset, 6, 2) +
+        " C"sv);
+  }
 
   ShowTempCtl(true);
 
   MoveCursor(2, 4);
   const std::int32_t h = ReadRegister(ActivePort, 993, 'i');
-  RhSum += h;
-  PrintClearedLine(
-      Str255("RH           ") + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
-      FormatFixed(RhSetPoint / 10.0, 6, 2) + " %  /  "sv +
-      FormatFixed(static_cast<double>(RhSum) / sampleScale, 6, 2) + " %"sv);
+  CycleReads[kRhValue] = LastRead;
+  if (LastRead == ReadOutcome::kRead) {
+    RhSum += h;
+    ++RhSamples;
+  }
+  if (LastRead != ReadOutcome::kSkipped) {
+    PrintClearedLine(
+        Str255("RH           ") + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
+        FormatFixed(RhSetPoint / 10.0, 6, 2) + " %  /  "sv +
+        FormatFixed(Average(RhSum, RhSamples, scaleFactor), 6, 2) + " %"sv);
+  }
 
   ShowFloorHtr(true);
 
   MoveCursor(2, 5);
   const std::int32_t c = ReadRegister(ActivePort, 984, 'i');
-  PrintClearedLine(Str255("CO2          ") + FormatFixed(c / 100.0, 6, 2) +
-                   " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) +
-                   " %"sv);
+  CycleReads[kCo2Value] = LastRead;
+  if (LastRead != ReadOutcome::kSkipped) {
+    PrintClearedLine(Str255("CO2          ") + FormatFixed(c / 100.0, 6, 2) +
+                     " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) +
+                     " %"sv);
+  }
 
   ShowTempMode(true);
 
   if (HasEvaporator()) {
-    MoveCursor(2, 6);
     if (EvaporatorSensor) {
+      MoveCursor(2, 6);
       const std::int32_t e = ReadRegister(ActivePort, 991, 'i');
-      ConsoleWrite((Str255("Evap.Temp.   ") +
-                    FormatFixed(e / 20.0 - kTemperatureOffset, 6, 2) + " C"sv)
-                       .view());
+      CycleReads[kEvapValue] = LastRead;
+      if (LastRead != ReadOutcome::kSkipped) {
+        PrintClearedLine(Str255("Evap.Temp.   ") +
+                         FormatFixed(e / 20.0 - kTemperatureOffset, 6, 2) +
+                         " C"sv);
+      }
     }
     MoveCursor(2, 7);
     WriteDefrostLine();
@@ -318,9 +367,9 @@ void PollingCycle() {
 
   if (CycleCounter % 2 == 0 && !AbortFlag) PaintCounters();
   if (CycleCounter % 10 == 0 && !AbortFlag) {
-    TempSetPoint = ReadRegister(ActivePort, 890, 'i');
-    RhSetPoint = ReadRegister(ActivePort, 893, 'i');
-    Co2SetPoint = ReadRegister(ActivePort, 894, 'i');
+    ReadSetPoint(890, TempSetPoint, kTempSetValue);
+    ReadSetPoint(893, RhSetPoint, kRhSetValue);
+    ReadSetPoint(894, Co2SetPoint, kCo2SetValue);
   }
   // After years of polling the count wraps round as a 32-bit word would,
   // and even and odd cycles keep alternating.
@@ -342,15 +391,16 @@ void ShutdownMonitor() {
   ClosePort(ActivePort);
 }
 
-int RunMonitor() {
+int RunMonitor(const MonitorHooks& hooks) {
   if (!StartMonitor()) {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;
   }
-  RecordStarted();
+  PollingStarted = true;
+  if (hooks.Started != nullptr) hooks.Started();
   do {
     PollingCycle();
-    RecordCycle();
+    if (hooks.CycleEnded != nullptr) hooks.CycleEnded();
   } while (!AbortFlag);
   ShutdownMonitor();
   return 0;

@@ -25,6 +25,9 @@ std::int32_t IndicatorReadCount = 0;
 std::int32_t VentPhase = 0, TempCtlPhase = 0, FloorHtrPhase = 0;
 Str255 VentState, TempCtlState, FloorHtrState, TempModeState;
 CursorPosition SavedCursor;
+ReadOutcome CycleReads[kQuantities] = {};
+std::int64_t TempSamples = 0, RhSamples = 0;
+bool PollingStarted = false;
 
 void ResetMonitorStateForTests() {
   ActivePort = 0;
@@ -52,4 +55,7 @@ void ResetMonitorStateForTests() {
   FloorHtrState.Clear();
   TempModeState.Clear();
   SavedCursor = CursorPosition{};
+  for (ReadOutcome& outcome : CycleReads) outcome = ReadOutcome::kSkipped;
+  TempSamples = RhSamples = 0;
+  PollingStarted = false;
 }

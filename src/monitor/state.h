@@ -36,5 +36,25 @@ extern std::int32_t VentPhase, TempCtlPhase, FloorHtrPhase;
 extern Str255 VentState, TempCtlState, FloorHtrState, TempModeState;
 extern CursorPosition SavedCursor;
 
+// What became of a value's read: a usable reply, not made (Esc, a counter
+// reset under way, or not due in this cycle), or no usable reply.
+enum class ReadOutcome : std::uint8_t { kSkipped, kRead, kFailed };
+// The values shown, each with the outcome of its read.
+enum Quantity : std::uint8_t {
+  kSystemValue, kTempValue, kRhValue, kCo2Value, kEvapValue, kDefrostValue,
+  kVentValue, kTempCtlValue, kFloorHtrValue, kTempModeValue, kTotalValue,
+  kComponentValue,  // five of them, in row order 15 to 19
+  kT106Value = kComponentValue + 5, kT107Value,
+  // The set points, read at start-up and every tenth cycle: their last read.
+  kTempSetValue, kRhSetValue, kCo2SetValue,
+  kQuantities
+};
+// The reads of the cycle under way or just ended (the set points' last).
+extern ReadOutcome CycleReads[kQuantities];
+// The answered temperature and humidity reads in TempSum and RhSum.
+extern std::int64_t TempSamples, RhSamples;
+// Start-up is over: the hot keys act from the polling cycle's first read.
+extern bool PollingStarted;
+
 // Tests only: every variable back to its program-start (zero or empty) value.
 void ResetMonitorStateForTests();

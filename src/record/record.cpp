@@ -9,6 +9,7 @@
 #include <ctime>
 #include <deque>
 #include <filesystem>
+#include <initializer_list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -203,50 +204,83 @@ std::string Timestamp() {
 
 // ---- the row ----------------------------------------------------------------
 
-std::string CycleRow() {
-  // While a counter reset is asked for and until it is done, the monitor
-  // skips its register reads and shows zeros for them: no readings. The
-  // reset is done when the count of cycles starts again from 0.
-  const bool skipped = ResetRequested || CycleCounter == 1;
-  const auto shownRow = [skipped](int row) {
-    return skipped ? std::string() : ShownRow(row);
-  };
-  std::string row = Timestamp();
-  AddFields(row, Shown(shownRow(1), 2, "System        #", 1), 1);
-  AddFields(row, Shown(shownRow(3), 2, "Temp.        ", 3), 3);
-  AddFields(row, Shown(shownRow(4), 2, "RH           ", 3), 3);
-  AddFields(row, Shown(shownRow(5), 2, "CO2          ", 2), 2);
-  AddFields(row, Shown(shownRow(6), 2, "Evap.Temp.   ", 1), 1);
+// Whether the cycle just ended read this value with a usable reply.
+bool Read(Quantity quantity) {
+  return CycleReads[quantity] == ReadOutcome::kRead;
+}
 
-  const std::string defrostRow = shownRow(7);
-  std::vector<std::string> defrost = Shown(defrostRow, 2, "Defrost in   ", 2);
+// The numbers shown after `label`, each kept only when `keep` says its
+// value was read in this cycle (the screen shows a fall-back otherwise).
+std::vector<std::string> Readings(const std::string& rowText, int column,
+                                  std::string_view label,
+                                  std::initializer_list<bool> keep) {
+  std::vector<std::string> values = Shown(rowText, column, label, keep.size());
+  std::size_t i = 0;
+  for (const bool k : keep) {
+    if (i < values.size() && !k) values[i].clear();
+    ++i;
+  }
+  return values;
+}
+
+// A row left as the last cycle painted it (its read was not made) holds
+// no reading of this cycle at all.
+bool Painted(Quantity quantity) {
+  return CycleReads[quantity] != ReadOutcome::kSkipped;
+}
+
+std::string CycleRow() {
+  std::string row = Timestamp();
+  const bool temp = Painted(kTempValue), rh = Painted(kRhValue),
+             co2 = Painted(kCo2Value);
+  AddFields(row, Readings(ShownRow(1), 2, "System        #", {Read(kSystemValue)}), 1);
+  AddFields(row,
+            Readings(ShownRow(3), 2, "Temp.        ",
+                     {Read(kTempValue), temp && Read(kTempSetValue),
+                      temp && TempSamples > 0}),
+            3);
+  AddFields(row,
+            Readings(ShownRow(4), 2, "RH           ",
+                     {Read(kRhValue), rh && Read(kRhSetValue),
+                      rh && RhSamples > 0}),
+            3);
+  AddFields(row,
+            Readings(ShownRow(5), 2, "CO2          ",
+                     {Read(kCo2Value), co2 && Read(kCo2SetValue)}),
+            2);
+  AddFields(row, Readings(ShownRow(6), 2, "Evap.Temp.   ", {Read(kEvapValue)}), 1);
+
+  const std::string defrostRow = ShownRow(7);
+  const bool defrostRead = Read(kDefrostValue);
+  std::vector<std::string> defrost =
+      Readings(defrostRow, 2, "Defrost in   ", {defrostRead, true});
   std::string unit = "h";
   if (defrost.empty()) {
-    defrost = Shown(defrostRow, 2, " Next Def. in ", 2);
+    defrost = Readings(defrostRow, 2, " Next Def. in ", {defrostRead, true});
     unit = "min";
   }
-  if (!defrost.empty()) defrost.insert(defrost.begin() + 1, unit);
+  if (!defrost.empty()) defrost.insert(defrost.begin() + 1, defrostRead ? unit : "");
   AddFields(row, defrost, 3);
 
-  for (const Str255* state :
-       {&VentState, &TempCtlState, &FloorHtrState, &TempModeState}) {
-    AddField(row, RelayOn(*state) ? "1" : "0");
+  const Quantity relays[4] = {kVentValue, kTempCtlValue, kFloorHtrValue,
+                              kTempModeValue};
+  const Str255* states[4] = {&VentState, &TempCtlState, &FloorHtrState,
+                             &TempModeState};
+  for (int i = 0; i < 4; ++i) {
+    AddField(row, !Read(relays[i]) ? "" : RelayOn(*states[i]) ? "1" : "0");
   }
 
-  // The cycle just ended painted the counters when its number was even.
-  const bool counters = CycleCounter % 2 != 0;
-  AddFields(row, counters ? Shown(shownRow(14), 2, "tTotal      ", 1)
-                          : std::vector<std::string>{},
-            1);
+  AddFields(row, Readings(ShownRow(14), 2, "tTotal      ", {Read(kTotalValue)}), 1);
   for (int i = 0; i < 5; ++i) {
     const std::string label = std::string("t") + CounterLabels[i].str();
-    AddFields(row, counters ? Shown(shownRow(15 + i), 2, label, 1)
-                            : std::vector<std::string>{},
+    AddFields(row,
+              Readings(ShownRow(15 + i), 2, label,
+                       {Read(static_cast<Quantity>(kComponentValue + i))}),
               1);
   }
-  const std::string timers = counters ? shownRow(20) : std::string();
-  AddFields(row, Shown(timers, 2, "t106          ", 1), 1);
-  AddFields(row, Shown(timers, 23, "t107 ", 1), 1);
+  const std::string timers = ShownRow(20);
+  AddFields(row, Readings(timers, 2, "t106          ", {Read(kT106Value)}), 1);
+  AddFields(row, Readings(timers, 23, "t107 ", {Read(kT107Value)}), 1);
 
   const LinkTally& now = LinkCounts;
   for (const std::int64_t n :

@@ -39,7 +39,7 @@ int ZrvMain(int argc, char** argv) {
     return kConsoleFailureExitCode;
   }
   LibraryStartup();
-  const int code = RunMonitor();
+  const int code = RunMonitor({RecordStarted, RecordCycle});
   RecordFinish();
   ConsoleClose();
   return code;

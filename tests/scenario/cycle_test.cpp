@@ -203,7 +203,7 @@ TEST_F(Cycle, AveragesRunOverSixtyFourBitSums) {
   EXPECT_EQ(Cells(3, 41, 46), " 11.25");
 
   // Far beyond 32 bits: a billion readings of 16000.
-  SampleCount = 1000000000;
+  SampleCount = TempSamples = RhSamples = 1000000000;
   TempSum = std::int64_t{16000} * SampleCount;
   RhSum = std::int64_t{16000} * SampleCount;
   run.Cycle();
@@ -443,8 +443,10 @@ std::string FreshPath(const char* name) {
   return path;
 }
 
-// A row holds what the screen showed, the counters only on their cycle,
-// and the cycle's own requests and failed replies; the end gets the run.
+// A row holds what the screen showed of the cycle's own readings (a read
+// that failed or was not made leaves its field empty), the counters only
+// on their cycle, and the cycle's own requests and failed replies; the end
+// gets the run.
 TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
   const std::string path = FreshPath("cycle_log.csv");
   std::string why;
@@ -464,17 +466,18 @@ TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
 
   const std::vector<std::string> lines = FileLines(path);
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"([^,]+,{14}1,0,1,1,{9}\d+,0,0)")))
+  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"([^,]+,{11}2\.00,h,10\.00,1,0,1,1,{7}12,345,\d+,0,0)")))
       << lines[3];
   EXPECT_EQ(lines[0], kRecordHeader);
   const std::string shown =
-      "12,22.50,22.50,22.50,50.00,50.00,50.00,0.40,0.30,20.00,2.00,h,10.00,"
+      "22.50,22.50,22.50,50.00,50.00,50.00,0.40,0.30,20.00,2.00,h,10.00,"
       "1,0,1,1,";
+  // The timer reads failed: their minima are no readings of the cycle.
   EXPECT_EQ(lines[1].substr(30),
-            shown + "7200,3600,0,0,0,1,12,345," +
+            "12," + shown + "7200,3600,0,0,0,1,,," +
                 std::to_string(even.size()) + ",1,1");
   EXPECT_EQ(lines[2].substr(30),
-            shown + ",,,,,,,," + std::to_string(odd.size()) + ",0,0");
+            "," + shown + ",,,,,,,," + std::to_string(odd.size()) + ",0,0");
   EXPECT_TRUE(std::regex_match(
       lines[1].substr(0, 30),
       std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[-+]\d\d:\d\d,)")))

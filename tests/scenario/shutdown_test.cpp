@@ -33,6 +33,7 @@ TEST(CounterReset, RThenYClearsTheCountersInTheNextBlock) {
   ASSERT_TRUE(run.Start());
   run.Cycle();  // counters block of the first cycle
   ASSERT_GT(run.Wire().Unit().Counter(117), 0u);
+  const std::string totalRow = fake::Row(14);
 
   fake::Key("r", fake::Now() + 50 * kMs);
   fake::Key("y", fake::Now() + 2 * kSecond);
@@ -57,13 +58,11 @@ TEST(CounterReset, RThenYClearsTheCountersInTheNextBlock) {
     if (r.rfind("WR ", 0) == 0) seen.push_back(r);
   }
   EXPECT_EQ(seen, writes);
-  // The block painted zeros before clearing, then the set points were
+  // The block's reads were not made: its rows stay as the last block
+  // painted them, with no zeros that were never read. The set points were
   // refreshed in the same cycle.
-  EXPECT_EQ(fake::RowTrimmed(1), " System        #   0    ComPort 3");
-  EXPECT_EQ(fake::RowTrimmed(14), std::string(" tTotal      ") + "      0" +
-                                      " s  /  " + "   0.0" + " h");
-  EXPECT_EQ(fake::Row(15).substr(0, 36),
-            std::string(" t_Heater    ") + "      0" + " s  /     0.0 % ");
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+  EXPECT_EQ(fake::Row(14), totalRow);
   EXPECT_EQ(Between(third, "WR DM132 0", "none"),
             (std::vector<std::string>{"RD DM890", "RD DM893", "RD DM894"}));
   EXPECT_FALSE(ResetRequested);
@@ -123,11 +122,13 @@ std::vector<std::string> RequestsAfter(EscRun& e, fake::Micros t) {
   return texts;
 }
 
-// The rest of the cycle shows raw 0 (offset scale).
-void ExpectRawZeroFromHumidityOn() {
-  EXPECT_EQ(Cells(4, 15, 20), "  0.00");
-  EXPECT_EQ(Cells(5, 15, 20), "  0.00");
-  EXPECT_EQ(Cells(6, 15, 20), "-50.00");
+// The rest of the cycle is not painted: the screen left behind shows the
+// last complete cycle, not the raw 0 of reads never made.
+void ExpectNoRawZeroFromHumidityOn() {
+  EXPECT_NE(Cells(4, 15, 20), "  0.00");
+  EXPECT_NE(Cells(5, 15, 20), "  0.00");
+  EXPECT_NE(Cells(6, 15, 20), "-50.00");
+  EXPECT_EQ(fake::RowTrimmed(7).find("1086"), std::string::npos);
 }
 
 TEST(Shutdown, EscWhileARequestAwaitsItsReply) {
@@ -135,8 +136,8 @@ TEST(Shutdown, EscWhileARequestAwaitsItsReply) {
   const fake::Micros sent = RequestTime("RD DM992", 3);
   EscRun e(sent + 2 * kMs);
   ExpectOrderlyEnd(e);
-  EXPECT_EQ(Cells(3, 15, 20), "-50.00");
-  ExpectRawZeroFromHumidityOn();
+  EXPECT_NE(Cells(3, 15, 20), "-50.00");
+  ExpectNoRawZeroFromHumidityOn();
   // Nothing but the disconnect goes out after Esc.
   EXPECT_EQ(RequestsAfter(e, sent), std::vector<std::string>{"CQ"});
 }
@@ -147,8 +148,8 @@ TEST(Shutdown, EscWhileTheReplyIsArriving) {
   EscRun e(sent + 5 * kMs + 3 * 1146);
   ExpectOrderlyEnd(e);
   EXPECT_EQ(RequestsAfter(e, sent), std::vector<std::string>{"CQ"});
-  EXPECT_EQ(Cells(3, 15, 20), "-50.00");
-  ExpectRawZeroFromHumidityOn();
+  EXPECT_NE(Cells(3, 15, 20), "-50.00");
+  ExpectNoRawZeroFromHumidityOn();
 }
 
 TEST(Shutdown, EscSkipsTheCountersAndTheSetPointRefreshOfItsCycle) {
@@ -173,7 +174,7 @@ TEST(Shutdown, EscDuringTheTempModePause) {
   EscRun e(relay - 50 * kMs);
   ExpectOrderlyEnd(e);
   EXPECT_NE(Cells(5, 15, 20), "  0.00");  // the CO2 line came in before Esc
-  EXPECT_EQ(Cells(6, 15, 20), "-50.00");
+  EXPECT_NE(Cells(6, 15, 20), "-50.00");
 }
 
 TEST(Shutdown, EscDuringStartUpEndsAfterTheFirstCycle) {
@@ -184,9 +185,7 @@ TEST(Shutdown, EscDuringStartUpEndsAfterTheFirstCycle) {
   EXPECT_EQ(ControllerRevision, 0);
   EXPECT_EQ(DefrostInterval, 4320);
   EXPECT_EQ(CycleCounter, 3);
-  EXPECT_EQ(fake::RowTrimmed(3), std::string(" Temp.        ") + "  0.00" +
-                                     " C  /  " + "  0.00" + " C  /  " +
-                                     "  0.00" + " C");
+  EXPECT_EQ(fake::RowTrimmed(3), "");  // nothing was read to show
 }
 
 }  // namespace

@@ -18,6 +18,8 @@ void ResetProgramState(const fake::Options& console) {
   ResetMonitorStateForTests();
   ResetRecordForTests();
   LinkCounts = LinkTally{};
+  LinkRuns = LinkRun{};
+  LinkOpenError = 0;
   SavedScreenColumns = 0;
   SavedScreenRows = 0;
 }
@@ -59,7 +61,9 @@ int ProgramRun::Run(std::vector<std::string> args) {
 bool ProgramRun::Start() {
   if (!ConsoleSetup()) return false;
   LibraryStartup();
-  return StartMonitor();
+  if (!StartMonitor()) return false;
+  PollingStarted = true;
+  return true;
 }
 
 std::vector<std::string> ProgramRun::Cycle() {

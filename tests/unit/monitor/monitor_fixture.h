@@ -14,6 +14,7 @@ class MonitorTest : public scripted_wire::MachineTest {
     StartMachine();
     ResetMonitorStateForTests();
     ActivePort = kPort;
+    PollingStarted = true;
     VentRelay = 512;
     TempCtlRelay = 513;
     FloorHtrRelay = 514;
