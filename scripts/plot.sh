@@ -89,9 +89,6 @@ function pretty(s,   z) {
   sub(/^[.,][0-9]+/, "", z)
   return substr(s, 1, 10) " " substr(s, 12, 8) " " z
 }
-function unread(v, sensor) {
-  return (v == "NaN" || v + 0 == 0 || (sensor && v + 0 == -50)) ? "NaN" : v
-}
 function close_band(k, t) {
   if (!open[k]) return
   if (t <= start[k]) t = start[k] + 1
@@ -132,15 +129,11 @@ $1 == "time" {
   v2 = num("temp_c"); v3 = num("temp_set_c"); v4 = num("evap_c")
   v5 = num("defrost_target_c"); v6 = num("rh_pct"); v7 = num("rh_set_pct")
   v8 = num("co2_pct"); v9 = num("co2_set_pct")
-  # A cycle without one good reply shows the zeros of a blank screen.
+  # A cycle without one good reply: a band of its own.
   q = num("requests") + 0; u = num("unanswered") + 0; x = num("unusable") + 0
   dead = q > 0 && u + x >= q
+  # A value that was not read has an empty field, drawn as a gap.
   if (dead) { v2 = v3 = v4 = v5 = v6 = v7 = v8 = v9 = "NaN"; noreply++ }
-  # With some replies lost, a field left blank reads 0 (-50 for a sensor).
-  else if (u + x > 0) {
-    v2 = unread(v2, 1); v3 = unread(v3, 0); v4 = unread(v4, 1); v5 = unread(v5, 0)
-    v6 = unread(v6, 0); v7 = unread(v7, 0); v8 = unread(v8, 0); v9 = unread(v9, 0)
-  }
   printf "%.3f %s %s %s %s %s %s %s %s\n", t, v2, v3, v4, v5, v6, v7, v8, v9 > data
   track("t", v2); track("t", v3); track("t", v4); track("t", v5)
   track("h", v6); track("h", v7); track("c", v8); track("c", v9)

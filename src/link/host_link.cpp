@@ -242,7 +242,12 @@ void Transact(std::int32_t port, const Str255& command, Str255& reply) {
 }
 
 void ReadRelay(std::int32_t port, std::int32_t relay, Str255& reply) {
-  Transact(port, Str255("RD ") + FormatInt(relay), reply);
+  ReplyOutcome outcome = Exchange(port, Str255("RD ") + FormatInt(relay), reply);
+  // A relay is on or off; anything else tells nothing of it.
+  if (outcome == ReplyOutcome::kAnswered && !(reply == "0") && !(reply == "1")) {
+    outcome = ReplyOutcome::kUnusable;
+  }
+  Note(outcome);
 }
 
 void ReadTimer(std::int32_t port, std::int32_t timer, Str255& reply) {

@@ -22,7 +22,8 @@ extern LinkTally LinkCounts;
 
 // What became of a request: not sent (Esc), answered with a usable reply,
 // no reply, or one that cannot be used (cut, stale input, two replies
-// where one was due, or no number where one was read).
+// where one was due, no number where one was read, a relay neither 1 nor
+// 0).
 enum class ReplyOutcome { kSkipped, kAnswered, kUnanswered, kUnusable };
 // The last request's, for the caller to judge the value it read.
 extern ReplyOutcome LastReplyOutcome;

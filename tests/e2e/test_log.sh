@@ -1,6 +1,6 @@
 # The reading log: its rows hold what the screen showed, field by field, on
 # a counters cycle and on the cycle after; the replies the simulator lost or
-# spoiled are counted; a log removed, or grown to the file-size limit, stops
+# spoiled are counted, and leave exactly their own fields empty; a log removed, or grown to the file-size limit, stops
 # while polling goes on, and the end says so below the run's summary.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
@@ -17,6 +17,8 @@ faults_done() { (($(grep -cE '! (lost|reply)' "$TRACE") >= 5)); }
 rows_at_least() { (($(wc -l <"$LOG") >= $1)); }
 size_at_least() { (($(stat -c %s "$LOG") >= $1)); }
 wait_until 20 "the faults were not all injected" faults_done
+full_row() { awk -F, 'NR > 1 && $19 != "" && $25 != "" && $26 != "" { f = 1 } END { exit !f }' "$LOG"; }
+wait_until 10 "no counters row with both timers read" full_row
 wait_until 10 "no two more rows" rows_at_least $(($(wc -l <"$LOG") + 2))
 shot=$(screen)
 cp "$LOG" "$E2E_DIR/rows.csv"
@@ -25,7 +27,7 @@ shown() { sed -n "${1}p" <<<"$shot" | sed 's/ *$//'; }
 same() { [[ "$(shown "$1")" == "$2" ]] || fail "row $1 is '$(shown "$1")', the log says '$2'"; }
 check_row() {  # a CSV row against the screen; counters only on their cycle
   IFS=, read -r _ sys t ts ta h hs ha c cs e d du dt v tc fh tm tot c1 c2 c3 c4 c5 m6 m7 _ <<<"$1"
-  same 1 "$(printf ' System        #%4s    ComPort %s' "$sys" "$MON_PORT")"
+  [[ -n "$2" ]] && same 1 "$(printf ' System        #%4s    ComPort %s' "$sys" "$MON_PORT")"
   same 3 "$(printf ' Temp.        %6s C  /  %6s C  /  %6s C' "$t" "$ts" "$ta")"
   same 4 "$(printf ' RH           %6s %%  /  %6s %%  /  %6s %%' "$h" "$hs" "$ha")"
   same 5 "$(printf ' CO2          %6s %%  /  %6s %%' "$c" "$cs")"
@@ -40,7 +42,7 @@ check_row() {  # a CSV row against the screen; counters only on their cycle
     ((off == 1 - on)) || fail "indicator row $i against $on"
   done
   if [[ -z "$2" ]]; then
-    [[ -z "$tot$c1$c2$c3$c4$c5$m6$m7" ]] || fail "counters on an odd cycle: $1"
+    [[ -z "$sys$tot$c1$c2$c3$c4$c5$m6$m7" ]] || fail "counters on an odd cycle: $1"
     return
   fi
   [[ $(shown 14) =~ ^\ tTotal\ +$tot\ s ]] || fail "total against $tot"
@@ -51,10 +53,15 @@ check_row() {  # a CSV row against the screen; counters only on their cycle
   done
   same 20 "$(printf ' t106          %5s  t107 %5s' "$m6" "$m7")"
 }
-check_row "$(awk -F, 'NR > 1 && $19 != ""' "$E2E_DIR/rows.csv" | tail -1)" even
+check_row "$(awk -F, 'NR > 1 && $19 != "" && $25 != "" && $26 != ""' "$E2E_DIR/rows.csv" | tail -1)" even
 check_row "$(awk -F, 'NR > 1 && $19 == ""' "$E2E_DIR/rows.csv" | tail -1)" ""
 read -r lost spoilt < <(awk -F, 'NR > 1 {u += $28; b += $29} END {print u, b}' "$E2E_DIR/rows.csv")
 [[ "$lost $spoilt" == "3 2" ]] || fail "the log counts $lost unanswered and $spoilt unusable, not 3 and 2"
+# The empty fields of the counters cycles: three lost T106 reads, two
+# unusable T107 replies, and nothing else.
+empties=$(awk -F, 'NR > 1 && $19 != "" { for (i = 2; i <= 26; ++i) if ($i == "") n[i]++ }
+  END { for (i = 2; i <= 26; ++i) if (n[i]) printf "%d:%d ", i, n[i] }' "$E2E_DIR/rows.csv")
+[[ "$empties" == "25:3 26:2 " ]] || fail "empty fields (field:count) on counters rows: '$empties', not '25:3 26:2 '"
 
 # Windows keeps an open file from being removed; wine does not see it go.
 [[ -z "$E2E_WINE_COM" ]] && rm "$LOG"

@@ -7,7 +7,9 @@ mon_start mon /nonexistent/ttyZRV
 # Port 1's device is missing: it is not listed; the machine's own ports
 # may be.
 expect_row 3 '^(No serial port found; set ZRVMON_COM<n>=<device>|COM([2-9]|[1-9][0-9]+)  /dev/tty)'
-mon_connect mon 60  # every request waits its 0.8 s
+answer_port "$MON_PORT"
+wait_row 22 "^COM$MON_PORT: no such device" 2
+wait_for "tTotal" 60  # every request waits its 0.8 s
 wait_row 1 '^ System        #   0    ComPort 1' 5
 expect_row 3 '^ Temp\. +0\.00 C  /    0\.00 C  /    0\.00 C$'
 expect_row 4 '^ RH +0\.00 %  /    0\.00 %  /    0\.00 %$'

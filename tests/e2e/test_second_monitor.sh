@@ -1,5 +1,6 @@
-# A second monitor on a port already in use gets no answers and does not
-# disturb the first, which keeps showing live values; both end on Esc.
+# A second monitor on a port already in use gets no answers, says why on
+# row 22, and does not disturb the first, which keeps showing live values;
+# both end on Esc.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 
@@ -9,7 +10,9 @@ mon_connect mon
 wait_row 1 '^ System        #  11    ComPort 1' 5 mon
 
 mon_start mon2
-mon_connect mon2 60  # every request waits its 0.8 s
+answer_port "$MON_PORT" mon2
+wait_row 22 "^COM$MON_PORT cannot be opened: the device is in use" 2 mon2
+wait_for "tTotal" 60 mon2  # every request waits its 0.8 s
 wait_row 1 '^ System        #   0    ComPort 1' 5 mon2
 expect_row 3 '^ Temp\. +0\.00 C  /    0\.00 C  /    0\.00 C$' mon2
 expect_title " Pav (#0, C1)" mon2

@@ -211,6 +211,45 @@ TEST_F(Cycle, AveragesRunOverSixtyFourBitSums) {
   EXPECT_EQ(Cells(4, 41, 46), " 50.00");
 }
 
+// One DM992 reply in four lost: the average counts the answered reads
+// alone. A long defrost figure, then a short one, leaves no tail behind.
+TEST_F(Cycle, LostRepliesLeaveTheAverageAndShortLinesLeaveNoTail) {
+  Start({{"RD DM88", "100"}});
+  zrvsim::FaultRule lost;
+  lost.match = "RD DM992";
+  lost.kind = zrvsim::FaultKind::kLost;
+  lost.every = 4;
+  run.Wire().AddFault(lost);
+  run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(7), " Defrost in   1087.93 hrs to 10.00 C");
+  run.Wire().ScriptReply("RD DM88", "480");
+  for (int i = 0; i < 7; ++i) run.Cycle();
+  EXPECT_EQ(TempSamples, 6);
+  EXPECT_EQ(Cells(3, 41, 46), " 22.50");
+  EXPECT_EQ(fake::RowTrimmed(7), " Defrost in     2.00 hrs to 10.00 C");
+}
+
+// Row 22 speaks once three requests in a row failed, and is blank again
+// after a cycle of good replies.
+TEST_F(Cycle, LinkStateRowTellsOfGarbageAndSilence) {
+  Start();
+  run.Wire().Fault("*", zrvsim::FaultKind::kGarbage, "", 30);  // a cycle's
+  run.Cycle();
+  EXPECT_TRUE(std::regex_match(
+      fake::RowTrimmed(22),
+      std::regex(R"(Replies unusable since \d\d:\d\d:\d\d \(wrong baud rate or device\?\))")))
+      << fake::RowTrimmed(22);
+  run.Cycle();
+  run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(22), "");
+  run.Wire().SetSilent(true);
+  run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(22).substr(0, 35), "No reply from the controller since ");
+  run.Wire().SetSilent(false);
+  run.Cycle();
+  EXPECT_EQ(fake::RowTrimmed(22), "");
+}
+
 TEST_F(Cycle, NextDefrostInMinutesWithTheSecondRelaySet) {
   Start({{"RD 7000", "E1"}, {"RD DM87", "45"}, {"RD 605", "1"}});
   const auto requests = run.Cycle();

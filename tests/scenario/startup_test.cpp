@@ -4,6 +4,7 @@
 
 #include <map>
 #include <ostream>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -257,6 +258,26 @@ TEST(Startup, TitleNamesSystemNumberAndPort) {
   EXPECT_EQ(fake::Title(), " Pav (#12, C3)");
 }
 
+// R and Y typed while start-up still reads: the keys wait for polling, so
+// identification, scale and title are the controller's own, and the reset
+// comes in the first cycles.
+TEST(Startup, HotKeysTypedDuringStartUpWaitForPolling) {
+  zrvsim::Options options;
+  options.unit.system = 12;
+  options.unit.noise = 0;
+  ProgramRun run(options);
+  run.TypePort();
+  fake::Type("r", 150 * kMs);  // during the handshake and relay reads
+  fake::Type("y", 3 * kSecond);
+  run.PressEsc(6 * kSecond);
+  EXPECT_EQ(run.Run(), 0);
+  EXPECT_EQ(fake::Title(), " Pav (#12, C3)");
+  EXPECT_TRUE(OffsetScale);
+  EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
+  EXPECT_EQ(scenario::Cells(3, 22, 46), "C  /   22.50 C  /   18.00");
+  EXPECT_EQ(run.Wire().Count("WR DM117 0"), 1);
+}
+
 TEST(Startup, TwoDigitPortOpensTheDeviceNamespaceName) {
   ProgramRun run({}, {}, "\\\\.\\COM12");
   run.Wire().ScriptReply("RD DM109", "7");
@@ -420,12 +441,17 @@ void ExpectSilentControllerRun(ProgramRun& run) {
 TEST(SilentController, NoDeviceAtAll) {
   ProgramRun run({}, {}, "");
   ExpectSilentControllerRun(run);
+  EXPECT_EQ(fake::RowTrimmed(22), "COM3: no such device");
 }
 
 TEST(SilentController, DeadLine) {
   ProgramRun run;
   run.Wire().SetSilent(true);
   ExpectSilentControllerRun(run);
+  EXPECT_TRUE(std::regex_match(
+      fake::RowTrimmed(22),
+      std::regex("No reply from the controller since \\d\\d:\\d\\d:\\d\\d")))
+      << fake::RowTrimmed(22);
   // The disconnect still goes out, unanswered.
   EXPECT_EQ(run.Wire().RequestTexts().back(), "CQ");
   EXPECT_EQ(fake::OpenHandleCount("COM3"), 0);
