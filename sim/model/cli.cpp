@@ -85,6 +85,7 @@ Faults:
                            late[:MS]     reply after the client gave up (1000)
                            noend         reply without CR LF
                            garbage[:N]   N random bytes instead (default 8)
+                           babble[:N]    N letters and no line end (3000)
                            error[:TEXT]  refused with TEXT (default E1)
                            reply:TEXT    TEXT instead of the real reply
                            dead          the line dies for good

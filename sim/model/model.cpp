@@ -199,6 +199,11 @@ Response Controller::Handle(std::string_view request) {
       case FaultKind::kNoEnd:
         noEnd = true;
         break;
+      case FaultKind::kBabble:
+        replaced = std::string(static_cast<std::size_t>(argNumber(arg, 3000)), 'A');
+        carriedOut = false;
+        noEnd = true;
+        break;
       case FaultKind::kGarbage:
         garbage = std::min(argNumber(arg, 8), 255);
         break;
@@ -338,6 +343,7 @@ constexpr std::pair<FaultKind, std::string_view> kKindNames[] = {
     {FaultKind::kSilence, "silence"}, {FaultKind::kLost, "lost"},
     {FaultKind::kLatency, "latency"}, {FaultKind::kLate, "late"},
     {FaultKind::kNoEnd, "noend"},     {FaultKind::kGarbage, "garbage"},
+    {FaultKind::kBabble, "babble"},
     {FaultKind::kError, "error"},     {FaultKind::kReply, "reply"},
     {FaultKind::kDead, "dead"},
 };
@@ -413,7 +419,7 @@ std::optional<FaultRule> ParseFaultRule(std::string_view text, std::string& erro
     return std::nullopt;
   }
   if (rule.kind == FaultKind::kLatency || rule.kind == FaultKind::kLate ||
-      rule.kind == FaultKind::kGarbage) {
+      rule.kind == FaultKind::kGarbage || rule.kind == FaultKind::kBabble) {
     int n = 0;
     if (!rule.arg.empty() && !ParseCount(rule.arg, n)) {
       error = "fault argument must be a whole number: '" + rule.arg + "'";

@@ -160,6 +160,7 @@ enum class FaultKind {
   kLate,      // reply delayed past the client's patience, arg ms (default 1000)
   kNoEnd,     // reply without its CR LF
   kGarbage,   // reply replaced by arg random bytes (default 8), then CR LF
+  kBabble,    // reply replaced by arg letters (default 3000) and no line end
   kError,     // request refused with arg (default "E1")
   kReply,     // scripted reply text arg instead of the real one (not carried out)
   kDead,      // the line goes dead for good from this request on

@@ -35,6 +35,10 @@ std::int32_t ReadLineEcho(Str255& line, std::int32_t maximum) {
       }
       continue;
     }
+    // The line stops at its maximum: a key beyond it is not taken.
+    if (maximum >= 0 && working.size() >= static_cast<std::size_t>(maximum)) {
+      continue;
+    }
     ConsoleWrite(static_cast<char>(key));
     working.Append(static_cast<char>(key));
   }

@@ -39,7 +39,8 @@ void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
   const std::uint64_t now = plat::GetTickCount64();
   if (now + 1 < untilMs) PauseMs(static_cast<std::int32_t>(untilMs - now));
   bool midReply = false;
-  std::uint64_t lastByteMs = plat::GetTickCount64();
+  const std::uint64_t startMs = plat::GetTickCount64();
+  std::uint64_t lastByteMs = startMs;
   for (;;) {
     std::uint8_t byte = 0;
     const std::int32_t got = ReadPortByte(port, byte);
@@ -47,6 +48,8 @@ void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
     if (got > 0) {
       midReply = byte != kEtx && byte != kLineFeed;
       lastByteMs = plat::GetTickCount64();
+      // A line that never stops sending is left to the reply read.
+      if (lastByteMs - startMs > kLongestReadMs) return;
       continue;
     }
     // A late reply cut off mid-line is given up as a reply read is.
@@ -99,6 +102,9 @@ void LinkOpen(std::int32_t port) {
     return;
   }
   LinkOpenError = OpenPort(static_cast<std::uint16_t>(port), 9600, 'E', 8, 1);
+  // A line that could not be set (a real line refusing even parity) would
+  // talk past the controller: nothing goes out on it.
+  if (LinkOpenError != 0) ClosePort(port);
 }
 
 void LinkConnect(std::int32_t port, Str255& reply) {
@@ -135,7 +141,9 @@ Str255 RewriteMinusSign(const Str255& command) {
   }
   if (negative) v = (65536 - v) % 65536;
 
-  return Str255(text.substr(0, minus)) + FormatInt((65536 - v) % 65536);
+  // Only the number is replaced: "WR DM-5 100" keeps its value.
+  return Str255(text.substr(0, minus)) + FormatInt((65536 - v) % 65536) +
+         text.substr(i);
 }
 
 namespace {
@@ -147,7 +155,10 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   // (a common source of commands) grows while we poll: the line to send is
   // taken before anything else happens.
   Str255 line = RewriteMinusSign(command);
-  line.Append('\r');  // lost when the command already fills the text
+  // The carriage return always goes out: without it the controller would
+  // join the next command onto this one.
+  line.Truncate(kLongestCommand);
+  line.Append('\r');
 
   if (AbortRequested()) {
     reply = Str255();

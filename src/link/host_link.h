@@ -7,6 +7,8 @@
 #include "console/str255.h"
 
 inline constexpr std::string_view kStaleInputReply = "String in buffer ";
+// The longest command that goes out, so that its carriage return fits.
+inline constexpr std::size_t kLongestCommand = 254;
 // A reply that came without its end character, as Transact hands it on.
 inline constexpr std::string_view kCutReply = "auxStrIn Err";
 

@@ -166,7 +166,8 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
   Str255 text;
   // Idle polls since the last byte, in ticks: the pauses end early when a
   // byte comes, so their number says nothing of the time gone.
-  std::uint64_t lastByteMs = plat::GetTickCount64();
+  const std::uint64_t startMs = plat::GetTickCount64();
+  std::uint64_t lastByteMs = startMs;
   std::int64_t idle = 0;
   // Set by the last byte received alone: the reply is whole only when it
   // ended on an end character.
@@ -181,6 +182,8 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
       lastByteMs = plat::GetTickCount64();
       idle = 0;
       endSeen = byte == end1 || byte == end2;
+      // A line that never stops sending holds no reply: cut it.
+      if (lastByteMs - startMs > kLongestReadMs) break;
     } else {
       if (!AbortRequested()) PauseMs(1);
       idle = PollsSince(lastByteMs);

@@ -19,6 +19,9 @@ extern plat::Handle PortHandleTable[kPortSlots + 1];
 // resolution). A reply is still taken the moment it arrives; one that has
 // not come is waited for as long as it was there.
 inline constexpr std::int64_t kPollTickMicros = 15625;
+// The longest a reply read may take: 255 characters at 9600 baud, 11 bits
+// each, and the reply wait of 51 ticks.
+inline constexpr std::uint64_t kLongestReadMs = 255 * 11 * 1000 / 9600 + 797;
 // Ticks since `startMs` (a GetTickCount64 reading): the polls a wait begun
 // then has lasted.
 std::int64_t PollsSince(std::uint64_t startMs);

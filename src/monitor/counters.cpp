@@ -1,11 +1,13 @@
 #include "monitor/counters.h"
 
+#include <ctime>
 #include <string_view>
 
 #include "console/screen.h"
 #include "console/text.h"
 #include "link/host_link.h"
 #include "monitor/guarded_read.h"
+#include "monitor/link_state.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
 
@@ -57,14 +59,31 @@ std::uint16_t ReadTimerValue(std::uint16_t timer) {
 }
 
 void CounterReset() {
-  Str255 reply;
-  for (std::uint16_t reg : kResetRegisters) WriteDM(ActivePort, reg, 0, reply);
+  // A reset is done or not claimed: a write refused for stale input (read
+  // away by then) goes out once more, and one that still gets no good reply
+  // leaves the averages as they were, the failure told on row 22.
+  std::uint16_t failed = 0;
+  for (std::uint16_t reg : kResetRegisters) {
+    Str255 reply;
+    WriteDM(ActivePort, reg, 0, reply);
+    if (reply == kStaleInputReply) WriteDM(ActivePort, reg, 0, reply);
+    const bool done = LastReplyOutcome == ReplyOutcome::kAnswered &&
+                      !reply.empty() && reply[0] != 'E';
+    if (!done && failed == 0) failed = reg;
+  }
+  ResetRequested = false;
+  if (failed != 0) {
+    ResetFailure = Str255("Counter reset at ") +
+                   std::string_view(ClockTime(std::time(nullptr))) +
+                   " not completed (DM"sv + FormatInt(failed) + " not written)"sv;
+    return;
+  }
+  ResetFailure.Clear();
   SampleCount = 0;
   TempSum = 0;
   RhSum = 0;
   TempSamples = 0;
   RhSamples = 0;
-  ResetRequested = false;
   CycleCounter = 0;
 }
 

@@ -24,7 +24,10 @@ constexpr std::int32_t kFailuresToTell = 3;
 Str255 ShownText;
 bool Shown = false;
 
-// The time of day of `when`, HH:MM:SS in local time.
+}  // namespace
+
+Str255 ResetFailure;
+
 std::string ClockTime(std::int64_t when) {
   const auto seconds = static_cast<std::time_t>(when);
   std::tm local{};
@@ -36,6 +39,8 @@ std::string ClockTime(std::int64_t when) {
                 local.tm_min, local.tm_sec);
   return text;
 }
+
+namespace {
 
 // Why the port could not be opened, in words, with the device where the
 // system names one.
@@ -77,7 +82,7 @@ Str255 LinkStateText() {
            std::string_view(ClockTime(LinkRuns.Since)) +
            " (wrong baud rate or device?)"sv;
   }
-  return {};
+  return ResetFailure;
 }
 
 void ShowLinkState() {

@@ -3,7 +3,16 @@
 // while replies come.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "console/str255.h"
+
+// A counter reset that was not completed, for row 22 while the link has
+// nothing worse to tell; cleared by the next reset that completes.
+extern Str255 ResetFailure;
+// `when` (as std::time gives it) as HH:MM:SS in local time.
+std::string ClockTime(std::int64_t when);
 
 // The row's text as things stand; empty when readings come.
 Str255 LinkStateText();

@@ -1,5 +1,7 @@
 #include "monitor/state.h"
 
+#include "monitor/link_state.h"
+
 // Every variable starts zero or empty; start-up gives them their working
 // values before the first polling cycle.
 PortNumber ActivePort = 0;
@@ -58,4 +60,5 @@ void ResetMonitorStateForTests() {
   for (ReadOutcome& outcome : CycleReads) outcome = ReadOutcome::kSkipped;
   TempSamples = RhSamples = 0;
   PollingStarted = false;
+  ResetFailure.Clear();
 }

@@ -1,5 +1,6 @@
 #include "terminal/terminal.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string_view>
 
@@ -32,12 +33,38 @@ constexpr std::uint8_t kLightGrey = 7;
 constexpr std::uint8_t kLightGreen = 10;
 constexpr std::uint8_t kYellow = 14;
 
+constexpr std::uint8_t kEnterKey = 13;
+constexpr std::uint8_t kBackspaceKey = 8;
+
 // One write for the whole run: every write queries, paints and moves the
 // cursor.
 void WriteBlanks(std::size_t count) {
   constexpr std::string_view kBlanks = "                 ";
   static_assert(kBlanks.size() >= kPromptLead && kBlanks.size() >= kPromptTail);
   ConsoleWrite(kBlanks.substr(0, count));
+}
+
+// Typed keys as key codes up to the first Enter: the line they make (a
+// backspace takes back a character, an extended key is no text), whether
+// an Enter ended it, and in `rest` what comes after it.
+Str255 TakeTypedLine(const Str255& keys, Str255& rest, bool& whole) {
+  Str255 line;
+  whole = false;
+  std::size_t i = 0;
+  for (; i < keys.size() && !whole; ++i) {
+    const auto key = static_cast<std::uint8_t>(keys[i]);
+    if (key == 0) {
+      ++i;  // its second byte goes with it
+    } else if (key == kEnterKey) {
+      whole = true;
+    } else if (key == kBackspaceKey) {
+      if (!line.empty()) line.Truncate(line.size() - 1);
+    } else if (line.size() < kLongestCommand) {
+      line += static_cast<char>(key);
+    }
+  }
+  rest = Str255(keys.view().substr(std::min(i, keys.size())));
+  return line;
 }
 
 }  // namespace
@@ -101,14 +128,27 @@ void RunTerminal(PortNumber port) {
   run.Scrolled = false;
   ConsoleWrite(kHeader);
 
+  // Keys typed or pasted while a reply was awaited, not yet used: they
+  // make the next command lines, in order.
+  Str255 typedAhead;
   for (;;) {
     WriteTerminalPrompt(run);
-    if (ReadLineEcho(KeyBuffer, 255) >= 0) {
+    bool whole = false;
+    KeyBuffer = TakeTypedLine(typedAhead + KeyBuffer, typedAhead, whole);
+    std::int32_t edited = static_cast<std::int32_t>(KeyBuffer.size());
+    if (whole) {
+      ConsoleWrite(KeyBuffer.view());  // as the editor would have echoed it
+    } else {
+      edited = ReadLineEcho(KeyBuffer, static_cast<std::int32_t>(kLongestCommand));
+    }
+    if (edited >= 0) {
       MoveCursor(kReplyColumn, run.CurrentRow);
       // Transact takes the command before it polls: keys picked up while the
-      // request is under way land in the key buffer, not in the command.
+      // request is under way land in the key buffer after it.
+      const std::size_t sent = KeyBuffer.size();
       Str255 reply;
       Transact(run.Port, KeyBuffer, reply);
+      typedAhead += KeyBuffer.view().substr(sent);
       while (reply.size() < kReplyWidth) reply += ' ';
       ConsoleWrite(' ');
       ConsoleWrite(reply.view());

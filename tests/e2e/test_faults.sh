@@ -28,4 +28,18 @@ for r in 2 8 13 21 22 23 24 25; do
 done
 
 mon_quit
+sim_stop
+
+# A line that streams without end for one request: the read is cut (the
+# requests after it find the stream waiting and are not sent while it
+# lasts), and the screen goes on painting within 2 s.
+: >"$TRACE"
+sim_start --system 9 --fault 'RD DM993:babble,after=2,times=1'
+mon_start babble
+E2E_SESSION=babble
+mon_connect babble 20
+wait_trace '! babble' 30
+wait_row 4 '^ RH +0\.00 %  /   50\.00 %' 2
+wait_row 5 '^ CO2 +[0-9]+\.[0-9]{2} %  /    0\.30 %$' 5
+mon_quit babble
 exit 0

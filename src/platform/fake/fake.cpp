@@ -37,6 +37,7 @@ struct Device {
   plat::COMMTIMEOUTS timeouts{};
   int openHandles = 0;
   int purges = 0;
+  bool refusesParity = false;  // a real line whose driver takes no parity
   // Host -> device: bytes on the line, in time order.
   std::deque<Scheduled> toDevice;
   double toDeviceFree = 0;  // when the host's line is next free (exact)
@@ -465,6 +466,10 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint) {
   d.plugged = true;
 }
 
+void RefuseParity(const std::string& deviceName) {
+  M().devices[deviceName].refusesParity = true;
+}
+
 void UnplugSerial(const std::string& deviceName) {
   CatchUp();
   auto it = M().devices.find(deviceName);
@@ -745,7 +750,8 @@ int SetCommState(Handle h, const DCB* dcb) {
   fake::Device* d = fake::SerialCall(h);
   if (d == nullptr || dcb == nullptr) return 0;
   if (dcb->BaudRate == 0 || dcb->ByteSize < 5 || dcb->ByteSize > 8 ||
-      dcb->Parity > 4 || dcb->StopBits > 2) {
+      dcb->Parity > 4 || dcb->StopBits > 2 ||
+      (d->refusesParity && dcb->Parity != NOPARITY)) {
     M().lastError = ERROR_INVALID_PARAMETER;
     return 0;
   }

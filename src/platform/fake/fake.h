@@ -107,6 +107,8 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint);
 // The device disappears: open handles fail from now on (as a pulled USB
 // adapter), new opens get ERROR_FILE_NOT_FOUND.
 void UnplugSerial(const std::string& deviceName);
+// Its driver refuses any parity (SetCommState fails), as some do.
+void RefuseParity(const std::string& deviceName);
 
 struct WireByte {
   Micros at;      // arrival time at the far end

@@ -73,12 +73,12 @@ TEST_F(LineEditor, AlreadyAbortedReturnsWithoutWaitingOrReading) {
   EXPECT_TRUE(KeyWaiting());
 }
 
-TEST_F(LineEditor, MaximumCutsTheLineButNotTheResult) {
+TEST_F(LineEditor, LineStopsAtItsMaximum) {
   fake::Type("abcdef\r", 0, 100 * kMs);
   Str255 line;
-  EXPECT_EQ(ReadLineEcho(line, 4), 6);
+  EXPECT_EQ(ReadLineEcho(line, 4), 4);
   EXPECT_EQ(line, "abcd");
-  EXPECT_EQ(fake::RowTrimmed(1), "abcdef");
+  EXPECT_EQ(fake::RowTrimmed(1), "abcd");
 }
 
 TEST_F(LineEditor, ExtendedKeysAreIgnored) {

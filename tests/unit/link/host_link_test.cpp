@@ -22,6 +22,7 @@ void ExpectRewrites(
 
 TEST(MinusSign, RewrittenAsSixteenBitComplement) {
   ExpectRewrites({{"RD DM-1", "RD DM65535"},
+                  {"WR DM-5 100", "WR DM65531 100"},
                   {"WR DM100 -5", "WR DM100 65531"},
                   {"WR DM100 -0", "WR DM100 0"},
                   {"WR DM100 -65536", "WR DM100 0"},
@@ -30,13 +31,13 @@ TEST(MinusSign, RewrittenAsSixteenBitComplement) {
 }
 
 TEST(MinusSign, NumberReadingAfterTheMinus) {
-  // Leading blanks skipped, a sign of its own taken, the rest lost.
+  // Leading blanks skipped, a sign of its own taken, the rest kept.
   ExpectRewrites({{"WR DM1 -  7", "WR DM1 65529"},
                   {"WR DM1 --5", "WR DM1 5"},
                   {"WR DM1 -+5", "WR DM1 65531"},
-                  {"WR DM1 -5 -6 tail", "WR DM1 65531"},
+                  {"WR DM1 -5 -6 tail", "WR DM1 65531 -6 tail"},
                   {"RD DM-", "RD DM0"},
-                  {"RD DM-x12", "RD DM0"}});
+                  {"RD DM-x12", "RD DM0x12"}});
 }
 
 TEST(MinusSign, LongDigitRunsWrapModulo65536) {
@@ -52,10 +53,12 @@ TEST(MinusSign, LongDigitRunsWrapModulo65536) {
   EXPECT_LE(out.size(), 5u);
 
   // Full-length commands of signs and digits.
-  EXPECT_EQ(RewriteMinusSign(Str255(std::string(255, '-'))), "0");
+  EXPECT_EQ(RewriteMinusSign(Str255(std::string(255, '-'))),
+            "0" + std::string(253, '-'));
   std::string pairs;
   for (int i = 0; i < 127; ++i) pairs += "-9";
-  EXPECT_EQ(RewriteMinusSign(Str255(pairs + "-")), "65527");
+  EXPECT_EQ(RewriteMinusSign(Str255(pairs + "-")),
+            ("65527" + pairs.substr(2) + "-").substr(0, 255));  // cut at 255
   EXPECT_EQ(RewriteMinusSign(Str255(std::string(254, '9') + "-")),
             std::string(254, '9') + "0");
   EXPECT_EQ(RewriteMinusSign(Str255(std::string(252, '9') + "-12")),
@@ -259,9 +262,31 @@ TEST_F(HostLinkTest, LongestCommandsAndTheirCarriageReturn) {
   Transact(1, Str255(c254), reply);
   Drain();
   EXPECT_EQ(fake::SentText("COM1"), c254 + "\r");
+  // A longer one is cut so that its carriage return still goes out.
   Transact(1, Str255(c255), reply);
   Drain();
-  EXPECT_EQ(fake::SentText("COM1"), c254 + "\r" + c255);
+  EXPECT_EQ(fake::SentText("COM1"), c254 + "\r" + c255.substr(0, 254) + "\r");
+}
+
+// A line that never stops sending: the read is cut after the longest
+// reply's wire time and the wait, as a reply without its end. A line
+// that cannot take even parity is not used at all.
+TEST_F(HostLinkTest, BabblingLineIsCutAndAParityLessLineUnused) {
+  controller.fallback = std::string(3000, 'A');
+  Open();
+  const fake::Micros t0 = fake::Now();
+  Str255 reply;
+  ReadDM(1, 1, reply);
+  EXPECT_EQ(reply, kCutReply);
+  EXPECT_LT(fake::Now() - t0, 1200000);
+  EXPECT_EQ(LastReplyOutcome, ReplyOutcome::kUnusable);
+
+  ClosePort(1);
+  fake::RefuseParity("COM1");
+  LinkOpen(1);
+  EXPECT_EQ(LinkOpenError, plat::ERROR_INVALID_PARAMETER);
+  EXPECT_LT(PortHandleTable[1], 0);
+  EXPECT_EQ(fake::OpenHandleCount("COM1"), 0);
 }
 
 TEST_F(HostLinkTest, StaleInputIsReportedOnceThenServiceResumes) {

@@ -1,7 +1,9 @@
 #include "monitor/counters.h"
+#include "monitor/link_state.h"
 
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -177,6 +179,30 @@ TEST_F(CountersTest, ResetWritesTwelveZerosAndClearsTheSums) {
   EXPECT_EQ(RhSum, 0);
   EXPECT_EQ(CycleCounter, 0);
   EXPECT_FALSE(ResetRequested);
+}
+
+// A write refused for stale input goes out once more; a write that still
+// gets no good reply leaves the sums alone, and row 22 says so.
+TEST_F(CountersTest, ResetIsCompletedOrNotClaimed) {
+  wire.fallback = "OK";
+  wire.Set("WR DM120 0", {"OK\r\nXX"});  // a stray line after its reply
+  TempSum = 123456;
+  TempSamples = 3;
+  ResetRequested = true;
+  CounterReset();
+  EXPECT_EQ(wire.Count("WR DM121 0"), 1);  // refused once, then sent
+  EXPECT_EQ(TempSum, 0);
+
+  TempSum = 77;
+  wire.Set("WR DM122 0", {""});  // never answered
+  ResetRequested = true;
+  CounterReset();
+  EXPECT_EQ(TempSum, 77);
+  EXPECT_FALSE(ResetRequested);
+  EXPECT_TRUE(std::regex_match(
+      LinkStateText().str(),
+      std::regex(R"(Counter reset at \d\d:\d\d:\d\d not completed \(DM122 not written\))")))
+      << LinkStateText().str();
 }
 
 TEST_F(CountersTest, PendingResetLeavesTheSkippedRowsThenClears) {

@@ -233,6 +233,20 @@ TEST_F(TerminalTest, LeftoverKeysAreDroppedAndALongCommandGoesOutWhole) {
   EXPECT_EQ(Sent(), command + "\r");
 }
 
+// Three commands pasted at once: each goes out in turn, with its reply,
+// the keys that came while one waited making the next lines.
+TEST_F(TerminalTest, PastedLinesAreSentOneByOne) {
+  StartMachine(48, 23);
+  wire.fallback = "OK";
+  wire.Set("RD DM2", {"00002"});
+  fake::Type("RD DM1\rRD DM2\rRD DX\bM3\r", fake::Now() + 300 * kMs, 0);
+  RunUntilStarved();
+  EXPECT_EQ(Sent(), "RD DM1\rRD DM2\rRD DM3\r");
+  EXPECT_EQ(Inner(4), CommandLine("RD DM1", "OK"));
+  EXPECT_EQ(Inner(5), CommandLine("RD DM2", "00002"));
+  EXPECT_EQ(Inner(6), CommandLine("RD DM3", "OK"));
+}
+
 TEST_F(TerminalTest, KeyWaitingAfterACommandStartsTheNextLine) {
   StartMachine(48, 23);
   // Port 4 is not open: its request waits the whole reply wait, and x and
