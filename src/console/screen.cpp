@@ -1,7 +1,9 @@
 #include "console/screen.h"
 
+#include <algorithm>
 #include <string>
 
+#include "console/editor.h"
 #include "console/keyboard.h"
 #include "console/str255.h"
 #include "console/text.h"
@@ -317,15 +319,61 @@ void SetBackground(std::uint8_t colour) {
       (Console.TextAttribute & 0x8F) | ((colour * 16) & 0x70));
 }
 
+namespace {
+
+// A console whose buffer is larger than its visible window (a new Windows
+// console keeps 120 x 9001 cells behind a window of 120 x 30): the screen
+// laid out is the visible window, so that nothing drawn is out of view.
+// Where buffer and window agree nothing changes.
+void FitVisibleWindow() {
+  plat::CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!plat::GetConsoleScreenBufferInfo(Console.ConsoleOutputHandle, &info)) {
+    return;
+  }
+  const plat::SMALL_RECT& visible = info.srWindow;
+  const std::int32_t width = visible.Right - visible.Left + 1;
+  const std::int32_t height = visible.Bottom - visible.Top + 1;
+  // Drawn from the buffer's corner: only a window there shows it.
+  if (visible.Left != 0 || visible.Top != 0 || width <= 0 || height <= 0) return;
+  if (width >= Console.ScreenWidth && height >= Console.ScreenHeight) return;
+  Console.ScreenWidth = std::min<std::int32_t>(width, Console.ScreenWidth);
+  Console.ScreenHeight = std::min<std::int32_t>(height, Console.ScreenHeight);
+  Console.WindowLeft = 0;
+  Console.WindowTop = 0;
+  Console.WindowRight = static_cast<std::uint16_t>(Console.ScreenWidth - 1);
+  Console.WindowBottom = static_cast<std::uint16_t>(Console.ScreenHeight - 1);
+  // The whole screen as a window must stay what it is.
+  SaveScreenSize();
+}
+
+}  // namespace
+
 bool ResizeScreen(std::int16_t columns, std::int16_t rows) {
   const plat::Handle out = Console.ConsoleOutputHandle;
+  plat::CONSOLE_SCREEN_BUFFER_INFO before{};
+  const bool known = plat::GetConsoleScreenBufferInfo(out, &before) != 0;
   const plat::COORD buffer{static_cast<std::int16_t>(columns - 1),
                            static_cast<std::int16_t>(rows - 1)};
   plat::SetConsoleScreenBufferSize(out, buffer);
   const plat::SMALL_RECT window{0, 0, static_cast<std::int16_t>(columns - 1),
                                 static_cast<std::int16_t>(rows - 1)};
-  if (!plat::SetConsoleWindowInfo(out, 1, &window)) return false;
-  if (!plat::SetConsoleScreenBufferSize(out, buffer)) return false;
+  if (!plat::SetConsoleWindowInfo(out, 1, &window)) {
+    FitVisibleWindow();
+    return false;
+  }
+  if (!plat::SetConsoleScreenBufferSize(out, buffer)) {
+    // Half granted: a window too small for the screen over a larger buffer.
+    // The window gets its own size back, at the buffer's corner.
+    if (known) {
+      const plat::SMALL_RECT& old = before.srWindow;
+      const plat::SMALL_RECT back{0, 0,
+                                  static_cast<std::int16_t>(old.Right - old.Left),
+                                  static_cast<std::int16_t>(old.Bottom - old.Top)};
+      plat::SetConsoleWindowInfo(out, 1, &back);
+    }
+    FitVisibleWindow();
+    return false;
+  }
   Console.ScreenWidth = buffer.X;
   Console.ScreenHeight = buffer.Y;
   Console.WindowLeft = 0;

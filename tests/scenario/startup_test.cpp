@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/editor.h"
+#include "console/screen.h"
 #include "monitor/state.h"
 #include "scenario.h"
 
@@ -112,11 +113,11 @@ TEST(Startup, SendsTheHandshakeSequenceInOrder) {
   EXPECT_EQ(CycleCounter, 2);
   EXPECT_EQ(SampleCount, 0);
   EXPECT_TRUE(EvaporatorSensor);
-  // Blue on light grey; the visible window asked down to 49 by 24 while
-  // the rows are laid out in the buffer's full width.
+  // Blue on light grey; the resize to 49 by 24 is only half granted, and
+  // the visible window keeps its size, all of it laid out.
   EXPECT_EQ(fake::AttrAt(2, 3), 0x71);
-  EXPECT_EQ(fake::Console().Window().Right, 48);
-  EXPECT_EQ(fake::Console().Window().Bottom, 23);
+  EXPECT_EQ(fake::Console().Window().Right, 79);
+  EXPECT_EQ(fake::Console().Window().Bottom, 24);
   EXPECT_EQ(MonitorWidth, 80);
   // The animations start from their first frames.
   EXPECT_EQ(VentPhase, 1);
@@ -320,9 +321,36 @@ TEST(Startup, KeysTypedBeforeTheProgramWasReadyAreNotTheAnswer) {
   EXPECT_EQ(run.Run(), 0);
   EXPECT_EQ(ActivePort, 3);
   EXPECT_EQ(run.Wire().Requests().front().text, "CR");
-  // The size the console had at start, not the monitor's own.
-  EXPECT_EQ(SavedScreenColumns, 100);
-  EXPECT_EQ(SavedScreenRows, 300);
+  // The visible window, not the buffer behind it.
+  EXPECT_EQ(SavedScreenColumns, 80);
+  EXPECT_EQ(SavedScreenRows, 25);
+}
+
+// A new Windows console: a buffer of 120 x 9001 cells behind a window of
+// 120 x 30. The monitor and a terminal session lie in the visible window.
+TEST(Startup, LargeConsoleBufferLaysOutInTheVisibleWindow) {
+  ProgramRun run({}, {.bufferColumns = 120,
+                      .bufferRows = 9001,
+                      .windowColumns = 120,
+                      .windowRows = 30});
+  run.TypePort();
+  ASSERT_TRUE(run.Start());
+  const plat::SMALL_RECT visible = fake::Console().Window();
+  EXPECT_EQ(visible.Right, 119);
+  EXPECT_EQ(visible.Bottom, 29);
+  EXPECT_EQ(ScreenColumns(), 120);
+  EXPECT_EQ(ScreenRows(), 30);
+  fake::Key("t", fake::Now() + 10 * kMs);
+  fake::Type("RD DM890\r", fake::Now() + 500 * kMs, 10 * kMs);
+  fake::Key("Esc", fake::Now() + 1500 * kMs);
+  run.Cycle();
+  // The terminal's box, shadow and closing clear stayed in view: below
+  // the window the buffer keeps the console's own colours; the monitor's
+  // rows are back after it.
+  EXPECT_EQ(run.Wire().Count("RD DM890"), 2);  // start-up's and the typed one
+  EXPECT_EQ(fake::AttrAt(120, 30), 0x71);
+  for (int row = 31; row <= 9001; row += 10) ASSERT_EQ(fake::AttrAt(1, row), 0x07) << row;
+  EXPECT_EQ(fake::RowTrimmed(3).substr(0, 6), " Temp.");
 }
 
 TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {

@@ -138,13 +138,15 @@ TEST_F(ScreenSizeAndTitle, RestoreFullWindowUsesTheSavedSize) {
   SaveScreenSize();
   EXPECT_EQ(SavedScreenColumns, 80);
   EXPECT_EQ(SavedScreenRows, 300);
+  // Half granted: the screen becomes the visible window, saved with it.
   EXPECT_FALSE(ResizeScreen(49, 24));
+  EXPECT_EQ(SavedScreenRows, 25);
   DefineWindow(10, 5, 40, 20);
   RestoreFullWindow();
   EXPECT_EQ(Console.WindowLeft, 0);
   EXPECT_EQ(Console.WindowTop, 0);
   EXPECT_EQ(Console.WindowRight, 79);
-  EXPECT_EQ(Console.WindowBottom, 299);
+  EXPECT_EQ(Console.WindowBottom, 24);
   EXPECT_EQ(fake::Cursor().X, 0);
   EXPECT_EQ(fake::Cursor().Y, 0);
 

@@ -253,26 +253,27 @@ TEST_F(ConsoleScreen, ColourArithmetic) {
   EXPECT_EQ(fake::AttrAt(1, 1), 0xF4);
 }
 
-TEST_F(ConsoleScreen, ResizeRefusedByTheConsoleRecordsNothing) {
+TEST_F(ConsoleScreen, ResizeHalfGrantedLaysOutInTheVisibleWindow) {
   Start({.bufferColumns = 80,
          .bufferRows = 300,
          .windowColumns = 80,
          .windowRows = 25});
   EXPECT_EQ(ScreenRows(), 300);
   EXPECT_FALSE(ResizeScreen(49, 24));
+  // The window was granted, the buffer not: the window gets its size back
+  // and is the screen from now on.
   EXPECT_EQ(ScreenColumns(), 80);
-  EXPECT_EQ(ScreenRows(), 300);
+  EXPECT_EQ(ScreenRows(), 25);
   EXPECT_EQ(Console.WindowRight, 79);
-  EXPECT_EQ(Console.WindowBottom, 299);
-  // The visible window was granted and stays.
+  EXPECT_EQ(Console.WindowBottom, 24);
   const plat::SMALL_RECT visible = fake::Console().Window();
-  EXPECT_EQ(visible.Right, 48);
-  EXPECT_EQ(visible.Bottom, 23);
+  EXPECT_EQ(visible.Right, 79);
+  EXPECT_EQ(visible.Bottom, 24);
   EXPECT_EQ(fake::Console().Width(), 80);
   EXPECT_EQ(fake::Console().Height(), 300);
 }
 
-TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedRecordsNothing) {
+TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedKeepsToTheWindow) {
   Start({.bufferColumns = 80,
          .bufferRows = 25,
          .windowColumns = 40,
@@ -281,10 +282,10 @@ TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedRecordsNothing) {
   // The buffer took the first request; the larger visible window was refused.
   EXPECT_EQ(fake::Console().Width(), 48);
   EXPECT_EQ(fake::Console().Height(), 23);
-  EXPECT_EQ(ScreenColumns(), 80);
-  EXPECT_EQ(ScreenRows(), 25);
-  EXPECT_EQ(Console.WindowRight, 79);
-  EXPECT_EQ(Console.WindowBottom, 24);
+  EXPECT_EQ(ScreenColumns(), 40);
+  EXPECT_EQ(ScreenRows(), 20);
+  EXPECT_EQ(Console.WindowRight, 39);
+  EXPECT_EQ(Console.WindowBottom, 19);
 }
 
 TEST_F(ConsoleScreen, ControlHandlerEndsTheProcessOnBreakAndClose) {
