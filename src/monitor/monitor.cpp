@@ -206,7 +206,7 @@ void PrintClearedLine(const Str255& text) {
   ConsoleWrite(text.view());
 }
 
-bool StartMonitor() {
+bool StartMonitor(std::int32_t presetPort) {
   SetBackground(7);
   SetForeground(1);
   IndicatorReadCount = 0;
@@ -215,15 +215,17 @@ bool StartMonitor() {
   ResetRequested = false;
   MonitorWidth = static_cast<std::uint16_t>(ScreenColumns());
 
-  ConsoleWrite("Enter Comport ");
-  // The window's clearing after the entry takes the list away with the
-  // prompt; a bad entry's report shows with nothing else under it, as ever.
-  const std::vector<Str255> portLines = PortLines();
-  WritePortRows(portLines, false);
-  std::int32_t port = 0;
-  if (!ConsoleReadInteger(&port)) {
-    WritePortRows(portLines, true);
-    return false;
+  std::int32_t port = presetPort;
+  if (port <= 0) {
+    ConsoleWrite("Enter Comport ");
+    // The window's clearing after the entry takes the list away with the
+    // prompt; a bad entry's report shows with nothing else under it.
+    const std::vector<Str255> portLines = PortLines();
+    WritePortRows(portLines, false);
+    if (!ConsoleReadInteger(&port)) {
+      WritePortRows(portLines, true);
+      return false;
+    }
   }
   ActivePort = port;
 
@@ -391,8 +393,8 @@ void ShutdownMonitor() {
   ClosePort(ActivePort);
 }
 
-int RunMonitor(const MonitorHooks& hooks) {
-  if (!StartMonitor()) {
+int RunMonitor(const MonitorRun& hooks) {
+  if (!StartMonitor(hooks.Port)) {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;
   }

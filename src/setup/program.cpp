@@ -14,20 +14,20 @@ constexpr int kConsoleFailureExitCode = 1;
 // Exit code when the log asked for cannot be kept.
 constexpr int kLogFailureExitCode = 2;
 
-// The last --log on the command line counts.
-const char* LogPath(int argc, char** argv) {
-  const char* path = nullptr;
-  for (int i = 1; i < argc; ++i) {
-    if (const char* p = plat::LogOption(argc, argv, i)) path = p;
-  }
-  return path;
-}
+// Exit code of a command line that cannot be run.
+constexpr int kUsageExitCode = 2;
 }  // namespace
 
 int ZrvMain(int argc, char** argv) {
+  plat::RunOptions options;
+  std::string problem;
+  if (!plat::ParseRunOptions(argc, argv, &options, &problem)) {
+    std::fprintf(stderr, "zrvmon: %s\n", problem.c_str());
+    return kUsageExitCode;
+  }
   // Before the prompt, so that a log that cannot be kept stops the run
   // before anything is sent.
-  if (const char* path = LogPath(argc, argv)) {
+  if (const char* path = options.Log) {
     std::string why;
     if (!RecordOpen(path, why)) {
       std::fprintf(stderr, "zrvmon: cannot log to %s: %s\n", path, why.c_str());
@@ -39,7 +39,7 @@ int ZrvMain(int argc, char** argv) {
     return kConsoleFailureExitCode;
   }
   LibraryStartup();
-  const int code = RunMonitor({RecordStarted, RecordCycle});
+  const int code = RunMonitor({options.Port, RecordStarted, RecordCycle});
   RecordFinish();
   ConsoleClose();
   return code;

@@ -353,6 +353,24 @@ TEST(Startup, LargeConsoleBufferLaysOutInTheVisibleWindow) {
   EXPECT_EQ(fake::RowTrimmed(3).substr(0, 6), " Temp.");
 }
 
+// --port takes the port without the prompt; a bad one stops the run
+// before anything is opened or sent.
+TEST(Startup, PortOnTheCommandLineSkipsThePrompt) {
+  {
+    ProgramRun run;
+    run.PressEsc(3 * kSecond);
+    EXPECT_EQ(run.Run({"--port", "3"}), 0);
+    EXPECT_EQ(ActivePort, 3);
+    EXPECT_EQ(run.Wire().Requests().front().text, "CR");
+    EXPECT_NE(fake::Title().find(", C3)"), std::string::npos) << fake::Title();
+  }
+  for (const char* bad : {"--port=0", "--port=129", "--port=3x", "--port"}) {
+    ProgramRun run;
+    EXPECT_EQ(run.Run({bad}), 2) << bad;
+    EXPECT_TRUE(run.Wire().Requests().empty()) << bad;
+  }
+}
+
 TEST(Startup, PromptWaitsThroughEmptyLinesAndDiscardsTheRestOfTheLine) {
   ProgramRun run;
   run.TypePort("\r\r  3 x\r");

@@ -161,10 +161,12 @@ std::uint32_t ErrnoToWin32(int err) {
 namespace plat {
 
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
-  return HandleOptions(argc, argv, exitCode, [] {
-    std::fputs(posix::kPortHelp, stdout);
-    posix::PrintMapping();
-  });
+  return HandleOptions(
+      argc, argv, exitCode,
+      [] {
+        std::fputs(posix::kPortHelp, stdout);
+        posix::PrintMapping();
+      });
 }
 
 // The COM names are the ports whose device is there; a name's target is

@@ -1,6 +1,7 @@
 #include "platform/shared/options.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <string_view>
 
@@ -15,7 +16,8 @@ namespace {
 const char* const kTitle =
     "zrvmon - monitoring terminal for a ZRV climate-unit controller\n\n";
 
-const char* const kUsage = "Usage: zrvmon [--log FILE] [--help | --version]\n";
+const char* const kUsage =
+    "Usage: zrvmon [--port N] [--log FILE] [--help | --version]\n";
 
 const char* const kHelp =
     "\n"
@@ -33,35 +35,96 @@ const char* const kHelp =
     "  Esc  disconnect and end the program\n"
     "\n"
     "Options:\n"
+    "  --port N    poll COM port N (1 to 128) without the prompt\n"
     "  --log FILE  append a CSV row per polling cycle to FILE\n"
     "              (time, readings, indicators, counters, link errors)\n"
     "  --help      this text and the serial ports\n"
     "  --version   the program's version\n";
 
+// The options that take a value: "--name VALUE" or "--name=VALUE".
+constexpr const char* kValueOptions[] = {"--log", "--port"};
+
+// The value of option `name` at argv[at]; null when that argument is not
+// it. *taken tells how many arguments it took (1 or 2); an option without
+// its value gives "" (so the caller can say what is missing).
+const char* ValueAt(int argc, char** argv, int at, std::string_view name,
+                    int* taken) {
+  const std::string_view arg = argv[at];
+  *taken = 1;
+  if (arg == name) {
+    *taken = 2;
+    return at + 1 < argc ? argv[at + 1] : "";
+  }
+  if (arg.size() > name.size() && arg.substr(0, name.size()) == name &&
+      arg[name.size()] == '=') {
+    return argv[at] + name.size() + 1;
+  }
+  return nullptr;
+}
+
+int Usage(const std::string& why) {
+  std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
+  std::fputs(kUsage, stderr);
+  return 2;
+}
+
 }  // namespace
+
+bool ParseRunOptions(int argc, char** argv, RunOptions* out,
+                     std::string* why) {
+  RunOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help" || arg == "-h" || arg == "--version") continue;
+    bool known = false;
+    for (const char* name : kValueOptions) {
+      int taken = 1;
+      const char* value = ValueAt(argc, argv, i, name, &taken);
+      if (value == nullptr) continue;
+      known = true;
+      if (value[0] == '\0') {
+        *why = std::string(name) + " needs a value";
+        return false;
+      }
+      const std::string_view option = name;
+      if (option == "--log") {
+        options.Log = value;
+      } else {
+        char* end = nullptr;
+        const long n = std::strtol(value, &end, 10);
+        if (value[0] < '0' || value[0] > '9' || *end != '\0' || n < 1 ||
+            n > 128) {
+          *why = std::string("--port takes a number from 1 to 128: '") + value + "'";
+          return false;
+        }
+        options.Port = static_cast<int>(n);
+      }
+      i += taken - 1;
+      break;
+    }
+    if (!known) {
+      *why = std::string("unexpected argument '") + argv[i] + "'";
+      return false;
+    }
+  }
+  *out = options;
+  return true;
+}
 
 bool HandleOptions(int argc, char** argv, int* exitCode,
                    void (*printPorts)()) {
   bool help = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      help = true;
-    } else if (arg == "--version") {
-      version = true;
-    } else if (LogOption(argc, argv, i) != nullptr) {
-      if (arg == "--log") ++i;
-    } else {
-      if (arg == "--log" || arg == "--log=") {
-        std::fputs("zrvmon: --log needs a file name\n", stderr);
-      } else {
-        std::fprintf(stderr, "zrvmon: unexpected argument '%s'\n", argv[i]);
-      }
-      std::fputs(kUsage, stderr);
-      *exitCode = 2;
-      return true;
-    }
+    const std::string_view arg = argv[i];
+    help = help || arg == "--help" || arg == "-h";
+    version = version || arg == "--version";
+  }
+  RunOptions options;
+  std::string why;
+  if (!ParseRunOptions(argc, argv, &options, &why)) {
+    *exitCode = Usage(why);
+    return true;
   }
   if (help) {
     std::fputs(kTitle, stdout);
@@ -76,16 +139,6 @@ bool HandleOptions(int argc, char** argv, int* exitCode,
   *exitCode = 0;
   std::fflush(stdout);
   return true;
-}
-
-const char* LogOption(int argc, char** argv, int at) {
-  if (at < 1 || at >= argc) return nullptr;
-  const std::string_view arg = argv[at];
-  if (arg == "--log") {
-    return at + 1 < argc && argv[at + 1][0] != '\0' ? argv[at + 1] : nullptr;
-  }
-  if (arg.substr(0, 6) == "--log=" && arg.size() > 6) return argv[at] + 6;
-  return nullptr;
 }
 
 }  // namespace plat

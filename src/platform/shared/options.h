@@ -2,17 +2,25 @@
 // serial ports that --help ends with is the backend's own.
 #pragma once
 
+#include <string>
+
 namespace plat {
+
+// What the command line asks of a run; the last of each option counts.
+struct RunOptions {
+  const char* Log = nullptr;  // --log FILE
+  int Port = 0;               // --port N, 1 to 128; 0: the prompt
+};
+
+// The options of the command line (--help and --version aside); false,
+// with the reason, for anything else or a bad value.
+bool ParseRunOptions(int argc, char** argv, RunOptions* out, std::string* why);
 
 // --help (or -h) prints the usage and then calls `printPorts`; --version
 // prints the version. True when the process should end with *exitCode
-// without running the program: after either option, or (code 2) after
-// anything but them and --log on the command line.
+// without running the program: after either option, or (code 2, with the
+// usage on standard error) after a command line ParseRunOptions refuses.
 bool HandleOptions(int argc, char** argv, int* exitCode,
                    void (*printPorts)());
-
-// The file named by a --log option ("--log FILE" or "--log=FILE") at
-// argv[at]; null when there is none there.
-const char* LogOption(int argc, char** argv, int at);
 
 }  // namespace plat
