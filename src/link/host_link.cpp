@@ -94,6 +94,15 @@ ReplyOutcome LastReplyOutcome = ReplyOutcome::kSkipped;
 LinkRun LinkRuns;
 std::uint32_t LinkOpenError = 0;
 
+void ResetLinkStateForTests() {
+  ReplyInDoubt = false;
+  AnswerMs = 0;
+  LinkCounts = LinkTally{};
+  LastReplyOutcome = ReplyOutcome::kSkipped;
+  LinkRuns = LinkRun{};
+  LinkOpenError = 0;
+}
+
 void LinkOpen(std::int32_t port) {
   ResetKeyboard();
   // A port without a slot is refused here rather than narrowed onto one.

@@ -52,5 +52,9 @@ void ReadDM(std::int32_t port, std::uint16_t address, Str255& reply);
 void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,
              Str255& reply);
 
+// Tests only: the link's counts and what it remembers of the line, as at
+// program start.
+void ResetLinkStateForTests();
+
 // The minus-sign rewrite applied to every command before it is sent.
 Str255 RewriteMinusSign(const Str255& command);

@@ -393,16 +393,16 @@ void ShutdownMonitor() {
   ClosePort(ActivePort);
 }
 
-int RunMonitor(const MonitorRun& hooks) {
-  if (!StartMonitor(hooks.Port)) {
+int RunMonitor(const MonitorRun& run) {
+  if (!StartMonitor(run.Port)) {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;
   }
   PollingStarted = true;
-  if (hooks.Started != nullptr) hooks.Started();
+  if (run.Started != nullptr) run.Started();
   do {
     PollingCycle();
-    if (hooks.CycleEnded != nullptr) hooks.CycleEnded();
+    if (run.CycleEnded != nullptr) run.CycleEnded();
   } while (!AbortFlag);
   ShutdownMonitor();
   return 0;

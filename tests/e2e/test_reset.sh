@@ -24,7 +24,7 @@ before=$(wc -l <"$TRACE")
 keys y
 wait_row 21 '^ *$' 5
 wait_trace '> WR DM132 0$' 10
-wait_row 14 '^ tTotal +[0-2] s  / +0\.0 h' 5
+wait_row 14 '^ tTotal +[0-9] s  / +0\.0 h' 10
 wait_row 1 "^ System        #   5    ComPort $MON_PORT" 5
 
 after=$(tail -n +"$((before + 1))" "$TRACE" | sed -n 's/^[0-9.]* > //p')

@@ -37,7 +37,7 @@ for mode in rfc2217 socket; do
   wait_row 21 '^Reset Timers \[Y/N\]' 5
   keys y
   wait_trace '> WR DM132 0$' 10
-  wait_row 14 '^ tTotal +[0-2] s  / +0\.0 h' 5
+  wait_row 14 '^ tTotal +[0-9] s  / +0\.0 h' 10
 
   keys t
   wait_for "Vandrik ZRV Terminal" 5

@@ -17,9 +17,7 @@ void ResetProgramState(const fake::Options& console) {
   ResetPortTableForTests();
   ResetMonitorStateForTests();
   ResetRecordForTests();
-  LinkCounts = LinkTally{};
-  LinkRuns = LinkRun{};
-  LinkOpenError = 0;
+  ResetLinkStateForTests();
   SavedScreenColumns = 0;
   SavedScreenRows = 0;
 }

@@ -737,7 +737,7 @@ void Sleep(std::uint32_t ms) {
   const bool poll = ms <= 1 && !s.plainSleep;
   const std::int64_t start = posix::MonotonicNs();
   const bool idleRun = poll && s.idlePollEndNs >= 0 &&
-                       start - s.idlePollEndNs < 2 * 1000000;
+                       start - s.idlePollEndNs < std::int64_t{2} * 1000000;
   // The pause runs from the call: showing what was painted before it is
   // part of it, not added to it. Keys are taken meanwhile so that an Esc is
   // timed from when it came, not from when it was read.

@@ -10,6 +10,7 @@
 
 #include "console/keyboard.h"
 #include "console/screen.h"
+#include "link/host_link.h"
 #include "link/serial_port.h"
 #include "platform/fake/fake.h"
 #include "platform/platform.h"
@@ -57,6 +58,7 @@ class LinkTest : public ::testing::Test {
     ResetConsoleStateForTests();
     ResetKeyboardStateForTests();
     ResetPortTableForTests();
+    ResetLinkStateForTests();
     ConsoleSetup();
   }
 

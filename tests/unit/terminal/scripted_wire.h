@@ -84,6 +84,7 @@ class MachineTest : public ::testing::Test {
     ResetConsoleStateForTests();
     ResetKeyboardStateForTests();
     ResetPortTableForTests();
+    ResetLinkStateForTests();
     ConsoleSetup();
     SaveScreenSize();
     fake::BindSerial("COM3", &wire);
