@@ -107,6 +107,19 @@ void ReadSetPoint(std::uint16_t address, std::int32_t& setPoint,
   CycleReads[quantity] = LastRead;
 }
 
+// A signed reading that enters its running sum only when the controller
+// answered it.
+std::int32_t ReadAveraged(std::uint16_t address, Quantity quantity,
+                          std::int64_t& sum, std::int64_t& samples) {
+  const std::int32_t value = ReadRegister(ActivePort, address, 'i');
+  CycleReads[quantity] = LastRead;
+  if (LastRead == ReadOutcome::kRead) {
+    sum += value;
+    ++samples;
+  }
+  return value;
+}
+
 // An average over the answered reads; with none yet, that of raw 0.
 double Average(std::int64_t sum, std::int64_t samples, std::int64_t scale) {
   if (samples <= 0) return 0.0;
@@ -305,16 +318,10 @@ void PollingCycle() {
   const double scale = static_cast<double>(scaleFactor);
   const double offset = OffsetScale ? kTemperatureOffset : 0.0;
 
-  // A reading enters its average only when the controller answered it; a
-  // row whose read was not made (Esc, a reset under way) keeps what the
+  // A row whose read was not made (Esc, a reset under way) keeps what the
   // last cycle showed.
   MoveCursor(2, 3);
-  const std::int32_t t = ReadRegister(ActivePort, 992, 'i');
-  CycleReads[kTempValue] = LastRead;
-  if (LastRead == ReadOutcome::kRead) {
-    TempSum += t;
-    ++TempSamples;
-  }
+  const std::int32_t t = ReadAveraged(992, kTempValue, TempSum, TempSamples);
   if (LastRead != ReadOutcome::kSkipped) {
     PrintClearedLine(
         Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
@@ -326,12 +333,7 @@ void PollingCycle() {
   ShowTempCtl(true);
 
   MoveCursor(2, 4);
-  const std::int32_t h = ReadRegister(ActivePort, 993, 'i');
-  CycleReads[kRhValue] = LastRead;
-  if (LastRead == ReadOutcome::kRead) {
-    RhSum += h;
-    ++RhSamples;
-  }
+  const std::int32_t h = ReadAveraged(993, kRhValue, RhSum, RhSamples);
   if (LastRead != ReadOutcome::kSkipped) {
     PrintClearedLine(
         Str255("RH           ") + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
