@@ -1,6 +1,6 @@
 // The minus-sign rewrite of a command line: the text before the first
-// minus is kept, the rest becomes the 16-bit complement of the number
-// after it, cut at 255 characters like every command.
+// minus is kept, the number after it becomes its 16-bit complement, and
+// what follows the number stays; cut at 255 characters like every text.
 #include <string>
 
 #include "fuzz/harness.h"
@@ -31,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
         (residue * 10 + static_cast<std::uint32_t>(text[i] - '0')) & 0xFFFF;
   }
   const std::uint32_t word = negative ? residue : (0x10000 - residue) & 0xFFFF;
-  const std::string expected =
-      std::string(text.substr(0, minus)) + std::to_string(word);
+  const std::string expected = std::string(text.substr(0, minus)) +
+                               std::to_string(word) + std::string(text.substr(i));
   FUZZ_CHECK(sent.view() == std::string_view(expected).substr(0, Str255::kMax));
   return 0;
 }

@@ -15,9 +15,10 @@ namespace {
 
 constexpr PortNumber kPort = 3;
 constexpr fake::Micros kMs = 1000;
-// A read gives up after 101 empty polls of 1 ms; a byte that arrives
-// between polls waits up to 1 ms more. A little over that for rounding.
-constexpr fake::Micros kQuietBound = 105 * kMs;
+// A read gives up after 101 empty polls of a 15.625 ms tick (on a clock of
+// whole milliseconds); a byte that arrives between polls waits up to 1 ms
+// more. A little over that for rounding.
+constexpr fake::Micros kQuietBound = 1582 * kMs;
 
 // On the host's first byte the wire carries the scripted pieces, each
 // starting no earlier than its pause after the one before.
@@ -70,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
 
   static Pieces device;  // the fake holds on to it until its next reset
   device.pieces.clear();
-  // Pauses up to 120 ms: past the read's patience, not much more.
+  // Pauses up to 1.8 s: past the read's patience, not much more.
   std::size_t total = 0;
   fake::Micros pauses = 0;
   while (!in.Empty()) {
-    const fake::Micros pause = fake::Micros{in.Byte() % 16} * 8 * kMs;
+    const fake::Micros pause = fake::Micros{in.Byte() % 16} * 120 * kMs;
     const std::string_view bytes = in.Take(in.Byte() % 64);
     device.pieces.push_back({std::string(bytes), pause});
     total += bytes.size();
