@@ -20,6 +20,7 @@
 #include "monitor/indicators.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
+#include "record/metrics.h"
 
 namespace {
 
@@ -154,14 +155,6 @@ std::vector<std::string> Shown(const std::string& rowText, int column,
   return numbers;
 }
 
-void AddFields(std::string& row, const std::vector<std::string>& values,
-               std::size_t count) {
-  for (std::size_t i = 0; i < count; ++i) {
-    row += ',';
-    if (i < values.size()) row += values[i];
-  }
-}
-
 void AddField(std::string& row, std::string_view value) {
   row += ',';
   row += value;
@@ -204,83 +197,90 @@ std::string Timestamp() {
 
 // ---- the row ----------------------------------------------------------------
 
-// Whether the cycle just ended read this value with a usable reply.
-bool Read(Quantity quantity) {
-  return CycleReads[quantity] == ReadOutcome::kRead;
-}
-
-// The numbers shown after `label`, each kept only when `keep` says its
-// value was read in this cycle (the screen shows a fall-back otherwise).
-std::vector<std::string> Readings(const std::string& rowText, int column,
-                                  std::string_view label,
-                                  std::initializer_list<bool> keep) {
-  std::vector<std::string> values = Shown(rowText, column, label, keep.size());
-  std::size_t i = 0;
-  for (const bool k : keep) {
-    if (i < values.size() && !k) values[i].clear();
+// The numbers shown after `label` from `first` on, each with its read's
+// outcome; its text is kept only when it was read (the screen shows a
+// fall-back otherwise).
+void Put(CycleSnapshot& shot, std::size_t first, const std::string& rowText,
+         int column, std::string_view label,
+         std::initializer_list<ReadOutcome> outcomes) {
+  const std::vector<std::string> values =
+      Shown(rowText, column, label, outcomes.size());
+  std::size_t i = first;
+  for (const ReadOutcome outcome : outcomes) {
+    Reading& r = shot[i];
+    r.outcome = outcome;
+    const std::size_t at = i - first;
+    r.text = outcome == ReadOutcome::kRead && at < values.size() ? values[at]
+                                                                 : std::string();
     ++i;
   }
-  return values;
 }
 
-// A row left as the last cycle painted it (its read was not made) holds
-// no reading of this cycle at all.
-bool Painted(Quantity quantity) {
-  return CycleReads[quantity] != ReadOutcome::kSkipped;
+ReadOutcome Outcome(Quantity quantity) { return CycleReads[quantity]; }
+
+// A value shown beside another whose row was not painted this cycle is no
+// reading of this cycle either; an average is one once a reading went in.
+ReadOutcome Beside(Quantity row, ReadOutcome outcome) {
+  return Outcome(row) == ReadOutcome::kSkipped ? ReadOutcome::kSkipped : outcome;
+}
+ReadOutcome AverageOutcome(Quantity row, std::int64_t samples) {
+  return Beside(row, samples > 0 ? ReadOutcome::kRead : ReadOutcome::kFailed);
 }
 
-std::string CycleRow() {
-  std::string row = Timestamp();
-  const bool temp = Painted(kTempValue), rh = Painted(kRhValue),
-             co2 = Painted(kCo2Value);
-  AddFields(row, Readings(ShownRow(1), 2, "System        #", {Read(kSystemValue)}), 1);
-  AddFields(row,
-            Readings(ShownRow(3), 2, "Temp.        ",
-                     {Read(kTempValue), temp && Read(kTempSetValue),
-                      temp && TempSamples > 0}),
-            3);
-  AddFields(row,
-            Readings(ShownRow(4), 2, "RH           ",
-                     {Read(kRhValue), rh && Read(kRhSetValue),
-                      rh && RhSamples > 0}),
-            3);
-  AddFields(row,
-            Readings(ShownRow(5), 2, "CO2          ",
-                     {Read(kCo2Value), co2 && Read(kCo2SetValue)}),
-            2);
-  AddFields(row, Readings(ShownRow(6), 2, "Evap.Temp.   ", {Read(kEvapValue)}), 1);
+}  // namespace
 
+CycleSnapshot TakeSnapshot() {
+  CycleSnapshot shot{};
+  Put(shot, kSystemColumn, ShownRow(1), 2, "System        #", {Outcome(kSystemValue)});
+  Put(shot, kTempColumn, ShownRow(3), 2, "Temp.        ",
+      {Outcome(kTempValue), Beside(kTempValue, Outcome(kTempSetValue)),
+       AverageOutcome(kTempValue, TempSamples)});
+  Put(shot, kRhColumn, ShownRow(4), 2, "RH           ",
+      {Outcome(kRhValue), Beside(kRhValue, Outcome(kRhSetValue)),
+       AverageOutcome(kRhValue, RhSamples)});
+  Put(shot, kCo2Column, ShownRow(5), 2, "CO2          ",
+      {Outcome(kCo2Value), Beside(kCo2Value, Outcome(kCo2SetValue))});
+  Put(shot, kEvapColumn, ShownRow(6), 2, "Evap.Temp.   ", {Outcome(kEvapValue)});
+
+  // The defrost line: its time, the unit of that time, and its target.
   const std::string defrostRow = ShownRow(7);
-  const bool defrostRead = Read(kDefrostValue);
-  std::vector<std::string> defrost =
-      Readings(defrostRow, 2, "Defrost in   ", {defrostRead, true});
+  const ReadOutcome defrost = Outcome(kDefrostValue);
   std::string unit = "h";
-  if (defrost.empty()) {
-    defrost = Readings(defrostRow, 2, " Next Def. in ", {defrostRead, true});
+  Put(shot, kDefrostColumn, defrostRow, 2, "Defrost in   ", {defrost, defrost});
+  if (Shown(defrostRow, 2, "Defrost in   ", 2).empty()) {
+    Put(shot, kDefrostColumn, defrostRow, 2, " Next Def. in ", {defrost, defrost});
     unit = "min";
   }
-  if (!defrost.empty()) defrost.insert(defrost.begin() + 1, defrostRead ? unit : "");
-  AddFields(row, defrost, 3);
+  shot[kDefrostColumn + 2] = shot[kDefrostColumn + 1];  // the target
+  shot[kDefrostColumn + 1].text = shot[kDefrostColumn].text.empty() ? "" : unit;
 
   const Quantity relays[4] = {kVentValue, kTempCtlValue, kFloorHtrValue,
                               kTempModeValue};
   const Str255* states[4] = {&VentState, &TempCtlState, &FloorHtrState,
                              &TempModeState};
-  for (int i = 0; i < 4; ++i) {
-    AddField(row, !Read(relays[i]) ? "" : RelayOn(*states[i]) ? "1" : "0");
+  for (std::size_t i = 0; i < 4; ++i) {
+    Reading& r = shot[kIndicatorColumn + i];
+    r.outcome = Outcome(relays[i]);
+    r.text = r.outcome != ReadOutcome::kRead ? "" : RelayOn(*states[i]) ? "1" : "0";
   }
 
-  AddFields(row, Readings(ShownRow(14), 2, "tTotal      ", {Read(kTotalValue)}), 1);
-  for (int i = 0; i < 5; ++i) {
+  Put(shot, kCounterColumn, ShownRow(14), 2, "tTotal      ", {Outcome(kTotalValue)});
+  for (std::size_t i = 0; i < 5; ++i) {
     const std::string label = std::string("t") + CounterLabels[i].str();
-    AddFields(row,
-              Readings(ShownRow(15 + i), 2, label,
-                       {Read(static_cast<Quantity>(kComponentValue + i))}),
-              1);
+    Put(shot, kCounterColumn + 1 + i, ShownRow(15 + static_cast<int>(i)), 2, label,
+        {Outcome(static_cast<Quantity>(kComponentValue + i))});
   }
   const std::string timers = ShownRow(20);
-  AddFields(row, Readings(timers, 2, "t106          ", {Read(kT106Value)}), 1);
-  AddFields(row, Readings(timers, 23, "t107 ", {Read(kT107Value)}), 1);
+  Put(shot, kTimerColumn, timers, 2, "t106          ", {Outcome(kT106Value)});
+  Put(shot, kTimerColumn + 1, timers, 23, "t107 ", {Outcome(kT107Value)});
+  return shot;
+}
+
+namespace {
+
+std::string CycleRow(const CycleSnapshot& shot) {
+  std::string row = Timestamp();
+  for (const Reading& r : shot) AddField(row, r.text);
 
   const LinkTally& now = LinkCounts;
   for (const std::int64_t n :
@@ -355,6 +355,7 @@ std::string EndText() {
     std::lock_guard<std::mutex> hold(g_log->lock);
     if (g_log->stopped) text += StopLine(*g_log) + "\n";
   }
+  if (!MetricsStopReason().empty()) text += MetricsStopReason() + "\n";
   return text;
 }
 
@@ -417,8 +418,18 @@ void RecordCycle() {
   if (AbortFlag) return;
   ++g_run.cycles;
   g_run.lastCycleMs = plat::GetTickCount64();
+  const CycleSnapshot shot = TakeSnapshot();
+  const LinkTally& now = LinkCounts;
+  const std::int64_t usable = (now.Requests - g_run.atLastCycle.Requests) -
+                              (now.Unanswered - g_run.atLastCycle.Unanswered) -
+                              (now.Unusable - g_run.atLastCycle.Unusable);
+  MetricsCycle(shot, usable > 0,
+               LinkTally{now.Requests - g_run.atStart.Requests,
+                         now.Unanswered - g_run.atStart.Unanswered,
+                         now.Unusable - g_run.atStart.Unusable},
+               g_run.cycles);
   if (g_log != nullptr) {
-    std::string row = CycleRow();
+    std::string row = CycleRow(shot);
     std::lock_guard<std::mutex> hold(g_log->lock);
     if (!g_log->stopped) {
       if (g_log->waiting.size() >= kMaxWaitingRows) {
@@ -435,6 +446,7 @@ void RecordCycle() {
 }
 
 void RecordFinish() {
+  MetricsFinish();
   bool finished = true;
   if (g_log != nullptr) {
     std::unique_lock<std::mutex> hold(g_log->lock);
@@ -465,5 +477,6 @@ void RecordFinish() {
 
 void ResetRecordForTests() {
   if (g_log != nullptr) RecordFinish();
+  ResetMetricsForTests();
   g_run = Run{};
 }

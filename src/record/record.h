@@ -2,8 +2,13 @@
 // shows) and the run's link-health summary.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <string>
 #include <string_view>
+
+#include "link/host_link.h"
+#include "monitor/state.h"
 
 // The log's first line; its column names stay as they are.
 inline constexpr std::string_view kRecordHeader =
@@ -11,6 +16,30 @@ inline constexpr std::string_view kRecordHeader =
     "co2_pct,co2_set_pct,evap_c,defrost_in,defrost_unit,defrost_target_c,"
     "vent,temp_ctl,floor_htr,temp_mode,total_s,heater_s,cooler2_s,cooler_s,"
     "defrost_s,humid_s,t106_min,t107_min,requests,unanswered,unusable";
+
+// What the cycle just ended showed, value by value in the log's column
+// order from `system` to `t107_min`: the text the screen showed when the
+// value was read with a usable reply (empty otherwise), and its read's
+// outcome (not made, read, or failed).
+struct Reading {
+  std::string text;
+  ReadOutcome outcome = ReadOutcome::kSkipped;
+};
+enum SnapshotColumn : std::size_t {
+  kSystemColumn = 0,
+  kTempColumn = 1,        // then its set point and average
+  kRhColumn = 4,          // the same
+  kCo2Column = 7,         // then its set point
+  kEvapColumn = 9,
+  kDefrostColumn = 10,    // its time, the time's unit (h or min), its target
+  kIndicatorColumn = 13,  // vent, temp_ctl, floor_htr, temp_mode
+  kCounterColumn = 17,    // total, then the five components
+  kTimerColumn = 23,      // T106, T107
+  kSnapshotColumns = 25
+};
+using CycleSnapshot = std::array<Reading, kSnapshotColumns>;
+// Read from the screen as the cycle left it; the screen is read once.
+CycleSnapshot TakeSnapshot();
 
 // Opens the log at `path` for appending, with the header when the file is
 // new or empty. False, with the reason in `why`, when it cannot be used.

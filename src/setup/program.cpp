@@ -6,6 +6,7 @@
 #include "console/screen.h"
 #include "monitor/monitor.h"
 #include "platform/shared/options.h"
+#include "record/metrics.h"
 #include "record/record.h"
 
 namespace {
@@ -31,6 +32,15 @@ int ZrvMain(int argc, char** argv) {
     std::string why;
     if (!RecordOpen(path, why)) {
       std::fprintf(stderr, "zrvmon: cannot log to %s: %s\n", path, why.c_str());
+      return kLogFailureExitCode;
+    }
+  }
+  if (const char* path = options.Metrics) {
+    std::string why;
+    if (!MetricsOpen(path, options.Unit != nullptr ? options.Unit : "", why)) {
+      std::fprintf(stderr, "zrvmon: cannot keep metrics in %s: %s\n", path,
+                   why.c_str());
+      RecordFinish();
       return kLogFailureExitCode;
     }
   }

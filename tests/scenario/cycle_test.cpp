@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -14,6 +15,7 @@
 #include "console/screen.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
+#include "record/metrics.h"
 #include "record/record.h"
 #include "scenario.h"
 
@@ -531,6 +533,46 @@ TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
 // Where nothing can be shown after the end (a Windows console), the log
 // keeps the summary as its last line; a log that cannot be kept stops the
 // run before anything is sent, and what is there stays as it was.
+// The metrics file: the screen's readings in base units, the unit label,
+// a lost read's series left out (the counters of the last counters cycle
+// kept), and no file after the end.
+TEST_F(Cycle, MetricsHoldTheReadingsInBaseUnits) {
+  const std::string path = FreshPath("unit.prom");
+  std::string why;
+  ASSERT_TRUE(MetricsOpen(path, "cell-7", why)) << why;
+  Start();
+  RecordStarted();
+  run.Cycle();
+  RecordCycle();
+  std::string text;
+  for (const std::string& line : FileLines(path)) text += line + "\n";
+  for (const char* series :
+       {"zrv_up{unit=\"cell-7\"} 1\n", "zrv_temperature_celsius{unit=\"cell-7\"} 22.5\n",
+        "zrv_temperature_average_celsius{unit=\"cell-7\"} 22.5\n",
+        "zrv_relative_humidity_ratio{unit=\"cell-7\"} 0.5\n",
+        "zrv_co2_ratio{unit=\"cell-7\"} 0.004\n", "zrv_co2_setpoint_ratio{unit=\"cell-7\"} 0.003\n",
+        "zrv_evaporator_temperature_celsius{unit=\"cell-7\"} 20\n",
+        "zrv_defrost_remaining_seconds{unit=\"cell-7\"} 7200\n",
+        "zrv_indicator_on{unit=\"cell-7\",indicator=\"temp_mode\"} 1\n",
+        "zrv_running_seconds_total{unit=\"cell-7\",component=\"total\"} 7200\n",
+        "zrv_timer_minimum{unit=\"cell-7\",timer=\"T107\"} 345\n",
+        "# TYPE zrv_running_seconds_total counter\n",
+        "zrv_info{unit=\"cell-7\",system=\"12\",variant=\"9\",revision=\"7123\","}) {
+    EXPECT_NE(text.find(series), std::string::npos) << series << text;
+  }
+  run.Wire().Fault("RD DM984", zrvsim::FaultKind::kLost, "", 1);
+  fake::AdvanceTo(fake::Now() + 1000 * kMs);
+  run.Cycle();
+  RecordCycle();
+  text.clear();
+  for (const std::string& line : FileLines(path)) text += line + "\n";
+  EXPECT_EQ(text.find("zrv_co2_ratio{"), std::string::npos) << text;
+  EXPECT_NE(text.find("component=\"heater\"} 3600\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("zrv_unanswered_total{unit=\"cell-7\"} 1\n"), std::string::npos);
+  RecordFinish();
+  EXPECT_FALSE(std::filesystem::exists(path));
+}
+
 TEST(Log, SummaryLineAndFilesThatCannotBeKept) {
   const std::string path = FreshPath("run_log.csv");
   {

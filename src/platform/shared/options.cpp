@@ -17,7 +17,8 @@ const char* const kTitle =
     "zrvmon - monitoring terminal for a ZRV climate-unit controller\n\n";
 
 const char* const kUsage =
-    "Usage: zrvmon [--port N] [--log FILE] [--help | --version]\n";
+    "Usage: zrvmon [--port N] [--log FILE] [--metrics FILE [--unit NAME]]\n"
+    "              [--help | --version]\n";
 
 const char* const kHelp =
     "\n"
@@ -35,14 +36,30 @@ const char* const kHelp =
     "  Esc  disconnect and end the program\n"
     "\n"
     "Options:\n"
-    "  --port N    poll COM port N (1 to 128) without the prompt\n"
-    "  --log FILE  append a CSV row per polling cycle to FILE\n"
-    "              (time, readings, indicators, counters, link errors)\n"
-    "  --help      this text and the serial ports\n"
-    "  --version   the program's version\n";
+    "  --port N        poll COM port N (1 to 128) without the prompt\n"
+    "  --log FILE      append a CSV row per polling cycle to FILE\n"
+    "                  (time, readings, indicators, counters, link errors)\n"
+    "  --metrics FILE  keep FILE as Prometheus metrics (text format 0.0.4)\n"
+    "                  for node exporter's textfile collector, written after\n"
+    "                  each cycle, at most once a second; removed at the end\n"
+    "  --unit NAME     the metrics' unit label (default COM<n>): letters,\n"
+    "                  digits, '.', '_' and '-'\n"
+    "  --help          this text and the serial ports\n"
+    "  --version       the program's version\n";
 
 // The options that take a value: "--name VALUE" or "--name=VALUE".
-constexpr const char* kValueOptions[] = {"--log", "--port"};
+constexpr const char* kValueOptions[] = {"--log", "--port", "--metrics",
+                                         "--unit"};
+
+bool ValidUnit(std::string_view unit) {
+  if (unit.size() > 64) return false;
+  for (const char c : unit) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                    (c >= '0' && c <= '9') || c == '.' || c == '_' || c == '-';
+    if (!ok) return false;
+  }
+  return true;
+}
 
 // The value of option `name` at argv[at]; null when that argument is not
 // it. *taken tells how many arguments it took (1 or 2); an option without
@@ -89,6 +106,15 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
       const std::string_view option = name;
       if (option == "--log") {
         options.Log = value;
+      } else if (option == "--metrics") {
+        options.Metrics = value;
+      } else if (option == "--unit") {
+        if (!ValidUnit(value)) {
+          *why = std::string("--unit takes letters, digits, '.', '_' and '-': '") +
+                 value + "'";
+          return false;
+        }
+        options.Unit = value;
       } else {
         char* end = nullptr;
         const long n = std::strtol(value, &end, 10);

@@ -8,8 +8,10 @@ namespace plat {
 
 // What the command line asks of a run; the last of each option counts.
 struct RunOptions {
-  const char* Log = nullptr;  // --log FILE
-  int Port = 0;               // --port N, 1 to 128; 0: the prompt
+  const char* Log = nullptr;      // --log FILE
+  const char* Metrics = nullptr;  // --metrics FILE
+  const char* Unit = nullptr;     // --unit NAME
+  int Port = 0;                   // --port N, 1 to 128; 0: the prompt
 };
 
 // The options of the command line (--help and --version aside); false,

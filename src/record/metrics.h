@@ -1,0 +1,29 @@
+// The unit's metrics for Prometheus: a file in the text format (0.0.4)
+// that node exporter's textfile collector serves, kept up to date after
+// every polling cycle from what the screen showed.
+#pragma once
+
+#include <string>
+
+#include "record/record.h"
+
+// Keeps metrics at `path` for the unit named `unit` (empty: COM<n>). False,
+// with the reason, when the file's folder is not there.
+bool MetricsOpen(const std::string& path, const std::string& unit,
+                 std::string& why);
+// A cycle has ended: its readings, what the link did in it and since the
+// start, go into the file at most once a second. A write that fails stops
+// the metrics; polling goes on.
+void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
+                  const LinkTally& sinceStart, std::int64_t cycles);
+// The run ends: the file goes, so that the unit's series go stale at once.
+void MetricsFinish();
+// Why the metrics stopped, or empty.
+std::string MetricsStopReason();
+// The file's text for a cycle (tests).
+std::string MetricsText(const CycleSnapshot& shot, bool anyReply,
+                        const LinkTally& sinceStart, std::int64_t cycles,
+                        double nowSeconds);
+
+// Tests only: no metrics kept.
+void ResetMetricsForTests();
