@@ -4,7 +4,10 @@
 #include <string>
 
 #include "console/screen.h"
+#include "monitor/link_state.h"
 #include "monitor/monitor.h"
+#include "monitor/state.h"
+#include "platform/platform.h"
 #include "platform/shared/options.h"
 #include "record/metrics.h"
 #include "record/record.h"
@@ -17,6 +20,47 @@ constexpr int kLogFailureExitCode = 2;
 
 // Exit code of a command line that cannot be run.
 constexpr int kUsageExitCode = 2;
+
+// Unattended, what an operator would read off the screen goes to standard
+// error: a line whenever the link's state changes.
+Str255 ToldState;
+std::string ToldMetrics;
+
+void TellState() {
+  const Str255 state = LinkStateText();
+  if (!(state == ToldState)) {
+    std::fprintf(stderr, "zrvmon: COM%d: %s\n", static_cast<int>(ActivePort),
+                 state.empty() ? "readings come again" : state.str().c_str());
+    ToldState = state;
+  }
+  const std::string metrics = MetricsStopReason();
+  if (metrics != ToldMetrics) {
+    std::fprintf(stderr, "%s\n", metrics.c_str());
+    ToldMetrics = metrics;
+  }
+  std::fflush(stderr);
+}
+
+void CycleEndedHeadless() {
+  RecordCycle();
+  TellState();
+}
+
+void TellStart(const plat::RunOptions& options) {
+  const std::string com = "COM" + std::to_string(options.Port);
+  char device[Str255::kMax + 1] = {};
+  if (plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) == 0) device[0] = '\0';
+  std::string records;
+  if (options.Log != nullptr) records += std::string(", log ") + options.Log;
+  if (options.Metrics != nullptr) {
+    records += std::string(", metrics ") + options.Metrics + " (unit " +
+               (options.Unit != nullptr ? options.Unit : com) + ")";
+  }
+  std::fprintf(stderr, "zrvmon: polling %s (%s) headless%s\n", com.c_str(),
+               device[0] != '\0' ? device : "no such device",
+               records.empty() ? ", recording nothing" : records.c_str());
+  std::fflush(stderr);
+}
 }  // namespace
 
 int ZrvMain(int argc, char** argv) {
@@ -49,7 +93,9 @@ int ZrvMain(int argc, char** argv) {
     return kConsoleFailureExitCode;
   }
   LibraryStartup();
-  const int code = RunMonitor({options.Port, RecordStarted, RecordCycle});
+  if (options.Headless) TellStart(options);
+  const int code = RunMonitor({options.Port, RecordStarted,
+                               options.Headless ? CycleEndedHeadless : RecordCycle});
   RecordFinish();
   ConsoleClose();
   return code;

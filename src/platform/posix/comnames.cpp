@@ -161,12 +161,25 @@ std::uint32_t ErrnoToWin32(int err) {
 namespace plat {
 
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
-  return HandleOptions(
-      argc, argv, exitCode,
-      [] {
-        std::fputs(posix::kPortHelp, stdout);
-        posix::PrintMapping();
-      });
+  if (HandleOptions(
+          argc, argv, exitCode,
+          [] {
+            std::fputs(posix::kPortHelp, stdout);
+            posix::PrintMapping();
+          },
+          true)) {
+    return true;
+  }
+  RunOptions options;
+  std::string why;
+  if (ParseRunOptions(argc, argv, &options, &why) && options.Headless) {
+    posix::SetHeadless();
+  }
+  // Before any thread of the program's (the log's writer) is made, so that
+  // every thread inherits the blocked signals and only the signal thread
+  // takes them.
+  posix::StartSignalThread();
+  return false;
 }
 
 // The COM names are the ports whose device is there; a name's target is

@@ -259,7 +259,7 @@ void ResizeLocked() {
 // keyboard poll, which may repaint at most every kPollRenderMs.
 void FlushScreen(bool throttled) {
   ConsoleState& s = S();
-  if (!s.active) return;
+  if (!s.active || s.screen == nullptr) return;
   bool resize = TakeResizeRequest();
   if (!resize && s.console.Version() == s.shownVersion) return;
   if (!resize && throttled && MonotonicMs() - s.lastRenderMs < kPollRenderMs) {
@@ -331,6 +331,18 @@ bool PumpInput(std::int64_t waitNs, bool serial = false) {
   int n = ::ppoll(fds.data(), fds.size(), waitNs >= 0 ? &wait : nullptr,
                   nullptr);
   s.lastPumpMs = MonotonicMs();
+  if (TakeStopRequest()) {
+    // Esc pressed and released, as a console would queue it.
+    INPUT_RECORD esc{};
+    esc.EventType = KEY_EVENT;
+    esc.KeyEvent.bKeyDown = 1;
+    esc.KeyEvent.wRepeatCount = 1;
+    esc.KeyEvent.wVirtualKeyCode = 0x1B;
+    esc.KeyEvent.AsciiChar = 27;
+    s.console.PushInput(esc);
+    esc.KeyEvent.bKeyDown = 0;
+    s.console.PushInput(esc);
+  }
   const bool arrived = n >= 0 && fds.size() > 2 &&
                        NoteSerialWaits(fds.data() + 2, fds.size() - 2);
   bool hangup = false;
@@ -413,6 +425,14 @@ bool StartConsole() {
   s.tried = true;
   const char* plain = std::getenv("ZRVMON_BENCH_PLAIN_SLEEP");
   s.plainSleep = plain != nullptr && plain[0] == '1';
+  if (Headless()) {
+    // No terminal at all: the screen is kept in memory, where the log and
+    // the metrics read it, and nothing is drawn.
+    s.console.Init(80, 25, 80, 25, 0x07);
+    StartSignalThread();
+    s.active = true;
+    return true;
+  }
   // The terminal itself, as the console is opened by name: redirected
   // standard streams do not matter, and no terminal means no console.
   int fd = ::open("/dev/tty", O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -510,6 +530,7 @@ void RestoreTerminal() {
   bool locked = lock.try_lock_for(std::chrono::seconds(1));
   (void)locked;
   if (!s.active.exchange(false)) return;
+  if (s.screen == nullptr) return;  // headless: no terminal was taken
   DisarmCrashHandlers();
   // What the program painted last is shown before the terminal is given
   // back, and the shell's prompt comes on the row below it.
@@ -711,7 +732,7 @@ int SetConsoleTitleA(const char* title) {
 int Beep(std::uint32_t, std::uint32_t) {
   // The terminal bell has no pitch or length; nothing waits for it.
   posix::ConsoleState& s = S();
-  if (!s.active) return 0;
+  if (!s.active || s.screen == nullptr) return 0;
   std::lock_guard<std::timed_mutex> lock(posix::g_curses);
   if (s.active) beep();
   return 1;

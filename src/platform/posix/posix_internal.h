@@ -134,8 +134,15 @@ void NoteForUser(const std::string& line);
 int CloseSerial(Handle h);
 
 // ---- console and process ----------------------------------------------------
-// Takes over the terminal (once); false when there is none.
+// Takes over the terminal (once); false when there is none. Headless, the
+// console is kept in memory only and no terminal is needed.
 bool StartConsole();
+// From now on the console runs headless (before StartConsole).
+void SetHeadless();
+bool Headless();
+// A signal asked a headless run to end: the console input gets an Esc.
+void RequestStop();
+bool TakeStopRequest();
 // Gives the terminal back as it was found; safe to call more than once and
 // from the signal thread.
 void RestoreTerminal();

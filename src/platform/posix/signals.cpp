@@ -57,6 +57,13 @@ void SignalLoop(sigset_t set) {
       char b = 'w';
       ssize_t ignored = ::write(g_wake[1], &b, 1);
       (void)ignored;
+    } else if (Headless()) {
+      // Unattended, the service manager's stop is the operator's Esc: the
+      // request in flight finishes, "CQ" goes out, the port closes.
+      RequestStop();
+      char b = 's';
+      ssize_t ignored = ::write(g_wake[1], &b, 1);
+      (void)ignored;
     } else if (sig == SIGINT) {
       DispatchCtrlEvent(CTRL_BREAK_EVENT, 128 + sig);
     } else {
@@ -87,6 +94,13 @@ void StartSignalThread() {
     ::signal(SIGXFSZ, SIG_IGN);
   });
 }
+
+std::atomic<bool> g_headless{false};
+std::atomic<bool> g_stop{false};
+void SetHeadless() { g_headless = true; }
+bool Headless() { return g_headless; }
+void RequestStop() { g_stop = true; }
+bool TakeStopRequest() { return g_stop.exchange(false); }
 
 bool OnSignalThread() { return t_onSignalThread; }
 

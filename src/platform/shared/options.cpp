@@ -17,8 +17,8 @@ const char* const kTitle =
     "zrvmon - monitoring terminal for a ZRV climate-unit controller\n\n";
 
 const char* const kUsage =
-    "Usage: zrvmon [--port N] [--log FILE] [--metrics FILE [--unit NAME]]\n"
-    "              [--help | --version]\n";
+    "Usage: zrvmon [--port N [--headless]] [--log FILE]\n"
+    "              [--metrics FILE [--unit NAME]] [--help | --version]\n";
 
 const char* const kHelp =
     "\n"
@@ -37,6 +37,9 @@ const char* const kHelp =
     "\n"
     "Options:\n"
     "  --port N        poll COM port N (1 to 128) without the prompt\n"
+    "  --headless      run without a terminal (Linux; needs --port): nothing\n"
+    "                  is drawn, SIGTERM, SIGINT and SIGHUP end the run as\n"
+    "                  Esc does, and what happens goes to standard error\n"
     "  --log FILE      append a CSV row per polling cycle to FILE\n"
     "                  (time, readings, indicators, counters, link errors)\n"
     "  --metrics FILE  keep FILE as Prometheus metrics (text format 0.0.4)\n"
@@ -93,6 +96,10 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h" || arg == "--version") continue;
+    if (arg == "--headless") {
+      options.Headless = true;
+      continue;
+    }
     bool known = false;
     for (const char* name : kValueOptions) {
       int taken = 1;
@@ -133,12 +140,16 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
       return false;
     }
   }
+  if (options.Headless && options.Port == 0) {
+    *why = "--headless needs --port";
+    return false;
+  }
   *out = options;
   return true;
 }
 
 bool HandleOptions(int argc, char** argv, int* exitCode,
-                   void (*printPorts)()) {
+                   void (*printPorts)(), bool headlessSupported) {
   bool help = false;
   bool version = false;
   for (int i = 1; i < argc; ++i) {
@@ -150,6 +161,10 @@ bool HandleOptions(int argc, char** argv, int* exitCode,
   std::string why;
   if (!ParseRunOptions(argc, argv, &options, &why)) {
     *exitCode = Usage(why);
+    return true;
+  }
+  if (options.Headless && !headlessSupported) {
+    *exitCode = Usage("--headless is not supported on Windows");
     return true;
   }
   if (help) {

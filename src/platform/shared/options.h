@@ -12,6 +12,7 @@ struct RunOptions {
   const char* Metrics = nullptr;  // --metrics FILE
   const char* Unit = nullptr;     // --unit NAME
   int Port = 0;                   // --port N, 1 to 128; 0: the prompt
+  bool Headless = false;          // --headless (needs --port)
 };
 
 // The options of the command line (--help and --version aside); false,
@@ -21,8 +22,9 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out, std::string* why);
 // --help (or -h) prints the usage and then calls `printPorts`; --version
 // prints the version. True when the process should end with *exitCode
 // without running the program: after either option, or (code 2, with the
-// usage on standard error) after a command line ParseRunOptions refuses.
+// usage on standard error) after a command line ParseRunOptions refuses,
+// or --headless where the backend has no headless mode.
 bool HandleOptions(int argc, char** argv, int* exitCode,
-                   void (*printPorts)());
+                   void (*printPorts)(), bool headlessSupported);
 
 }  // namespace plat

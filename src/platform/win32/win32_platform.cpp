@@ -649,7 +649,7 @@ void ReportRuntimeError(const char* message) {
 }
 
 bool HandleCommandLine(int argc, char** argv, int* exitCode) {
-  return HandleOptions(argc, argv, exitCode, PrintPorts);
+  return HandleOptions(argc, argv, exitCode, PrintPorts, false);
 }
 
 // The device namespace is Windows' own: there is nothing to set up.
