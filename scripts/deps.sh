@@ -13,7 +13,8 @@ set -euo pipefail
 want=(cmake g++ make libncurses-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 case "${1:-build}" in
-  test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file "${mingw[@]}" wine wine64) ;;
+  test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file curl jq prometheus
+                prometheus-node-exporter systemd "${mingw[@]}" wine wine64) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;

@@ -71,6 +71,11 @@ Str255 OpenFailureText() {
 
 }  // namespace
 
+bool ReadingsCome() {
+  return LinkOpenError == 0 && LinkRuns.Unanswered < kFailuresToTell &&
+         LinkRuns.Unusable < kFailuresToTell;
+}
+
 Str255 LinkStateText() {
   if (LinkOpenError != 0) return OpenFailureText();
   if (LinkRuns.Unanswered >= kFailuresToTell) {
@@ -85,9 +90,12 @@ Str255 LinkStateText() {
   return ResetFailure;
 }
 
+void (*LinkStateChanged)() = nullptr;
+
 void ShowLinkState() {
   const Str255 text = LinkStateText();
   if (Shown && text == ShownText) return;
+  const bool changed = !(text == ShownText);
   const std::int32_t column = CursorColumn();
   const std::int32_t row = CursorRow();
   MoveCursor(1, kLinkStateRow);
@@ -98,6 +106,7 @@ void ShowLinkState() {
   MoveCursor(column, row);
   ShownText = text;
   Shown = true;
+  if (changed && LinkStateChanged != nullptr) LinkStateChanged();
 }
 
 void ForgetLinkState() { Shown = false; }

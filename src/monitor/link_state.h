@@ -14,9 +14,15 @@ extern Str255 ResetFailure;
 // `when` (as std::time gives it) as HH:MM:SS in local time.
 std::string ClockTime(std::int64_t when);
 
+// Whether readings come: the port is open and fewer than three requests in
+// a row failed.
+bool ReadingsCome();
 // The row's text as things stand; empty when readings come.
 Str255 LinkStateText();
 // Writes the row when its text has changed since it was last written.
 void ShowLinkState();
+// Called as the row's text changes, between cycles' ends too (set by the
+// program entry through RunMonitor; null: nobody asks).
+extern void (*LinkStateChanged)();
 // The screen was cleared: the next ShowLinkState writes the row again.
 void ForgetLinkState();

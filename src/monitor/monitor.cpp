@@ -396,6 +396,7 @@ void ShutdownMonitor() {
 }
 
 int RunMonitor(const MonitorRun& run) {
+  LinkStateChanged = run.LinkStateChanged;
   if (!StartMonitor(run.Port)) {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;

@@ -14,6 +14,8 @@ struct MonitorRun {
   std::int32_t Port = 0;
   void (*Started)() = nullptr;
   void (*CycleEnded)() = nullptr;
+  // When row 22's text changes (readings stop or come again).
+  void (*LinkStateChanged)() = nullptr;
 };
 int RunMonitor(const MonitorRun& run = {});
 // The start-up sequence alone (through the title); false when the port entry

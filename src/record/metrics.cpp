@@ -32,6 +32,9 @@ struct Metrics {
   std::string stopped;  // why the metrics stopped, empty while they run
   std::uint64_t lastWriteMs = 0;
   bool written = false;
+  bool linkDown = false;  // readings stopped since the last cycle's end
+  std::string system;     // the system number last read well
+  std::string lastText;   // what was written last
   // The last value of every series whose last read was good; a failed read
   // takes its series out, a read not made (not due this cycle, Esc, a
   // reset under way) leaves it.
@@ -163,6 +166,13 @@ void Keep(const std::string& key, const Reading& r, const std::string& value) {
 }
 
 void KeepSnapshot(const CycleSnapshot& shot) {
+  // zrv_info keeps one series: a lost read's fall-back 0 does not make it
+  // another.
+  if (shot[kSystemColumn].outcome == ReadOutcome::kRead) {
+    g_metrics.system = shot[kSystemColumn].text;
+  } else if (g_metrics.system.empty() && SystemNumber != 0) {
+    g_metrics.system = std::to_string(SystemNumber);
+  }
   for (const Series& s : kSeries) {
     const Reading& r = shot[s.column];
     Keep(Key(s.family, s.labels), r, Scaled(r.text, s.shift));
@@ -187,8 +197,8 @@ std::string Render(bool anyReply, const LinkTally& sinceStart,
   const std::string com = "COM" + std::to_string(ActivePort);
   if (plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) == 0) device[0] = '\0';
   std::map<std::string, std::string> values = g_metrics.kept;
-  values[Key("zrv_up", "")] = anyReply ? "1" : "0";
-  values[Key("zrv_info", "system=\"" + std::to_string(SystemNumber) +
+  values[Key("zrv_up", "")] = anyReply && !g_metrics.linkDown ? "1" : "0";
+  values[Key("zrv_info", "system=\"" + g_metrics.system +
                              "\",variant=\"" + std::to_string(ControllerVariant) +
                              "\",revision=\"" + std::to_string(ControllerRevision) +
                              "\",port=\"" + Escaped(device[0] ? device : com) +
@@ -286,6 +296,7 @@ void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
                   const LinkTally& sinceStart, std::int64_t cycles) {
   if (!g_metrics.open || !g_metrics.stopped.empty()) return;
   const std::string text = MetricsText(shot, anyReply, sinceStart, cycles, UnixSeconds());
+  g_metrics.linkDown = false;  // this cycle's own replies say it from now
   const std::uint64_t now = plat::GetTickCount64();
   if (g_metrics.written && now - g_metrics.lastWriteMs < kWriteEveryMs) return;
   std::string why;
@@ -295,6 +306,23 @@ void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
   }
   g_metrics.written = true;
   g_metrics.lastWriteMs = now;
+  g_metrics.lastText = text;
+}
+
+void MetricsLinkState(bool readingsCome) {
+  g_metrics.linkDown = !readingsCome;
+  if (!g_metrics.open || !g_metrics.stopped.empty() || !g_metrics.written ||
+      readingsCome) {
+    return;
+  }
+  // The last file with zrv_up 0: the rest stays as the last cycle left it.
+  std::string text = g_metrics.lastText;
+  const std::string up = "zrv_up{unit=\"" + Escaped(g_metrics.unit) + "\"} ";
+  const std::size_t at = text.find(up);
+  if (at == std::string::npos) return;
+  text.replace(at + up.size(), 1, "0");
+  std::string why;
+  if (!WriteAtomically(text, why)) Stop(why);
 }
 
 void MetricsFinish() {

@@ -16,6 +16,9 @@ bool MetricsOpen(const std::string& path, const std::string& unit,
 // the metrics; polling goes on.
 void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
                   const LinkTally& sinceStart, std::int64_t cycles);
+// Between cycles' ends: readings stopped coming (or come again), so that
+// zrv_up says it now rather than after a cycle of waits.
+void MetricsLinkState(bool readingsCome);
 // The run ends: the file goes, so that the unit's series go stale at once.
 void MetricsFinish();
 // Why the metrics stopped, or empty.

@@ -23,6 +23,7 @@ constexpr int kUsageExitCode = 2;
 
 // Unattended, what an operator would read off the screen goes to standard
 // error: a line whenever the link's state changes.
+bool Headless = false;
 Str255 ToldState;
 std::string ToldMetrics;
 
@@ -44,6 +45,12 @@ void TellState() {
 void CycleEndedHeadless() {
   RecordCycle();
   TellState();
+}
+
+// Readings stopped or came again, maybe in the middle of a cycle.
+void LinkStateChangedNow() {
+  MetricsLinkState(ReadingsCome());
+  if (Headless) TellState();
 }
 
 void TellStart(const plat::RunOptions& options) {
@@ -93,9 +100,11 @@ int ZrvMain(int argc, char** argv) {
     return kConsoleFailureExitCode;
   }
   LibraryStartup();
-  if (options.Headless) TellStart(options);
+  Headless = options.Headless;
+  if (Headless) TellStart(options);
   const int code = RunMonitor({options.Port, RecordStarted,
-                               options.Headless ? CycleEndedHeadless : RecordCycle});
+                               Headless ? CycleEndedHeadless : RecordCycle,
+                               LinkStateChangedNow});
   RecordFinish();
   ConsoleClose();
   return code;

@@ -50,7 +50,7 @@ for mode in rfc2217 socket; do
 
   port=$SER2NET_PORT
   ser2net_stop
-  wait_row 3 '^ Temp\. +-50\.00 C  /  ' 10
+  wait_row 3 '^ Temp\. +-50\.00 C  /  ' 40  # each request waits its 0.8 s
   mon_running "$mode" || fail "the monitor ended when the server went away"
   # Reconnecting a few times a second costs next to nothing. Under wine
   # the program's own 1 ms polling costs 8-15 % with a local port too.
@@ -63,7 +63,7 @@ for mode in rfc2217 socket; do
   ((cpu < limit)) || fail "the monitor used ${cpu} % of a core while the server was gone"
   ser2net_start "$mode" "$port"
   n=$(request_count)
-  wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 10
+  wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 40
   ((n > 0)) || fail "no request reached the simulator"
   [[ $mode == socket ]] || stty -F "$pty" | grep -q '^speed 9600 baud' \
     || fail "after the restart the pty runs at $(stty -F "$pty" | head -n 1)"
