@@ -26,6 +26,9 @@
 #     the wire need of the start-up requests up to it.
 # Usage: scripts/bench.sh [--seconds N] [--bauds "9600 19200 4800"] [--wine]
 #                         [--no-net] [--log] [--latency MS] [--before REV]
+#        scripts/bench.sh --fleet ["1 8 32"]   (BENCH_SECONDS, default 20):
+#   N simulators and N headless monitors with metrics at once, the median
+#   and worst cycle ratio against the wire need, CPU and memory per monitor.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -33,6 +36,53 @@ build=build-release
 latency=${BENCH_LATENCY:-5}
 warmup=3
 before_build=build-before  # the --before revision's build
+
+# From a wire trace: the periods of odd and even cycles between its lines a
+# and b against their wire need, and the start-up against its own (see the
+# header). Prints one result line.
+cycle_awk='
+    function textlen(s) {            # length of an escaped trace text
+      gsub(/\\x[0-9A-Fa-f][0-9A-Fa-f]/, "#", s)
+      gsub(/\\[rne\\]/, "#", s)
+      return length(s)
+    }
+    function close_cycle(t) {        # the cycle that began at "start" ends at t
+      if (start != "" && start_nr > a && NR <= b) {
+        k = counters ? "even" : "odd"
+        n[k]++; period[k] += t - start; need[k] += pending + 0.1
+      }
+      if (starts == 2) boot_need = boot + pending + 0.1
+      start = t; start_nr = NR; pending = 0; counters = 0
+    }
+    {
+      t = $1; kind = $2
+      text = substr($0, length($1) + length($2) + 3)
+      bit = 11 / baud
+      if (kind == ">" && text == "CR") seen_cr = 1
+      if (kind == ">" && text == "RD 512") { starts++; if (starts == 1) boot = pending + 0.005; close_cycle(t) }
+      if (kind == ">" && text == "RD T106") counters = 1
+      if (!seen_cr) next
+      # Every 52nd guarded register read redraws all four indicators, and
+      # the TempMode one pauses 100 ms: a pause of the program, not the wire.
+      if (kind == ">" && text ~ /^RD DM/ && text !~ /^RD DM(87|88|89)$/ && ++guarded % 52 == 0)
+        pending += 0.1
+      if (kind == ">") pending += (textlen(text) + 1) * bit
+      else if (kind == "<") {
+        if (text ~ / \[noend\]$/) pending += textlen(substr(text, 1, length(text) - 8)) * bit + lat / 1000
+        else pending += (textlen(text) + 2) * bit + lat / 1000
+      }
+    }
+    END {
+      c = n["odd"] + n["even"]
+      if (n["odd"] < 1 || n["even"] < 1) { print "ERROR no whole cycles"; exit 1 }
+      printf "%s %d %.1f %.1f %.1f %.1f %.2f %.2f %.0f %d %d %.0f %.0f\n", mode, baud,
+        period["odd"] / n["odd"] * 1000, need["odd"] / n["odd"] * 1000,
+        period["even"] / n["even"] * 1000, need["even"] / n["even"] * 1000,
+        cpu / hz / (wall / 1000) * 1000, help / hz / (wall / 1000) * 1000,
+        bytes / c, rss, startup, boot_need * 1000, wakes / (wall / 1000)
+    }
+'
+
 
 one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   local mode=$1 baud=$2 window=$3
@@ -99,48 +149,66 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   awk -v baud="$baud" -v lat="$latency" -v a="$lines_a" -v b="$lines_b" \
       -v mode="$mode" -v bytes="$bytes" -v wall="$(((t_b - t_a)))" \
       -v cpu="$((cpu_b - cpu_a))" -v help="$((help_b - help_a))" -v hz="$hz" \
-      -v rss="$rss" -v startup="$((full - enter))" -v wakes="$((wake_b - wake_a))" '
-    function textlen(s) {            # length of an escaped trace text
-      gsub(/\\x[0-9A-Fa-f][0-9A-Fa-f]/, "#", s)
-      gsub(/\\[rne\\]/, "#", s)
-      return length(s)
-    }
-    function close_cycle(t) {        # the cycle that began at "start" ends at t
-      if (start != "" && start_nr > a && NR <= b) {
-        k = counters ? "even" : "odd"
-        n[k]++; period[k] += t - start; need[k] += pending + 0.1
-      }
-      if (starts == 2) boot_need = boot + pending + 0.1
-      start = t; start_nr = NR; pending = 0; counters = 0
-    }
-    {
-      t = $1; kind = $2
-      text = substr($0, length($1) + length($2) + 3)
-      bit = 11 / baud
-      if (kind == ">" && text == "CR") seen_cr = 1
-      if (kind == ">" && text == "RD 512") { starts++; if (starts == 1) boot = pending + 0.005; close_cycle(t) }
-      if (kind == ">" && text == "RD T106") counters = 1
-      if (!seen_cr) next
-      # Every 52nd guarded register read redraws all four indicators, and
-      # the TempMode one pauses 100 ms: a pause of the program, not the wire.
-      if (kind == ">" && text ~ /^RD DM/ && text !~ /^RD DM(87|88|89)$/ && ++guarded % 52 == 0)
-        pending += 0.1
-      if (kind == ">") pending += (textlen(text) + 1) * bit
-      else if (kind == "<") {
-        if (text ~ / \[noend\]$/) pending += textlen(substr(text, 1, length(text) - 8)) * bit + lat / 1000
-        else pending += (textlen(text) + 2) * bit + lat / 1000
-      }
-    }
-    END {
-      c = n["odd"] + n["even"]
-      if (n["odd"] < 1 || n["even"] < 1) { print "ERROR no whole cycles"; exit 1 }
-      printf "%s %d %.1f %.1f %.1f %.1f %.2f %.2f %.0f %d %d %.0f %.0f\n", mode, baud,
-        period["odd"] / n["odd"] * 1000, need["odd"] / n["odd"] * 1000,
-        period["even"] / n["even"] * 1000, need["even"] / n["even"] * 1000,
-        cpu / hz / (wall / 1000) * 1000, help / hz / (wall / 1000) * 1000,
-        bytes / c, rss, startup, boot_need * 1000, wakes / (wall / 1000)
-    }' "$TRACE"
+      -v rss="$rss" -v startup="$((full - enter))" -v wakes="$((wake_b - wake_a))" \
+      "$cycle_awk" "$TRACE"
 }
+
+# fleet_run N SECONDS: N simulators and N headless monitors with metrics,
+# at once; prints "N median worst cpu rss": the median and worst cycle ratio
+# (the worse of odd and even, per monitor) against the wire need, the mean
+# CPU ms per second and resident kB per monitor.
+fleet_run() {
+  local n=$1 window=$2 dir i hz
+  dir=$(mktemp -d)
+  hz=$(getconf CLK_TCK)
+  local sims=() mons=()
+  for ((i = 1; i <= n; i++)); do
+    "$build/zrvsim" --link "$dir/tty$i" --trace "$dir/w$i.log" --latency "$latency" \
+      >/dev/null 2>&1 &
+    sims+=($!)
+  done
+  for ((i = 1; i <= n; i++)); do
+    until [[ -e "$dir/tty$i" ]]; do sleep 0.05; done
+    ZRVMON_COM1="$dir/tty$i" "$build/zrvmon" --port 1 --headless --unit "u$i" \
+      --metrics "$dir/u$i.prom" </dev/null >/dev/null 2>&1 &
+    mons+=($!)
+  done
+  sleep $((warmup + 2))
+  local a=() c=() b=() d=() rss=()
+  ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
+  for ((i = 0; i < n; i++)); do a[i]=$(wc -l <"$dir/w$((i + 1)).log"); c[i]=$(ticks "${mons[i]}"); done
+  sleep "$window"
+  for ((i = 0; i < n; i++)); do
+    b[i]=$(wc -l <"$dir/w$((i + 1)).log"); d[i]=$(ticks "${mons[i]}")
+    rss[i]=$(awk '/^VmRSS:/ { print $2 }' "/proc/${mons[i]}/status")
+  done
+  for p in "${mons[@]}" "${sims[@]}"; do kill -TERM "$p" 2>/dev/null; done
+  wait 2>/dev/null
+  for ((i = 0; i < n; i++)); do
+    awk -v baud=9600 -v lat="$latency" -v a="${a[i]}" -v b="${b[i]}" -v mode=fleet \
+        -v bytes=0 -v wall=1 -v cpu=0 -v help=0 -v hz=1 -v rss=0 -v startup=0 -v wakes=0 \
+        "$cycle_awk" "$dir/w$((i + 1)).log" \
+      | awk -v cpu="$(((d[i] - c[i]) * 1000 / hz / window))" -v rss="${rss[i]}" \
+          '{ r = $3 / $4; if ($5 / $6 > r) r = $5 / $6; print r, cpu, rss }'
+  done | sort -n | awk -v n="$n" '
+    { r[NR] = $1; cpu += $2; rss += $3 }
+    END { printf "%d %.3f %.3f %.1f %.0f\n", n, r[int((NR + 1) / 2)], r[NR], cpu / NR, rss / NR }'
+  rm -rf "$dir"
+}
+
+if [[ "${1:-}" == --fleet ]]; then
+  scripts/build.sh "$build" || exit 1
+  seconds=${BENCH_SECONDS:-20}
+  echo "Fleet: N zrvsim units (--latency $latency) and N headless zrvmon with --metrics,"
+  echo "${seconds} s of polling after $((warmup + 2)) s; $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%d)."
+  echo
+  printf '%6s | %-13s | %-12s | %-18s | %s\n' units "median ratio" "worst ratio" "CPU ms/s per unit" "RSS kB per unit"
+  for n in ${2:-1 8 32}; do
+    read -r n med worst cpu rss < <(fleet_run "$n" "$seconds")
+    printf '%6d | %13s | %12s | %18s | %s\n' "$n" "$med" "$worst" "$cpu" "$rss"
+  done
+  exit 0
+fi
 
 if [[ "${1:-}" == --one ]]; then
   shift
