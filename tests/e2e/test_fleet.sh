@@ -6,8 +6,9 @@
 # temperatures equal the logs' last rows, the lost-reply unit's unanswered
 # counter grows, a dead line gives zrv_up 0 and a pending line-down alert,
 # and after SIGTERM "CQ" is each line's last request, each monitor exits 0
-# and its metrics file is gone. Also the shipped rules' own tests and the
-# service unit's verification. Everything on 127.0.0.1.
+# and its metrics file is gone. Also the shipped rules' own tests, the
+# service unit's verification and promtool's check of a metrics file.
+# Everything on 127.0.0.1.
 source "$(dirname "$0")/lib.sh"
 E2E_TIMEOUT=170
 e2e_init "$1"
@@ -79,6 +80,11 @@ query() {
 }
 has_value() { [[ -n "$(query "$1")" ]]; }
 wait_until 60 "Prometheus did not show all three units" has_value 'count(zrv_up == 1) == 3'
+
+# The file as node exporter reads it passes Prometheus's own linter.
+cp "$text/u11.prom" "$E2E_DIR/u11.check"
+promtool check metrics <"$E2E_DIR/u11.check" >"$E2E_DIR/check.out" 2>&1 \
+  || fail "promtool check metrics: $(cat "$E2E_DIR/check.out")"
 
 log "temperatures against the logs"
 for n in 11 12 13; do
