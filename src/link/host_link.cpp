@@ -29,32 +29,34 @@ std::uint64_t WireMs(std::uint32_t chars) {
 }
 
 // The controller cannot answer a request before it has read it. Whatever
-// has arrived by `untilMs`, when the request has left the line, is an older
+// is read before `untilMs`, when the request has left the line, is an older
 // request's late reply: it is read away whole, up to its end character, so
-// that no part of it is taken for this request's reply.
+// that no part of it is taken for this request's reply. Only what is seen
+// before that moment goes: a pause that overruns it (a loaded machine, a
+// coarse timer) must not cost the request its own reply, which may be
+// waiting by then.
 void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
-  // A plain pause, not polls: a poll may outlast the moment, and what
-  // comes after it may be the request's own reply. A millisecond left is
-  // within the clock's own step and not waited for.
-  const std::uint64_t now = plat::GetTickCount64();
-  if (now + 1 < untilMs) PauseMs(static_cast<std::int32_t>(untilMs - now));
   bool midReply = false;
-  const std::uint64_t startMs = plat::GetTickCount64();
-  std::uint64_t lastByteMs = startMs;
+  std::uint64_t lastByteMs = LineClockMs();
+  const std::uint64_t startMs = lastByteMs;
   for (;;) {
+    const std::uint64_t now = LineClockMs();
+    if (!midReply && now > untilMs) return;
+    // A late reply cut off mid-line is given up as a reply read is.
+    if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) return;
     std::uint8_t byte = 0;
     const std::int32_t got = ReadPortByte(port, byte);
     if (got < 0) return;
     if (got > 0) {
       midReply = byte != kEtx && byte != kLineFeed;
-      lastByteMs = plat::GetTickCount64();
+      lastByteMs = LineClockMs();
       // A line that never stops sending is left to the reply read.
       if (lastByteMs - startMs > kLongestReadMs) return;
       continue;
     }
-    // A late reply cut off mid-line is given up as a reply read is.
-    if (!midReply || PollsSince(lastByteMs) > kIdlePollLimit) return;
-    PauseMs(1);
+    // Nothing yet: look again at the moment itself, not at every tick.
+    const bool wait = !midReply && untilMs > now + 1;
+    PauseMs(wait ? static_cast<std::int32_t>(untilMs - now) : 1);
   }
 }
 
@@ -73,11 +75,11 @@ std::uint64_t AnswerMs = 0;
 // own is among them; neither can be told apart, so the reply counts as
 // missing rather than risk another register's value.
 bool SecondReplyFollows(std::int32_t port, std::size_t replySize) {
-  const std::uint64_t until = plat::GetTickCount64() + 2 * AnswerMs +
+  const std::uint64_t until = LineClockMs() + 2 * AnswerMs +
                               WireMs(static_cast<std::uint32_t>(replySize)) +
                               kPollTickMicros / 1000 + 1;
   Str255 second;
-  while (plat::GetTickCount64() < until) {
+  while (LineClockMs() < until) {
     const std::int32_t got =
         ReadPortText(port, second, kReplyMax, kEtx, kLineFeed);
     if (got > 0) return true;
@@ -183,13 +185,18 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
     return ReplyOutcome::kUnusable;
   }
 
-  std::uint64_t waitFrom = plat::GetTickCount64();
+  std::uint64_t waitFrom = LineClockMs();
   if (HasSlot(port) && PortHandleTable[port] >= 0) {
     std::uint32_t written = 0;
+    // The clock is read before the write: a write that returns late (a
+    // driver that sends before returning, a busy machine) must not move
+    // the moment the request left the line past its reply.
+    const std::uint64_t sentMs = LineClockMs();
     plat::WriteFile(PortHandleTable[port], line.data(),
                     static_cast<std::uint32_t>(line.size()), &written);
-    waitFrom = plat::GetTickCount64() + WireMs(written);
-    DiscardUntil(port, waitFrom);
+    const std::uint64_t leftMs = sentMs + WireMs(written);
+    DiscardUntil(port, leftMs);
+    waitFrom = std::max(leftMs, LineClockMs());
     // A network path's round trip comes on top of the controller's time.
     waitFrom += plat::GetCommPathDelay(PortHandleTable[port]);
   }
@@ -214,7 +221,7 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
     ReplyInDoubt = true;
     return ReplyOutcome::kUnanswered;
   }
-  const std::uint64_t now = plat::GetTickCount64();
+  const std::uint64_t now = LineClockMs();
   const std::uint64_t wire =
       WireMs(static_cast<std::uint32_t>(received.size() + 2));
   const std::uint64_t took = now > waitFrom + wire ? now - waitFrom - wire : 0;

@@ -38,8 +38,24 @@ bool SlotOpen(std::int32_t port) {
 
 }  // namespace
 
+std::uint64_t LineClockMs() {
+  // The tick count moves in 15.625 ms steps on Windows: too coarse to tell
+  // a reply from what came before its request.
+  static const std::int64_t perMs = [] {
+    std::int64_t frequency = 0;
+    return plat::QueryPerformanceFrequency(&frequency) && frequency >= 1000
+               ? frequency / 1000
+               : 0;
+  }();
+  std::int64_t count = 0;
+  if (perMs == 0 || !plat::QueryPerformanceCounter(&count)) {
+    return plat::GetTickCount64();
+  }
+  return static_cast<std::uint64_t>(count / perMs);
+}
+
 std::int64_t PollsSince(std::uint64_t startMs) {
-  const std::uint64_t now = plat::GetTickCount64();
+  const std::uint64_t now = LineClockMs();
   if (now <= startMs) return 0;
   return static_cast<std::int64_t>(now - startMs) * 1000 / kPollTickMicros;
 }
@@ -166,7 +182,7 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
   Str255 text;
   // Idle polls since the last byte, in ticks: the pauses end early when a
   // byte comes, so their number says nothing of the time gone.
-  const std::uint64_t startMs = plat::GetTickCount64();
+  const std::uint64_t startMs = LineClockMs();
   std::uint64_t lastByteMs = startMs;
   std::int64_t idle = 0;
   // Set by the last byte received alone: the reply is whole only when it
@@ -179,7 +195,7 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
     result = ReadPortByte(port, byte);
     if (result > 0) {
       text.Append(static_cast<char>(byte));  // dropped beyond 255
-      lastByteMs = plat::GetTickCount64();
+      lastByteMs = LineClockMs();
       idle = 0;
       endSeen = byte == end1 || byte == end2;
       // A line that never stops sending holds no reply: cut it.

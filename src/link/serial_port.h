@@ -22,7 +22,10 @@ inline constexpr std::int64_t kPollTickMicros = 15625;
 // The longest a reply read may take: 255 characters at 9600 baud, 11 bits
 // each, and the reply wait of 51 ticks.
 inline constexpr std::uint64_t kLongestReadMs = 255 * 11 * 1000 / 9600 + 797;
-// Ticks since `startMs` (a GetTickCount64 reading): the polls a wait begun
+// Milliseconds on the line's clock: finer than the tick count wherever the
+// platform has one.
+std::uint64_t LineClockMs();
+// Ticks since `startMs` (a LineClockMs reading): the polls a wait begun
 // then has lasted.
 std::int64_t PollsSince(std::uint64_t startMs);
 

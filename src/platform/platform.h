@@ -207,8 +207,13 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
 
 // ---- time and process ------------------------------------------------------
 void Sleep(std::uint32_t ms);
-// Milliseconds since some fixed moment, never going back.
+// Milliseconds since some fixed moment, never going back. On Windows it
+// moves in whole scheduler ticks (15.625 ms).
 std::uint64_t GetTickCount64();
+// A finer clock for timing the line: counts since some fixed moment, and
+// counts per second.
+bool QueryPerformanceCounter(std::int64_t* count);
+bool QueryPerformanceFrequency(std::int64_t* frequency);
 
 // Ends the process with the code, as the run-time library's normal
 // termination does (the platform restores what it changed first). The test

@@ -38,6 +38,7 @@ struct Device {
   int openHandles = 0;
   int purges = 0;
   bool refusesParity = false;  // a real line whose driver takes no parity
+  Micros slowWrites = -1;      // >= 0: WriteFile returns this long after sending
   // Host -> device: bytes on the line, in time order.
   std::deque<Scheduled> toDevice;
   double toDeviceFree = 0;  // when the host's line is next free (exact)
@@ -470,6 +471,10 @@ void RefuseParity(const std::string& deviceName) {
   M().devices[deviceName].refusesParity = true;
 }
 
+void SlowWrites(const std::string& deviceName, Micros extra) {
+  M().devices[deviceName].slowWrites = extra;
+}
+
 void UnplugSerial(const std::string& deviceName) {
   CatchUp();
   auto it = M().devices.find(deviceName);
@@ -828,6 +833,9 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
                  static_cast<double>(M().now),
                  std::string_view(static_cast<const char*>(buffer), toWrite));
   if (written != nullptr) *written = toWrite;
+  if (d->slowWrites >= 0) {
+    fake::Pump(static_cast<fake::Micros>(d->toDeviceFree) + d->slowWrites);
+  }
   return 1;
 }
 
@@ -837,6 +845,16 @@ void Sleep(std::uint32_t ms) { fake::Pump(M().now + fake::Micros{ms} * 1000); }
 
 std::uint64_t GetTickCount64() {
   return static_cast<std::uint64_t>(M().now / 1000);
+}
+
+bool QueryPerformanceCounter(std::int64_t* count) {
+  *count = M().now;
+  return true;
+}
+
+bool QueryPerformanceFrequency(std::int64_t* frequency) {
+  *frequency = 1000000;
+  return true;
 }
 
 bool ShowOnExit(const char* text) {

@@ -109,6 +109,9 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint);
 void UnplugSerial(const std::string& deviceName);
 // Its driver refuses any parity (SetCommState fails), as some do.
 void RefuseParity(const std::string& deviceName);
+// WriteFile returns only once the bytes have left, and `extra` later still
+// (a driver that sends before returning, on a busy machine).
+void SlowWrites(const std::string& deviceName, Micros extra);
 
 struct WireByte {
   Micros at;      // arrival time at the far end

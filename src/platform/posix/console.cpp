@@ -787,6 +787,18 @@ std::uint64_t GetTickCount64() {
   return static_cast<std::uint64_t>(posix::MonotonicMs());
 }
 
+bool QueryPerformanceCounter(std::int64_t* count) {
+  timespec ts{};
+  if (::clock_gettime(CLOCK_MONOTONIC, &ts) != 0) return false;
+  *count = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+  return true;
+}
+
+bool QueryPerformanceFrequency(std::int64_t* frequency) {
+  *frequency = 1000000000;
+  return true;
+}
+
 bool ShowOnExit(const char* text) {
   std::lock_guard<std::timed_mutex> lock(posix::g_endLinesLock);
   posix::g_exitText = text != nullptr ? text : "";

@@ -621,6 +621,20 @@ void Sleep(std::uint32_t ms) { ::Sleep(ms); }
 
 std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
 
+bool QueryPerformanceCounter(std::int64_t* count) {
+  LARGE_INTEGER value{};
+  if (::QueryPerformanceCounter(&value) == 0) return false;
+  *count = value.QuadPart;
+  return true;
+}
+
+bool QueryPerformanceFrequency(std::int64_t* frequency) {
+  LARGE_INTEGER value{};
+  if (::QueryPerformanceFrequency(&value) == 0) return false;
+  *frequency = value.QuadPart;
+  return true;
+}
+
 bool ShowOnExit(const char* text) {
   // The console keeps the program's last screen: only a redirected
   // standard error can take the lines.

@@ -325,6 +325,17 @@ TEST_F(HostLinkTest, LateReplyOnTheLineBeforeTheRequestLeftIsNotItsReply) {
   EXPECT_EQ(controller.lines, (std::vector<std::string>{"RD DM1", "RD DM2"}));
 }
 
+TEST_F(HostLinkTest, AWriteThatReturnsLateKeepsItsReply) {
+  // The reply is already in when WriteFile returns: it came after the
+  // request left, so it is the request's own.
+  controller.replies["RD DM992"] = {"00215\r\n"};
+  Open();
+  fake::SlowWrites("COM1", 20000);
+  Str255 reply;
+  ReadDM(1, 992, reply);
+  EXPECT_EQ(reply, "00215");
+}
+
 TEST_F(HostLinkTest, RoundTripTakesTheWireTime) {
   controller.replies["RD DM992"] = {"00215\r\n"};
   controller.latency = 3000;
