@@ -9,6 +9,7 @@
 #   fuzz     the fuzz targets: clang and its runtime libraries (libFuzzer)
 #   analyse  clang-tidy and cppcheck, on the default preset's configuration
 #   plot     gnuplot, for scripts/plot.sh
+#   package  the Debian package and the Windows archive, and their checks
 set -euo pipefail
 want=(cmake g++ make libncurses-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
@@ -19,6 +20,7 @@ case "${1:-build}" in
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;
   plot) want=(gnuplot-nox) ;;
+  package) want+=(dpkg-dev file lintian man-db groff-base zip unzip "${mingw[@]}") ;;
 esac
 missing=()
 for p in "${want[@]}"; do
