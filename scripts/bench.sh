@@ -154,14 +154,16 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
 }
 
 # fleet_run N SECONDS: N simulators and N headless monitors with metrics,
-# at once; prints "N median worst cpu rss": the median and worst cycle ratio
-# (the worse of odd and even, per monitor) against the wire need, the mean
-# CPU ms per second and resident kB per monitor.
+# at once; prints "N median worst cpu rss simcpu wakes": the median and worst
+# cycle ratio (the worse of odd and even, per monitor) against the wire need,
+# the mean CPU ms per second and resident kB per monitor, the mean CPU ms per
+# second per simulator and the mean wake-ups per second per monitor.
+# BENCH_METRICS=0 runs the monitors without --metrics.
 fleet_run() {
   local n=$1 window=$2 dir i hz
   dir=$(mktemp -d)
   hz=$(getconf CLK_TCK)
-  local sims=() mons=()
+  local sims=() mons=() metrics=()
   for ((i = 1; i <= n; i++)); do
     "$build/zrvsim" --link "$dir/tty$i" --trace "$dir/w$i.log" --latency "$latency" \
       >/dev/null 2>&1 &
@@ -169,17 +171,25 @@ fleet_run() {
   done
   for ((i = 1; i <= n; i++)); do
     until [[ -e "$dir/tty$i" ]]; do sleep 0.05; done
+    metrics=(--metrics "$dir/u$i.prom")
+    [[ "${BENCH_METRICS:-1}" == 0 ]] && metrics=()
     ZRVMON_COM1="$dir/tty$i" "$build/zrvmon" --port 1 --headless --unit "u$i" \
-      --metrics "$dir/u$i.prom" </dev/null >/dev/null 2>&1 &
+      "${metrics[@]}" </dev/null >/dev/null 2>&1 &
     mons+=($!)
   done
   sleep $((warmup + 2))
-  local a=() c=() b=() d=() rss=()
+  local a=() c=() b=() d=() rss=() s0=0 s1=0 w0=0 w1=0
   ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$1/stat"; }
-  for ((i = 0; i < n; i++)); do a[i]=$(wc -l <"$dir/w$((i + 1)).log"); c[i]=$(ticks "${mons[i]}"); done
+  # Wake-ups of all the monitor's threads: their voluntary switches.
+  wakes() { cat /proc/"$1"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
+  for ((i = 0; i < n; i++)); do
+    a[i]=$(wc -l <"$dir/w$((i + 1)).log"); c[i]=$(ticks "${mons[i]}")
+    s0=$((s0 + $(ticks "${sims[i]}"))) w0=$((w0 + $(wakes "${mons[i]}")))
+  done
   sleep "$window"
   for ((i = 0; i < n; i++)); do
     b[i]=$(wc -l <"$dir/w$((i + 1)).log"); d[i]=$(ticks "${mons[i]}")
+    s1=$((s1 + $(ticks "${sims[i]}"))) w1=$((w1 + $(wakes "${mons[i]}")))
     rss[i]=$(awk '/^VmRSS:/ { print $2 }' "/proc/${mons[i]}/status")
   done
   for p in "${mons[@]}" "${sims[@]}"; do kill -TERM "$p" 2>/dev/null; done
@@ -190,9 +200,11 @@ fleet_run() {
         "$cycle_awk" "$dir/w$((i + 1)).log" \
       | awk -v cpu="$(((d[i] - c[i]) * 1000 / hz / window))" -v rss="${rss[i]}" \
           '{ r = $3 / $4; if ($5 / $6 > r) r = $5 / $6; print r, cpu, rss }'
-  done | sort -n | awk -v n="$n" '
+  done | sort -n | awk -v n="$n" -v sim="$(((s1 - s0) * 1000 / hz / window))" \
+    -v wakes="$(((w1 - w0) / window))" '
     { r[NR] = $1; cpu += $2; rss += $3 }
-    END { printf "%d %.3f %.3f %.1f %.0f\n", n, r[int((NR + 1) / 2)], r[NR], cpu / NR, rss / NR }'
+    END { printf "%d %.3f %.3f %.1f %.0f %.1f %.0f\n", n, r[int((NR + 1) / 2)], r[NR], cpu / NR, rss / NR,
+          sim / NR, wakes / NR }'
   rm -rf "$dir"
 }
 
@@ -202,10 +214,11 @@ if [[ "${1:-}" == --fleet ]]; then
   echo "Fleet: N zrvsim units (--latency $latency) and N headless zrvmon with --metrics,"
   echo "${seconds} s of polling after $((warmup + 2)) s; $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%d)."
   echo
-  printf '%6s | %-13s | %-12s | %-18s | %s\n' units "median ratio" "worst ratio" "CPU ms/s per unit" "RSS kB per unit"
+  printf '%6s | %-13s | %-12s | %-18s | %-15s | %-17s | %s\n' units "median ratio" "worst ratio" \
+    "CPU ms/s per unit" "RSS kB per unit" "sim CPU ms/s each" "wake-ups/s per unit"
   for n in ${2:-1 8 32}; do
-    read -r n med worst cpu rss < <(fleet_run "$n" "$seconds")
-    printf '%6d | %13s | %12s | %18s | %s\n' "$n" "$med" "$worst" "$cpu" "$rss"
+    read -r n med worst cpu rss sim wakes < <(fleet_run "$n" "$seconds")
+    printf '%6d | %13s | %12s | %18s | %15s | %17s | %s\n' "$n" "$med" "$worst" "$cpu" "$rss" "$sim" "$wakes"
   done
   exit 0
 fi

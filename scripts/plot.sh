@@ -3,6 +3,7 @@
 # humidity and CO2 with their set points in three panels over one time axis,
 # the periods Temp.Ctl, FloorHtr and Vent. were on as bands under each curve.
 # Usage: scripts/plot.sh LOG.csv [OUT.png]     (OUT defaults to LOG with .png)
+# Installed, it is zrvmon-plot.
 # Environment: PLOT_SIZE=WIDTH,HEIGHT in pixels (default 1200,900),
 #   PLOT_GAP=SECONDS: rows further apart than this are not joined (default 300),
 #   PLOT_TIMEOUT=SECONDS for the reading and for the drawing (default 600).
@@ -11,14 +12,15 @@
 #   2 wrong arguments or settings, or no such log.
 set -euo pipefail
 
+me=$(basename -- "$0")
 usage() {
-  echo "Usage: $0 LOG.csv [OUT.png]" >&2
+  echo "Usage: $me LOG.csv [OUT.png]" >&2
   echo "Draws a zrvmon reading log (zrvmon --log LOG.csv) as a PNG;" >&2
   echo "OUT.png defaults to the log's name with .png." >&2
   exit 2
 }
-die() { echo "plot.sh: $*" >&2; exit 1; }
-bad() { echo "plot.sh: $*" >&2; exit 2; }
+die() { echo "$me: $*" >&2; exit 1; }
+bad() { echo "$me: $*" >&2; exit 2; }
 
 case "${1:-}" in -h | --help) usage ;; esac
 (($# == 1 || $# == 2)) || usage
@@ -39,7 +41,11 @@ limit=${PLOT_TIMEOUT:-600}
 [[ "$limit" =~ ^[0-9]+$ ]] || bad "PLOT_TIMEOUT must be whole seconds"
 
 if ! command -v gnuplot >/dev/null; then
-  "$(dirname "$0")/deps.sh" plot || exit 1
+  # From a checkout the project's script fetches it; installed, the
+  # package recommends it.
+  deps="$(dirname -- "$0")/deps.sh"
+  [[ -x "$deps" ]] || die "gnuplot is needed (Debian: apt install gnuplot-nox)"
+  "$deps" plot || exit 1
 fi
 
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/zrvplot.XXXXXX")
@@ -51,7 +57,7 @@ trap 'rm -rf "$tmp"' EXIT
 # the on-periods as intervals, and the facts for the title and axes.
 status=0
 # shellcheck disable=SC2016  # the program's $ fields are awk's, not the shell's
-PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$log") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" '
+PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$log") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" -v me="$me" '
 function num(name,   i, s) {
   i = col[name]
   if (!i) return "NaN"
@@ -156,14 +162,14 @@ $1 == "time" {
 }
 END {
   if (bad_header) {
-    printf "plot.sh: %s does not start with the header line (time,system,...): not a zrvmon reading log\n", name > "/dev/stderr"
+    printf me ": %s does not start with the header line (time,system,...): not a zrvmon reading log\n", name > "/dev/stderr"
     exit 3
   }
   if (!n) {
-    printf "plot.sh: %s holds no reading rows%s\n", name, skipped ? " with a readable time" : "" > "/dev/stderr"
+    printf me ": %s holds no reading rows%s\n", name, skipped ? " with a readable time" : "" > "/dev/stderr"
     exit 4
   }
-  if (skipped) printf "plot.sh: skipped %d rows without a readable time\n", skipped > "/dev/stderr"
+  if (skipped) printf me ": skipped %d rows without a readable time\n", skipped > "/dev/stderr"
   for (k = 1; k <= 4; k++) close_band(k, prev)
   m = dir "/meta.gp"
   gsub(/[\\"]/, "\\\\&", name)

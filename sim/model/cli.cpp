@@ -55,7 +55,7 @@ Unit:
   --system N             system number DM109 (default 1)
   --relay-set 512|604    indicator relays 512-515 (relay 7000 reads 0) or
                          604-607 (relay 7000 answers an error) (default 512)
-  --relay N=V            force relay N to V (0 or 1); any other V removes it
+  --relay N=V            force relay N to V (0 or 1); V -1 removes it
   --temp-set C           temperature set point in degrees (default 22.5)
   --rh-set PCT           humidity set point in percent (default 50.0)
   --co2-set PCT          CO2 set point in percent (default 0.30)
@@ -111,6 +111,7 @@ Output:
                          ' [noend]'
   --replug-after SEC     how long a SIGUSR2 unplug lasts (default 3)
   --help                 this text
+  --version              the program's version
 
 Signals: SIGUSR1 switches the line dead and back; SIGUSR2 unplugs the pty
 (closed, the link removed) and after --replug-after seconds plugs a new one
@@ -133,6 +134,10 @@ bool ParseServerArgs(const std::vector<std::string>& args, ServerConfig& config,
     }
     if (name == "--help" || name == "-h") {
       config.help = true;
+      continue;
+    }
+    if (name == "--version") {
+      config.version = true;
       continue;
     }
     if (!inlineValue) {

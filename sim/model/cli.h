@@ -18,6 +18,7 @@ struct ServerConfig {
   double deadAfter = -1.0;   // real seconds from start, -1: never
   double replugAfter = 3.0;  // real seconds a SIGUSR2 unplug lasts
   bool help = false;
+  bool version = false;
 };
 
 // Parses argv[1..]; false with a message in `error` on a bad option.

@@ -130,6 +130,10 @@ int main(int argc, char** argv) {
     std::fputs(zrvsim::ServerUsage().c_str(), stdout);
     return 0;
   }
+  if (config.version) {
+    std::printf("zrvsim %s\n", ZRV_VERSION);
+    return 0;
+  }
   // The line's pace is kept by waking at each character's time: the
   // kernel's default 50 us of timer slack would stretch every one of them.
   prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);

@@ -39,6 +39,7 @@ struct Metrics {
   // takes its series out, a read not made (not due this cycle, Esc, a
   // reset under way) leaves it.
   std::map<std::string, std::string> kept;
+  std::string device;  // the port label of zrv_info
 };
 Metrics g_metrics;
 
@@ -193,15 +194,21 @@ void KeepSnapshot(const CycleSnapshot& shot) {
 std::string Render(bool anyReply, const LinkTally& sinceStart,
                    std::int64_t cycles, double nowSeconds) {
   const std::string unit = "unit=\"" + Escaped(g_metrics.unit) + "\"";
-  char device[Str255::kMax + 1] = {};
-  const std::string com = "COM" + std::to_string(ActivePort);
-  if (plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) == 0) device[0] = '\0';
+  // The device the run opened: looked up once, as a lookup may list every
+  // serial device there is.
+  if (g_metrics.device.empty()) {
+    char device[Str255::kMax + 1] = {};
+    const std::string com = "COM" + std::to_string(ActivePort);
+    g_metrics.device = plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) != 0
+                           ? std::string(device)
+                           : com;
+  }
   std::map<std::string, std::string> values = g_metrics.kept;
   values[Key("zrv_up", "")] = anyReply && !g_metrics.linkDown ? "1" : "0";
   values[Key("zrv_info", "system=\"" + g_metrics.system +
                              "\",variant=\"" + std::to_string(ControllerVariant) +
                              "\",revision=\"" + std::to_string(ControllerRevision) +
-                             "\",port=\"" + Escaped(device[0] ? device : com) +
+                             "\",port=\"" + Escaped(g_metrics.device) +
                              "\",version=\"" + Escaped(ZRV_VERSION) + "\"")] = "1";
   values[Key("zrv_requests_total", "")] = std::to_string(sinceStart.Requests);
   values[Key("zrv_unanswered_total", "")] = std::to_string(sinceStart.Unanswered);

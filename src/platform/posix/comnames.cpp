@@ -186,9 +186,17 @@ bool HandleCommandLine(int argc, char** argv, int* exitCode) {
 // that device's path.
 std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
                               std::uint32_t max) {
-  const std::vector<std::string> devices = posix::ListSerialDevices();
+  // The devices are listed only for a port that its variable does not
+  // name: a listing looks at some hundred paths.
+  std::vector<std::string> devices;
+  bool listed = false;
   auto present = [&](int port) {
-    std::string device = posix::DeviceForPort(port, devices);
+    std::string device = posix::DeviceForPort(port, {});
+    if (device.empty() && !listed) {
+      devices = posix::ListSerialDevices();
+      listed = true;
+    }
+    if (device.empty()) device = posix::DeviceForPort(port, devices);
     // A network port is listed with its address; whether its server
     // answers shows when it is opened.
     return net::IsNetUrl(device) || posix::DeviceExists(device)
