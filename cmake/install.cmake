@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # What `cmake --install` puts under the prefix, and the Debian package that
 # CPack makes of it (scripts/package.sh).
 include(GNUInstallDirs)
@@ -44,6 +45,8 @@ install(FILES service/zrvmon.rules.yml service/zrvmon.rules.test.yml
 if(ZRV_DEB)
   install(FILES packaging/debian/copyright ${_docs}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  install(FILES packaging/debian/lintian-overrides
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zrvmon)
 endif()
 
 set(CPACK_GENERATOR DEB)

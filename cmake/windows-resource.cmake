@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Gives zrvmon.exe a version resource, so Explorer's Properties and installers
 # show the same version as `zrvmon --version`; the numbers come from project().
 enable_language(RC)

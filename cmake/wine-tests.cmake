@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows build under wine, as part of the native test run: the same
 # unit and scenario programs cross-built with MinGW-w64, the Win32 backend's
 # own units, and zrvmon.exe end to end against zrvsim. Label "wine".

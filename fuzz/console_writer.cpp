@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console writer over arbitrary bytes in an arbitrary window: the
 // cursor never leaves the window and nothing outside it changes.
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What every harness shares: a check that stops the run with the broken
 // condition named, a reader over the input's bytes, and a plain reading of
 // reply numbers to hold the program's conversion against.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The POSIX terminal-input decoder over arbitrary byte streams, fed in
 // chunks as reads deliver them, time running on between them. Every key
 // comes as a press and its release, what waits for more input stays short,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The minus-sign rewrite of a command line: the text before the first
 // minus is kept, the number after it becomes its 16-bit complement, and
 // what follows the number stays; cut at 255 characters like every text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reply-to-number conversion against a plain reading of its rule, and
 // the number formatters read back through it.
 #include <cmath>

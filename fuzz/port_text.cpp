@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // ReadPortText over arbitrary bytes from the wire, in pieces with pauses
 // between them and perhaps an Esc typed meanwhile. Every call must give
 // what it consumed (up to its end character, 255 characters at most, cut to

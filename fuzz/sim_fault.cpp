@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zrvsim's --fault and --reply rule parsers, and its whole command line,
 // over arbitrary text: one argument a line. Whatever they accept is a rule
 // the controller can apply; whatever they refuse comes with a reason.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zrvsim's request parser: wire bytes gathered into request lines, each
 // answered by the controller model. Every answer is one of the protocol's
 // forms with its CR LF, and the same as the plain answer to the request.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Telnet and RFC 2217 decoder over whatever a hostile server sends, fed
 // in chunks as reads deliver them: line bytes never outnumber the bytes in,
 // answers are whole three-byte negotiations and never outnumber what asked

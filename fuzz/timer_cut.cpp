@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The timer reply's cut: a controller answers "RD T106" with the input,
 // the monitor keeps characters 3 to 7 of it and converts them only when
 // they are nothing but a number.

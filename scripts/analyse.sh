@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Static analysis of the project's own code (src/ and sim/): clang-tidy with
 # the checks of .clang-tidy, then cppcheck, both from the compile database of
 # the default build. Any finding fails the run. The Win32 backend needs the

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Benchmark of the real zrvmon against zrvsim on a pty, each run in an 80x25
 # tmux pane. For every baud rate it runs the monitor twice side by side in
 # time: with the poll's pauses ending when a byte or a key arrives ("poll",

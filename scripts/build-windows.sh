@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Cross-builds the Windows program with MinGW-w64: build-windows/zrvmon.exe,
 # one file that needs nothing on the PC beyond Windows itself.
 # Usage: scripts/build-windows.sh

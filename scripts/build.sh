@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the monitor and the simulator (zrvmon, zrvsim) in a build folder,
 # first making sure the Debian packages for it are there. A new folder is
 # configured as a release build without the tests.

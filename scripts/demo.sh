@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds (if needed), starts the controller simulator on a pseudo-terminal
 # and runs the monitor attached to it in this terminal. Type 1 at the
 # "Enter Comport " prompt. The simulator stops when the monitor ends.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes sure the Debian packages the build and the tests need are there:
 # installs the missing ones when run as root, otherwise names them.
 # Usage: scripts/deps.sh [build|test|windows|fuzz|analyse|plot]

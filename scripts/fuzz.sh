@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds the libFuzzer targets (preset fuzz, in build-fuzz) and runs each for
 # a fixed time on a copy of its seed corpus, so that the corpus in fuzz/corpus
 # never grows. Fails when any target crashes; the input that did it is kept

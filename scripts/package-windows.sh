@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the Windows archive OUT_DIR/zrvmon-VERSION-windows-x64.zip: the
 # stripped zrvmon.exe and the texts with CRLF line ends, so Notepad shows
 # them right. The same build and sources give the same bytes: fixed file

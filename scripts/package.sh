@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the release packages in dist/: the Debian package (CPack, with
 # Debian's hardening flags and the dependencies dpkg-shlibdeps finds) and the
 # Windows archive (zrvmon.exe with its version resource, and the texts).
@@ -16,6 +17,7 @@ cmake -S . -B build-package -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr 
   -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 cmake --build build-package -j "$(nproc)"
 (cd build-package && cpack -G DEB >/dev/null)
+rm -rf dist/_CPack_Packages
 
 scripts/build-windows.sh >/dev/null
 scripts/package-windows.sh build-windows dist

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Draws a reading log of zrvmon (zrvmon --log FILE) as one PNG: temperature,
 # humidity and CO2 with their set points in three panels over one time axis,
 # the periods Temp.Ctl, FloorHtr and Vent. were on as bands under each curve.

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Builds everything and runs every test (unit, scenario, end-to-end).
 # Usage: scripts/test.sh [default|asan]
 set -euo pipefail

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Command line of the pty server, kept beside the model so that it can be
 // checked without a pty.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The host-link protocol on top of the unit, and the line faults around it.
 #include "sim/model/model.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A believable stand-in for the climate controller at the far end of the
 // serial line: its data memory, relays and timers, a small thermal model of
 // the unit that keeps them moving, the host-link request/reply protocol, and

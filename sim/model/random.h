@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The simulator's random numbers: SplitMix64 is small and gives the same
 // sequence on every platform, so a seed replays a run exactly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unit's physics and controls. One step per simulated second keeps the
 // run independent of how often the caller looks, so the same seed gives the
 // same registers whether a test advances by milliseconds or by hours.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim/model/wire_pacer.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The serial line's timing for the pty server. A pty delivers the host's
 // bytes the moment they are written and takes ours as fast as we write
 // them; a real line carries one character per char time each way. The

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // zrvsim: the controller model served on a pseudo-terminal in real time, so
 // that the monitor can be run and demonstrated without the unit. Requests
 // arrive and replies leave at the pace of the serial line they stand in for.

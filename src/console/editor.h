@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line editor, saved screen size and console title.
 #pragma once
 

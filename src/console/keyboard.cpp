@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console/keyboard.h"
 
 #include <vector>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Keyboard: key map, key codes, the Esc abort latch and the key buffer.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The key map: virtual-key code to key code for a key pressed plain, with
 // Shift, with Ctrl and with Alt. The table and its lookups only, so that the
 // platform backends can find the key that types a character the same way the

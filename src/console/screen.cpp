@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console/screen.h"
 
 #include <algorithm>

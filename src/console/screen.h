@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Console screen and text driver: the text window, colours, cursor, the
 // writer behind all program text output and the reader behind its input.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console/str255.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Length-prefixed text of at most 255 single-byte characters. Every append
 // or concatenation that would pass 255 characters is cut at 255, never an
 // error: commands, replies, labels and the key buffer all live in it.

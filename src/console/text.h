@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Number texts shared by every screen and every reply conversion.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/host_link.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Host-link command client: one command line out, one reply line back.
 #pragma once
 

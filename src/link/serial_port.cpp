@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "link/serial_port.h"
 
 #include <algorithm>

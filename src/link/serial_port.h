@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial port driver: the table of open ports and polled reads that watch
 // the keyboard, so that Esc ends any wait.
 #pragma once

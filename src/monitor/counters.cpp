@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/counters.h"
 
 #include <ctime>

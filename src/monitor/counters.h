@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Operating counters page (rows 1, 14 to 20) and the counter reset.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Guarded register read: refusal while a reset is pending or Esc was typed,
 // indicator refresh, and the R and T hot keys.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Status indicators on rows 9 to 12.
 #pragma once
 

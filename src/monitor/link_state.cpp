@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/link_state.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Row 22: one line that says when the monitor is not getting readings (the
 // port could not be opened, no reply, replies that cannot be used), blank
 // while replies come.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/monitor.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up with controller identification, then the polling cycle until
 // Esc, then the shutdown. Returns the program's exit code.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/state.h"
 
 #include "monitor/link_state.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The monitor's shared variables: what start-up learned about the
 // controller, the cycle's counters and sums, the reset request and the
 // indicators' last replies, phases and saved cursor.

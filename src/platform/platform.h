@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The operating-system seam. Everything the program asks of the OS goes
 // through these calls, which mirror the Win32 console, serial and sleep calls
 // one for one (same names, same argument order, same result conventions), so

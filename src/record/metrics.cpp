@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "record/metrics.h"
 
 #include <cerrno>

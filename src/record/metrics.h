@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The unit's metrics for Prometheus: a file in the text format (0.0.4)
 // that node exporter's textfile collector serves, kept up to date after
 // every polling cycle from what the screen showed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "record/record.h"
 
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The reading log (one CSV row per polling cycle, from what the screen
 // shows) and the run's link-health summary.
 #pragma once

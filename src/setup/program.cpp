@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "setup/program.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Program entry shared by the real main and the in-process test runs.
 #pragma once
 

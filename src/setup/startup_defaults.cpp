@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "console/editor.h"
 #include "console/keyboard.h"
 #include "setup/program.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "terminal/terminal.h"
 
 #include <algorithm>

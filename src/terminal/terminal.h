@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The interactive command terminal opened with the T hot key.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared harness of the end-to-end tests: the real zrvmon in a private tmux
 # server, talking to zrvsim on a pseudo-terminal. Source it, then call
 # e2e_init with the build folder:

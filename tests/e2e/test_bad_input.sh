@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # "3a" at the port prompt is an input error: the program stops with a
 # non-zero status and "Invalid numeric input", having sent nothing.
 source "$(dirname "$0")/lib.sh"

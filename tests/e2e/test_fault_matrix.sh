@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Line faults on the real binaries: 5 % of replies lost, garbage instead of
 # replies, replies without their end, a controller silent for a while, and the
 # device vanishing under the monitor. In each the monitor keeps painting,

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A noisy line (lost, late, unterminated, garbled and refused replies at
 # random) does not stop or derail the monitor: it keeps polling with its
 # screen layout intact, and Esc still ends it with status 0.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Three units watched unattended with the real engine: three zrvsim units
 # (systems 11, 12, 13; the last loses replies) and three headless monitors
 # writing metrics into one folder, which Debian's node exporter serves with

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A reply full of terminal control sequences, shown in the terminal box,
 # must stay text: no new title, no cleared screen, no colour change, and
 # the rest of the screen intact.

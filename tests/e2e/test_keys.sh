@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Keys whose terminal sequences begin with ESC (arrows, function keys,
 # Alt+letter) are not the Esc key: polling goes on. An arrow at the reset
 # prompt means no. A window resized down and up again keeps the monitor

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The reading log: its rows hold what the screen showed, field by field, on
 # a counters cycle and on the cycle after; the replies the simulator lost or
 # spoiled are counted, and leave exactly their own fields empty; a log removed, or grown to the file-size limit, stops

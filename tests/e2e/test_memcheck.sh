@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # One session of the real monitor under valgrind's memcheck: start, connect,
 # a few polling cycles, R then N, the terminal with one command, Esc back,
 # Esc to quit. No memory error and nothing definitely or indirectly lost;

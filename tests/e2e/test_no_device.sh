@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A port with no device behind it: the monitor runs on with empty readings
 # (zeros, indicators off) and still ends on Esc with status 0.
 source "$(dirname "$0")/lib.sh"

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # scripts/plot.sh on a small reading log made here: rows across the autumn
 # DST change, one without an evaporator reading, one without a reply, a
 # comment line and a gap give one PNG without a warning and the right span; a log without rows and a missing log are

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Esc ends the program from a login-like shell: "CQ" goes out, the status is
 # 0 and the terminal is handed back sane (canonical input with echo), with
 # the last screen still showing and the shell's title back.

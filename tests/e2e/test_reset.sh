@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The R hot key: N leaves the counters alone; Y clears the controller's
 # twelve counter registers, in their order, and the page shows zeros.
 source "$(dirname "$0")/lib.sh"

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # A second monitor on a port already in use gets no answers, says why on
 # row 22, and does not disturb the first, which keeps showing live values;
 # both end on Esc.

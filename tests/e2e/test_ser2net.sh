@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The controller behind a serial device server: Debian's ser2net serves
 # zrvsim's pty on 127.0.0.1, by RFC 2217 and by raw TCP in turn. In each
 # mode: the port listed with its address, the full screen, R then Y, T with

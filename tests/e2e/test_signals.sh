@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Ctrl+C typed at the keyboard is only a key; SIGTERM and SIGHUP sent from
 # outside end the monitor at once and leave the terminal sane.
 source "$(dirname "$0")/lib.sh"

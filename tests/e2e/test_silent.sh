@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The controller goes silent mid-run and comes back: the monitor keeps
 # polling, shows empty readings meanwhile and says so on row 22, picks the values up again, and
 # still ends on Esc with status 0 while the line is silent.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Slow controllers and slow paths: a controller answering 300 ms late, and
 # a raw TCP port behind a path of 150 ms each way, both give the full,
 # right screen; in the terminal a reply that came after its wait refuses

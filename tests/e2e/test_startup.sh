@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Start-up to a full screen showing what the controller holds: set points,
 # system number and port, the counters page, the title, animated indicators.
 source "$(dirname "$0")/lib.sh"

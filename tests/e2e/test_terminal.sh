@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The T hot key: a typed command goes out alone (polling waits), its reply
 # shows beside it in the box; three pasted commands go out one by one, each
 # with its reply; a command of 200 characters gets its reply and the next

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The serial device goes away mid-run (zrvsim's pty closed, its link gone)
 # and comes back at the same path: the monitor goes on polling at a low CPU
 # cost, says on its last row that no reply comes, and once the device is back it is

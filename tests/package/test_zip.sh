@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # The Windows archive as a user gets it: exactly the exe and three texts, the
 # texts with CRLF ends for Notepad, an exe that needs no DLL beyond Windows'
 # own, and a version resource that names the archive's version.

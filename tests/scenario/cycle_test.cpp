@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The polling cycle on a controller in a known state: the exact screen
 // rows, the averages, the defrost line, which cycles paint the counters and
 // refresh the set points.

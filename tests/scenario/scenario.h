@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared bits of the whole-program scenarios.
 #pragma once
 

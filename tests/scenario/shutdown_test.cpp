@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The counter reset through R and Y, and the end of the run on Esc: at any
 // point of a cycle, also while a reply is on its way, the disconnect goes
 // out, the port is closed and the program ends with 0.

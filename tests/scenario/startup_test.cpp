@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Start-up: the port entry, the controller identification and the title,
 // each run to its end with Esc.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // How long a polling cycle takes in virtual time at 9600 baud against the
 // model, next to what the wire itself needs for the cycle's exchanges.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A day of polling in virtual time against the controller model, with line
 // faults at random and an operator pressing R, Y, N and T now and then: every
 // cycle completes, nothing shown is ever NaN or infinite, memory stays flat,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs the whole program in process on the fake platform, against the
 // controller model bound to a COM device, in virtual time.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "sim_wire.h"
 
 SimWire::SimWire(const zrvsim::Options& options) : model_(options) {}

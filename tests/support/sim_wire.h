@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The controller model on the fake platform's serial wire: host bytes are
 // gathered into request lines, the model is advanced to each request's
 // arrival in virtual time, and its reply goes back after its latency.

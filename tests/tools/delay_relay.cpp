@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A slow network path on loopback: a TCP relay that holds every chunk for a
 // fixed time in each direction, as a VPN or a cellular router would.
 //   delay_relay LISTEN_PORT TARGET_PORT DELAY_MS

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sourced by the wine test scripts: a missing wine is a skip with one clear
 # line, except in CI, where these tests must run.
 if ! command -v wine >/dev/null; then

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # zrvmon.exe runs on a bare Windows: it needs no DLL beyond the system's
 # (Winsock for the network ports among them), and it asks for the 1 ms timer.
 set -uo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Makes the wine prefix the run's tests share (seconds and a few hundred MB:
 # once per build folder, not once per test).
 set -euo pipefail

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # Runs one cross-built test program under wine.
 set -uo pipefail
 source "$(dirname "$0")/common.sh"

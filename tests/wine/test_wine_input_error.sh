@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows build under wine: "3a" at the prompt is reported once on the
 # console, with status 1, and nothing is sent; a port the prefix does not
 # have is named on row 22 within 2 s, and Esc still ends the run. (A silent

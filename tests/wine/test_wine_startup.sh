@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The Windows build under wine, started from a console on code page 1252:
 # a full screen of the controller's values, the indicators in code page
 # 850's glyphs whatever the console's page, and Esc with status 0. COM12

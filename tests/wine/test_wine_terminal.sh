@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The terminal of the Windows build under wine: T sends a typed command
 # alone and shows its reply, Esc goes back; Esc quits with CQ and status 0.
 # (R with N and with Y: tests/e2e/test_reset.sh, run under wine too.)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/emu/emu_console.h"
 
 #include <algorithm>

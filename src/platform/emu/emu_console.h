@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One implementation of the Win32 console screen-buffer semantics, shared by
 // the POSIX backend (rendered with ncursesw) and the test fake.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test platform. One process-wide fake machine: the emulated console,
 // the script of key events, the virtual clock and the serial wires. Every
 // plat:: call first brings the machine up to the current virtual time, so

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test platform: an emulated console, scripted key events due at
 // virtual times, a virtual clock that Sleep advances, and virtual serial
 // wires that pace bytes at the line speed. Nothing here sleeps for real.

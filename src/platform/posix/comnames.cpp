@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // COM port numbers to serial devices, and the command-line options that
 // explain them.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console on a terminal: the emulated console buffer holds the screen
 // as a Windows console would; this file shows it with ncursesw and feeds it
 // the terminal's keys. Output reaches the terminal before every wait (sleep,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Terminal input to Win32-style key events. The program reads each event
 // through its key map; the events are chosen so that the map gives back
 // what the user typed, as the original keyboard would.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TCP connections for network ports, over POSIX sockets.
 #include <netdb.h>
 #include <netinet/in.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pieces of the POSIX backend shared between its files, and the pure parts
 // (glyphs, colours, key decoding, port names) that are tested on their own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial ports over termios. Ports are opened non-blocking and polled, as
 // the program polls them; a device that goes away (USB adapter pulled, the
 // far end of a pty closed) reads as a port that answers nothing until it is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Signals. Hang-up, termination and interrupt are taken by a thread of
 // their own with sigwait, so that the console control handler runs in an
 // ordinary context even while the program sits in a blocking read or a

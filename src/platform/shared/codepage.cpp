@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code page 850, the program's one character set, as a console paints it:
 // the Win32 backend hands these glyphs to the console's wide-character
 // calls, the POSIX backend to the terminal, so both show the same cells

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Code page 850: the program's bytes, the controller's replies and the key
 // map's characters are all in it, on every console and terminal.
 #pragma once

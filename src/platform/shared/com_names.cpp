@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/shared/com_names.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial port names as Windows spells them, for both backends.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Serial ports behind a serial device server, for every backend: the URL
 // that names one, the few socket calls a backend provides, and the port
 // itself (the connection, the Telnet com-port session and the reconnect

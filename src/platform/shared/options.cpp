@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/shared/options.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The command-line options, the same on every target; only the list of
 // serial ports that --help ends with is the backend's own.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "platform/shared/telnet.h"
 
 namespace plat::net {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Telnet side of an RFC 2217 port (RFC 854, 855, 856, 858, 2217) as a
 // pure encoder and decoder: bytes from the server in, line bytes, the
 // answers owed to the server and the server's com-port replies out. Its

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // TCP connections for network ports, over Winsock (ws2_32, a system DLL).
 // The shared header comes first: the Windows headers' macros must not reach
 // the seam's declarations.

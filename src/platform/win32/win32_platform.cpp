@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Win32: the seam passes straight through to the real console, serial and
 // sleep calls. Record layouts are translated where the Windows headers
 // declare unions or bit fields, and the console is spoken to through its

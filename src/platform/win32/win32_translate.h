@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 backend's translations between the seam's records and the
 // console's own, kept apart from the pass-through calls so that they can be
 // tested on their own. The console is spoken to in UTF-16 (its wide calls),

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh fake machine with the console opened on it, as at process start.
 #pragma once
 

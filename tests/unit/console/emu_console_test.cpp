@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The emulated console's screen-buffer rules, which both the POSIX backend
 // and the test fake rely on to behave as the Windows console does.
 #include "platform/emu/emu_console.h"

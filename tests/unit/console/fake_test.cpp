@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The test platform itself: scripted keys as Windows reports them, the
 // virtual clock, and serial wires paced at the line speed. Every other test
 // trusts these, so their timing and error codes are pinned down here.

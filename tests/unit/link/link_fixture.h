@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Shared set-up for the link tests: a fresh fake machine with the console
 // bound, and a small scripted controller on the far end of a fake wire.
 #pragma once

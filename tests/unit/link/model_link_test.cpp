@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The link against the controller model on the fake wire: a whole session
 // and the line faults the client has to live with.
 #include <gtest/gtest.h>

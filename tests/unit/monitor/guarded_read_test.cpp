@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/guarded_read.h"
 
 #include <gtest/gtest.h>

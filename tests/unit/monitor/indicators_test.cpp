@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "monitor/indicators.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh machine with the monitor's shared state as a started monitor
 // leaves it: COM3 active, relay numbers known, indicators at their first
 // frames. Shared by the monitor tests.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The console on a pseudo-terminal: a child process takes it over, paints,
 // reads a key and is ended by SIGTERM through its control handler; the
 // test reads what reached the terminal and how the terminal was left.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A large paste into the console: the queue of keys stays bounded, keeps
 // the start of the paste in order, and the program stays responsive.
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Glyphs, colours and the title: what may reach the terminal.
 #include <gtest/gtest.h>
 

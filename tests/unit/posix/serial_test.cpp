@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Port names, and the serial calls on a real pseudo-terminal pair.
 #include <fcntl.h>
 #include <gtest/gtest.h>

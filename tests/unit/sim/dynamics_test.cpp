@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Long simulated runs: the unit must stay physical, settle near its set
 // points and keep its counters consistent.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Line faults, the request line collector and robustness against noise.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The controller as the monitor meets it: request texts, reply forms, the
 // identification relays and the register scales.
 #include <gtest/gtest.h>

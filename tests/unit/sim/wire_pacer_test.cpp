@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The server's line timing in virtual time: host bytes cross one char time
 // apart, replies start after their request's CR and never overlap.
 #include <gtest/gtest.h>

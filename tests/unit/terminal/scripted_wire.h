@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A fresh fake machine with the console bound and COM3 open on a small
 // scripted controller; shared by the terminal and monitor tests.
 #pragma once

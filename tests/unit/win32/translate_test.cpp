@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The Win32 backend's own translations: what the console is handed to show
 // and what a typed key becomes, whatever the console's code page.
 #include <gtest/gtest.h>
