@@ -333,6 +333,10 @@ void MetricsLinkState(bool readingsCome) {
   if (!WriteAtomically(text, why)) Stop(why);
 }
 
+void MetricsStarted() {
+  if (SystemNumber != 0) g_metrics.system = std::to_string(SystemNumber);
+}
+
 void MetricsFinish() {
   if (!g_metrics.open) return;
   std::error_code ec;

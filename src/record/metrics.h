@@ -20,6 +20,9 @@ void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
 // Between cycles' ends: readings stopped coming (or come again), so that
 // zrv_up says it now rather than after a cycle of waits.
 void MetricsLinkState(bool readingsCome);
+// Start-up has read the system number (the title's): zrv_info names it
+// until a cycle reads it again, even if the first cycle's read is lost.
+void MetricsStarted();
 // The run ends: the file goes, so that the unit's series go stale at once.
 void MetricsFinish();
 // Why the metrics stopped, or empty.

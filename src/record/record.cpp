@@ -411,6 +411,7 @@ void RecordStarted() {
   g_run.started = true;
   g_run.startedMs = g_run.lastCycleMs = plat::GetTickCount64();
   g_run.atStart = g_run.atLastCycle = LinkCounts;
+  MetricsStarted();
 }
 
 void RecordCycle() {

@@ -24,7 +24,10 @@ log "rules and unit"
 mkdir -p "$E2E_DIR/units"
 sed "s|/usr/bin/zrvmon|$ZRVMON|" "$service/zrvmon@.service" >"$E2E_DIR/units/zrvmon@.service"
 ln -s zrvmon@.service "$E2E_DIR/units/zrvmon@cell-7.service"
-systemd-analyze verify "$E2E_DIR/units/zrvmon@cell-7.service" >"$E2E_DIR/verify.out" 2>&1 \
+# Its Documentation= page, as the package installs it.
+mkdir -p "$E2E_DIR/man/man1"
+ln -s "$service/../docs/man/zrvmon.1" "$E2E_DIR/man/man1/zrvmon.1"
+MANPATH="$E2E_DIR/man" systemd-analyze verify "$E2E_DIR/units/zrvmon@cell-7.service" >"$E2E_DIR/verify.out" 2>&1 \
   || fail "systemd-analyze verify: $(cat "$E2E_DIR/verify.out")"
 
 free_port() {
