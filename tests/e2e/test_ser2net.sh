@@ -22,7 +22,8 @@ for mode in rfc2217 socket; do
   mon_start "$mode" "$url"
   E2E_SESSION=$mode
   # Under wine the prefix's own ports come first.
-  screen_matches "^COM$MON_PORT +$url\$" || fail "COM$MON_PORT is not listed with $url"
+  # The list may come a moment after the prompt.
+  wait_until 5 "COM$MON_PORT listed with $url" screen_matches "^COM$MON_PORT +$url\$"
   mon_connect
   wait_row 1 '^ System        #   7    ComPort 1' 5
   wait_row 3 '^ Temp\. +1[0-9]\.[0-9]{2} C  /   22\.50 C' 5
