@@ -22,3 +22,7 @@ rm -rf dist/_CPack_Packages
 scripts/build-windows.sh >/dev/null
 scripts/package-windows.sh build-windows dist
 ls -l dist
+# lintian's verdict, for the record; tests/package/test_deb.sh judges it.
+echo "lintian $(lintian --version | awk '{ print $2 }'):"
+lintian --display-info --show-overrides dist/zrvmon_*.deb 2>&1 | grep -v 'root privileges' || true
+echo "exe version: $(exiftool -s3 -FileVersion -LegalCopyright build-windows/zrvmon.exe | paste -sd ' ')"
