@@ -169,11 +169,9 @@ void Keep(const std::string& key, const Reading& r, const std::string& value) {
 
 void KeepSnapshot(const CycleSnapshot& shot) {
   // zrv_info keeps one series: a lost read's fall-back 0 does not make it
-  // another.
+  // another (start-up's number stands until a cycle reads it).
   if (shot[kSystemColumn].outcome == ReadOutcome::kRead) {
     g_metrics.system = shot[kSystemColumn].text;
-  } else if (g_metrics.system.empty() && SystemNumber != 0) {
-    g_metrics.system = std::to_string(SystemNumber);
   }
   for (const Series& s : kSeries) {
     const Reading& r = shot[s.column];

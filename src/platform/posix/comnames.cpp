@@ -193,11 +193,11 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
   bool listed = false;
   auto present = [&](int port) {
     std::string device = posix::DeviceForPort(port, {});
-    if (device.empty() && !listed) {
-      devices = posix::ListSerialDevices();
+    if (device.empty()) {
+      if (!listed) devices = posix::ListSerialDevices();
       listed = true;
+      device = posix::DeviceForPort(port, devices);
     }
-    if (device.empty()) device = posix::DeviceForPort(port, devices);
     // A network port is listed with its address; whether its server
     // answers shows when it is opened.
     return net::IsNetUrl(device) || posix::DeviceExists(device)
