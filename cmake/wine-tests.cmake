@@ -39,6 +39,9 @@ set(_wine ${CMAKE_CURRENT_SOURCE_DIR}/wine)
 
 add_test(NAME wine_prefix COMMAND bash ${_wine}/prefix.sh)
 set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine TIMEOUT 180)
+add_test(NAME wine_server_stop
+         COMMAND sh -c "wineserver -k 2>/dev/null; timeout 20 wineserver -w; exit 0")
+set_tests_properties(wine_server_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 30)
 
 add_test(NAME wine_imports COMMAND bash ${_wine}/imports.sh ${_windows}/zrvmon.exe)
 

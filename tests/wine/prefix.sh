@@ -9,4 +9,5 @@ if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
   wineboot -i </dev/null
   wineserver -w
 fi
+wine_server_up
 echo "wine prefix $WINEPREFIX ready ($(wine --version))"
