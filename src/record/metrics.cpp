@@ -40,7 +40,7 @@ struct Metrics {
   // takes its series out, a read not made (not due this cycle, Esc, a
   // reset under way) leaves it.
   std::map<std::string, std::string> kept;
-  std::string device;  // the port label of zrv_info
+  std::string device;  // the port label of zrv_info, from start-up
 };
 Metrics g_metrics;
 
@@ -193,15 +193,6 @@ void KeepSnapshot(const CycleSnapshot& shot) {
 std::string Render(bool anyReply, const LinkTally& sinceStart,
                    std::int64_t cycles, double nowSeconds) {
   const std::string unit = "unit=\"" + Escaped(g_metrics.unit) + "\"";
-  // The device the run opened: looked up once, as a lookup may list every
-  // serial device there is.
-  if (g_metrics.device.empty()) {
-    char device[Str255::kMax + 1] = {};
-    const std::string com = "COM" + std::to_string(ActivePort);
-    g_metrics.device = plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) != 0
-                           ? std::string(device)
-                           : com;
-  }
   std::map<std::string, std::string> values = g_metrics.kept;
   values[Key("zrv_up", "")] = anyReply && !g_metrics.linkDown ? "1" : "0";
   values[Key("zrv_info", "system=\"" + g_metrics.system +
@@ -333,6 +324,12 @@ void MetricsLinkState(bool readingsCome) {
 
 void MetricsStarted() {
   if (SystemNumber != 0) g_metrics.system = std::to_string(SystemNumber);
+  // Looked up once: a lookup may list every serial device there is.
+  char device[Str255::kMax + 1] = {};
+  const std::string com = "COM" + std::to_string(ActivePort);
+  g_metrics.device = plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) != 0
+                         ? std::string(device)
+                         : com;
 }
 
 void MetricsFinish() {

@@ -20,8 +20,8 @@ void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
 // Between cycles' ends: readings stopped coming (or come again), so that
 // zrv_up says it now rather than after a cycle of waits.
 void MetricsLinkState(bool readingsCome);
-// Start-up has read the system number (the title's): zrv_info names it
-// until a cycle reads it again, even if the first cycle's read is lost.
+// Start-up is done: zrv_info names the port's device, and the system number
+// start-up read until a cycle reads it again (even if that read is lost).
 void MetricsStarted();
 // The run ends: the file goes, so that the unit's series go stale at once.
 void MetricsFinish();

@@ -14,8 +14,6 @@ echo "== $deb"
 
 dpkg-deb -f "$deb" Package Version Depends Recommends Suggests | tee "$root/fields"
 grep -q '^Depends: .*libc6' "$root/fields" || fail "Depends not computed from the binaries"
-grep -qx 'Recommends: gnuplot-nox' "$root/fields" || fail "Recommends"
-grep -qx 'Suggests: prometheus-node-exporter, ser2net' "$root/fields" || fail "Suggests"
 
 dpkg-deb -x "$deb" "$root/x"
 u=$root/x/usr
@@ -30,7 +28,6 @@ done
 version=$(dpkg-deb -f "$deb" Version)
 [[ "$("$u/bin/zrvmon" --version)" == "zrvmon ${version%-*}" ]] || fail "zrvmon --version"
 [[ "$("$u/bin/zrvsim" --version)" == "zrvsim ${version%-*}" ]] || fail "zrvsim --version"
-"$u/bin/zrvmon" --version
 "$u/bin/zrvmon" --help | sed -n '1,4p'
 
 # The installed plot, from another folder, on a two-row log.

@@ -28,14 +28,8 @@ for f in README.txt LICENSE.txt CHANGELOG.txt; do
   [[ "$(tail -c1 "$tmp/$f" | od -An -tx1)" == " 0a" ]] || fail "$f does not end in a line end"
 done
 
-# Only DLLs every Windows has; the MinGW runtime (libstdc++-6, libgcc_s_seh-1,
-# libwinpthread-1) must be linked in.
-dlls=$(x86_64-w64-mingw32-objdump -p "$tmp/zrvmon.exe" | sed -n 's/^\s*DLL Name: //p' | sort -fu)
-echo "imports: $(tr '\n' ' ' <<<"$dlls")"
-[[ -n "$dlls" ]] || fail "no imports read"
-system='kernel32|user32|gdi32|advapi32|ws2_32|winmm|msvcrt|ucrtbase|api-ms-win-.*|shell32|ole32|oleaut32|bcrypt|crypt32|iphlpapi|ntdll|mswsock'
-extra=$(grep -ivxE "($system)\.dll" <<<"$dlls" || true)
-[[ -z "$extra" ]] || fail "needs DLLs beyond Windows' own: $extra"
+# No DLL beyond Windows' own: the MinGW runtime must be linked in.
+bash "$(dirname "$0")/../wine/imports.sh" "$tmp/zrvmon.exe" || fail "imports"
 
 command -v exiftool >/dev/null || fail "exiftool missing (Debian: libimage-exiftool-perl)"
 exiftool -s -ProductName -ProductVersion -FileVersion -FileVersionNumber \
