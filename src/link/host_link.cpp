@@ -35,24 +35,23 @@ std::uint64_t WireMs(std::uint32_t chars) {
 // that no part of it is taken for this request's reply. Only what is seen
 // before that moment goes: a pause that overruns it (a loaded machine, a
 // coarse timer) must not cost the request its own reply, which may be
-// waiting by then.
-void DiscardUntil(std::int32_t port, std::uint64_t untilMs) {
+// waiting by then. False when the line is still sending at `lastMs`, the
+// request's own bound: it then has no reply to be read.
+bool DiscardUntil(std::int32_t port, std::uint64_t untilMs, std::uint64_t lastMs) {
   bool midReply = false;
   std::uint64_t lastByteMs = LineClockMs();
-  const std::uint64_t startMs = lastByteMs;
   for (;;) {
     const std::uint64_t now = LineClockMs();
-    if (!midReply && now > untilMs) return;
+    if (!midReply && now > untilMs) return true;
+    if (midReply && now >= lastMs) return false;
     // A late reply cut off mid-line is given up as a reply read is.
-    if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) return;
+    if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) return true;
     std::uint8_t byte = 0;
     const std::int32_t got = ReadPortByte(port, byte);
-    if (got < 0) return;
+    if (got < 0) return true;
     if (got > 0) {
       midReply = byte != kEtx && byte != kLineFeed;
       lastByteMs = LineClockMs();
-      // A line that never stops sending is left to the reply read.
-      if (lastByteMs - startMs > kLongestReadMs) return;
       continue;
     }
     // Nothing yet: look again at the moment itself, not at every tick.
@@ -187,6 +186,9 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   }
 
   std::uint64_t waitFrom = LineClockMs();
+  // From the write to the end of the reply read, no request takes longer
+  // than the longest reply read, whatever the line sends meanwhile.
+  std::uint64_t lastMs = kNoDeadline;
   if (HasSlot(port) && PortHandleTable[port] >= 0) {
     std::uint32_t written = 0;
     // The clock is read before the write: a write that returns late (a
@@ -196,10 +198,16 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
     plat::WriteFile(PortHandleTable[port], line.data(),
                     static_cast<std::uint32_t>(line.size()), &written);
     const std::uint64_t leftMs = sentMs + WireMs(written);
-    DiscardUntil(port, leftMs);
-    waitFrom = std::max(leftMs, LineClockMs());
     // A network path's round trip comes on top of the controller's time.
-    waitFrom += plat::GetCommPathDelay(PortHandleTable[port]);
+    const std::uint32_t pathMs = plat::GetCommPathDelay(PortHandleTable[port]);
+    lastMs = leftMs + pathMs + kLongestReadMs;
+    if (!DiscardUntil(port, leftMs, lastMs)) {
+      // Still sending: whatever comes now is no reply of this request's.
+      ReplyInDoubt = false;
+      reply = Str255(kCutReply);
+      return ReplyOutcome::kUnusable;
+    }
+    waitFrom = std::max(leftMs, LineClockMs()) + pathMs;
   }
 
   Str255 received;
@@ -208,13 +216,13 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   // that the empty-poll count was made for; Esc ends it at once, as the
   // reply is empty then anyway.
   do {
-    if (ReadPortText(port, received, kReplyMax, kEtx, kLineFeed) > 0) {
+    if (ReadPortText(port, received, kReplyMax, kEtx, kLineFeed, lastMs) > 0) {
       if (received.size() >= 2) received.Delete(received.size() - 2, 2);
     } else if (!AbortRequested()) {
       PauseMs(1);
     }
   } while (received.empty() && !AbortFlag &&
-           PollsSince(waitFrom) <= kEmptyPollLimit);
+           PollsSince(waitFrom) <= kEmptyPollLimit && LineClockMs() < lastMs);
 
   reply = Str255();
   if (AbortRequested()) return ReplyOutcome::kSkipped;

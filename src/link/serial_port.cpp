@@ -174,7 +174,8 @@ std::int32_t ReadPortByte(std::int32_t port, std::uint8_t& out) {
 }
 
 std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
-                          std::uint8_t end1, std::uint8_t end2) {
+                          std::uint8_t end1, std::uint8_t end2,
+                          std::uint64_t untilMs) {
   if (!SlotOpen(port) || AbortRequested()) return -1;
   // Collection starts only when a reply is already arriving, so an idle
   // line costs one status query.
@@ -200,8 +201,9 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
       idle = 0;
       endSeen = byte == end1 || byte == end2;
       // A line that never stops sending holds no reply: cut it.
-      if (lastByteMs - startMs > kLongestReadMs) break;
+      if (lastByteMs - startMs > kLongestReadMs || lastByteMs >= untilMs) break;
     } else {
+      if (LineClockMs() >= untilMs) break;
       if (!AbortRequested()) PauseMs(1);
       idle = PollsSince(lastByteMs);
     }

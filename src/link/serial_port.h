@@ -41,9 +41,12 @@ void PurgePort(std::int32_t port);
 bool InputPending(std::int32_t port);
 void ClosePort(std::int32_t port);
 std::int32_t ReadPortByte(std::int32_t port, std::uint8_t& out);
+// A read still under way at `untilMs` (a LineClockMs reading) is cut there,
+// as a reply without its end.
+inline constexpr std::uint64_t kNoDeadline = ~std::uint64_t{0};
 std::int32_t ReadPortText(std::int32_t port, Str255& dest,
                           std::int32_t maximum, std::uint8_t end1,
-                          std::uint8_t end2);
+                          std::uint8_t end2, std::uint64_t untilMs = kNoDeadline);
 
 // Tests only: all slots closed.
 void ResetPortTableForTests();

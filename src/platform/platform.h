@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 
 namespace plat {
 
@@ -236,6 +237,18 @@ bool HandleCommandLine(int argc, char** argv, int* exitCode);
 // text. False where nothing can be shown then without writing over the
 // program's screen (a Windows console).
 bool ShowOnExit(const char* text);
+
+// Not a Win32 call: `handler` runs on the program's own thread, within its
+// next wait (a pause, a look at the console input), each time an unattended
+// run is asked to reopen its files: SIGHUP, as daemons take it, on POSIX;
+// never on Windows. Null removes it.
+void SetReopenHandler(void (*handler)());
+
+// Not a Win32 call: whether `path` still names the file open as `file`
+// (the same volume and file index), so that a log renamed, removed or
+// replaced under the program is noticed. False when nothing is at the path;
+// true when the system cannot tell.
+bool PathNamesFile(const char* path, std::FILE* file);
 
 // How the user names a serial port the platform does not find by itself,
 // for the port list at the prompt; empty where there is no such way.

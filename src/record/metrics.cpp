@@ -30,7 +30,7 @@ struct Metrics {
   bool open = false;
   std::string path;
   std::string unit;
-  std::string stopped;  // why the metrics stopped, empty while they run
+  std::string paused;  // why the last write failed, empty while they run
   std::uint64_t lastWriteMs = 0;
   bool written = false;
   bool linkDown = false;  // readings stopped since the last cycle's end
@@ -227,8 +227,16 @@ std::string Render(bool anyReply, const LinkTally& sinceStart,
   return text;
 }
 
-void Stop(const std::string& why) {
-  g_metrics.stopped = "zrvmon: the metrics " + g_metrics.path + " stopped: " + why;
+// A failed write pauses the metrics: the next cycle tries again.
+void Written(bool ok, const std::string& why) {
+  std::string news;
+  if (!ok && g_metrics.paused.empty()) {
+    news = "zrvmon: the metrics " + g_metrics.path + " paused: " + why;
+  } else if (ok && !g_metrics.paused.empty()) {
+    news = "zrvmon: the metrics " + g_metrics.path + " resumed";
+  }
+  g_metrics.paused = ok ? "" : why;
+  RecordNews(news);
 }
 
 // The whole file at once: a scraper never sees half of it. The temporary
@@ -291,35 +299,36 @@ std::string MetricsText(const CycleSnapshot& shot, bool anyReply,
 
 void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
                   const LinkTally& sinceStart, std::int64_t cycles) {
-  if (!g_metrics.open || !g_metrics.stopped.empty()) return;
-  const std::string text = MetricsText(shot, anyReply, sinceStart, cycles, UnixSeconds());
+  if (!g_metrics.open) return;
+  g_metrics.lastText = MetricsText(shot, anyReply, sinceStart, cycles, UnixSeconds());
   g_metrics.linkDown = false;  // this cycle's own replies say it from now
   const std::uint64_t now = plat::GetTickCount64();
   if (g_metrics.written && now - g_metrics.lastWriteMs < kWriteEveryMs) return;
   std::string why;
-  if (!WriteAtomically(text, why)) {
-    Stop(why);
-    return;
-  }
+  const bool ok = WriteAtomically(g_metrics.lastText, why);
+  Written(ok, why);
+  if (!ok) return;
   g_metrics.written = true;
   g_metrics.lastWriteMs = now;
-  g_metrics.lastText = text;
 }
 
 void MetricsLinkState(bool readingsCome) {
   g_metrics.linkDown = !readingsCome;
-  if (!g_metrics.open || !g_metrics.stopped.empty() || !g_metrics.written ||
-      readingsCome) {
-    return;
-  }
-  // The last file with zrv_up 0: the rest stays as the last cycle left it.
-  std::string text = g_metrics.lastText;
+  if (!g_metrics.open || g_metrics.lastText.empty() || readingsCome) return;
+  // The last text with zrv_up 0: the rest stays as the last cycle left it.
   const std::string up = "zrv_up{unit=\"" + Escaped(g_metrics.unit) + "\"} ";
-  const std::size_t at = text.find(up);
+  const std::size_t at = g_metrics.lastText.find(up);
   if (at == std::string::npos) return;
-  text.replace(at + up.size(), 1, "0");
+  g_metrics.lastText.replace(at + up.size(), 1, "0");
+  MetricsWriteNow();
+}
+
+void MetricsWriteNow() {
+  if (!g_metrics.open || g_metrics.lastText.empty()) return;
   std::string why;
-  if (!WriteAtomically(text, why)) Stop(why);
+  const bool ok = WriteAtomically(g_metrics.lastText, why);
+  Written(ok, why);
+  if (ok) g_metrics.written = true;
 }
 
 void MetricsStarted() {
@@ -339,6 +348,10 @@ void MetricsFinish() {
   g_metrics.open = false;
 }
 
-std::string MetricsStopReason() { return g_metrics.stopped; }
+std::string MetricsStopReason() {
+  return g_metrics.paused.empty()
+             ? ""
+             : "zrvmon: the metrics " + g_metrics.path + " paused: " + g_metrics.paused;
+}
 
 void ResetMetricsForTests() { g_metrics = Metrics{}; }

@@ -13,19 +13,21 @@
 bool MetricsOpen(const std::string& path, const std::string& unit,
                  std::string& why);
 // A cycle has ended: its readings, what the link did in it and since the
-// start, go into the file at most once a second. A write that fails stops
-// the metrics; polling goes on.
+// start, go into the file at most once a second. A write that fails pauses
+// the metrics until a later cycle's write succeeds; polling goes on.
 void MetricsCycle(const CycleSnapshot& shot, bool anyReply,
                   const LinkTally& sinceStart, std::int64_t cycles);
 // Between cycles' ends: readings stopped coming (or come again), so that
 // zrv_up says it now rather than after a cycle of waits.
 void MetricsLinkState(bool readingsCome);
+// The latest text goes into the file now (a reopening was asked for).
+void MetricsWriteNow();
 // Start-up is done: zrv_info names the port's device, and the system number
 // start-up read until a cycle reads it again (even if that read is lost).
 void MetricsStarted();
 // The run ends: the file goes, so that the unit's series go stale at once.
 void MetricsFinish();
-// Why the metrics stopped, or empty.
+// Why the metrics are paused, as a line for the user, or empty.
 std::string MetricsStopReason();
 // The file's text for a cycle (tests).
 std::string MetricsText(const CycleSnapshot& shot, bool anyReply,

@@ -2,6 +2,7 @@
 #include "record/record.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -13,6 +14,7 @@
 #include <initializer_list>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "console/keyboard.h"
@@ -25,26 +27,40 @@
 
 namespace {
 
-// Rows the writer may fall behind by before the log counts as stuck; at
-// a cycle a second that is minutes of a file system that does not answer.
+// Rows the writer may fall behind by before rows are lost; at a cycle a
+// second that is minutes of a file system that does not answer.
 constexpr std::size_t kMaxWaitingRows = 600;
 // How long the end waits for the last rows to reach the file.
 constexpr std::chrono::seconds kFinishWait{3};
+// While the log is paused a row is offered at least this often, so that
+// writing resumes within a minute of space coming back.
+constexpr std::uint64_t kPausedRowEveryMs = 30000;
+// Read from the end of a log that is there, to find its last line.
+constexpr long kTailBytes = 4096;
+
+void (*g_news)(const std::string&) = nullptr;
 
 // The writer runs on its own thread so that a slow or hung file system
-// never holds up polling; a failed write ends the log, not the run.
+// never holds up polling. A row goes into the file whole or not at all; a
+// row that cannot go in is counted as lost, and the next one tries again.
 struct Log {
-  std::FILE* file = nullptr;
+  std::FILE* file = nullptr;  // the writer's own once it runs
   std::string path;
   std::thread writer;
   std::mutex lock;
   std::condition_variable wake;
-  std::deque<std::string> waiting;  // rows not yet handed to the file
+  std::deque<std::string> waiting;  // rows without their rows_lost field
   bool closing = false;
   bool done = false;  // the writer has ended
-  bool stopped = false;
+  bool reopen = false;  // asked for: opened again before the next row
+  bool paused = false;
+  std::string pauseReason;
+  bool stopped = false;  // only at the end, when the writer hung
   std::string stopReason;
   std::int64_t rowsWritten = 0;  // rows safely in the file
+  std::int64_t rowsLost = 0;
+  std::int64_t lostSinceRow = 0;  // lost since the last row written
+  std::int64_t reopenings = 0;
 };
 
 struct Run {
@@ -54,6 +70,11 @@ struct Run {
   std::int64_t cycles = 0;
   LinkTally atStart;
   LinkTally atLastCycle;  // counts after a cut-short cycle are quitting's
+  LinkTally atLastRow;
+  std::int64_t intervalMs = 0;
+  bool rowDone = false;  // a row was offered to the log
+  std::uint64_t lastRowMs = 0;
+  std::int64_t lastRowCycle = 0;
 };
 
 Log* g_log = nullptr;  // kept alive to the end: a hung writer may hold it
@@ -63,41 +84,172 @@ std::string ErrorText(int error) {
   return error != 0 ? std::strerror(error) : "a write failed";
 }
 
-// Called with the lock held.
-void StopLocked(Log& log, std::string reason) {
-  if (log.stopped) return;
-  log.stopped = true;
-  log.stopReason = std::move(reason);
-  log.waiting.clear();
+std::int64_t FieldCount(std::string_view line) {
+  return static_cast<std::int64_t>(std::count(line.begin(), line.end(), ',')) + 1;
 }
 
-bool WriteFlushed(std::FILE* file, const std::string& text, int& error) {
+// What must go into a log that is there before its next row: a line end
+// after a row cut short by a crash, and the header when the last line is
+// not of this layout (a log begun by release 1.1). False, with the reason,
+// when the file is no log of ours.
+bool ContinueExisting(const std::string& path, std::string& head,
+                      std::string& why) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) {
+    why = ErrorText(errno);
+    return false;
+  }
+  char first[kRecordHeader.size() + 2] = {};
+  const bool ours = std::fgets(first, sizeof first, in) != nullptr &&
+                    std::string_view(first).substr(0, kRecordHeader11.size()) ==
+                        kRecordHeader11;
+  std::string tail;
+  if (ours) {
+    std::fseek(in, 0, SEEK_END);
+    const long size = std::ftell(in);
+    const long from = size > kTailBytes ? size - kTailBytes : 0;
+    tail.resize(static_cast<std::size_t>(size - from));
+    std::fseek(in, from, SEEK_SET);
+    tail.resize(std::fread(tail.data(), 1, tail.size(), in));
+  }
+  std::fclose(in);
+  if (!ours) {
+    why = "it is not a zrvmon log (its first line is not the log's header)";
+    return false;
+  }
+  const bool ended = !tail.empty() && tail.back() == '\n';
+  if (ended) tail.pop_back();
+  const std::string_view last =
+      std::string_view(tail).substr(tail.rfind('\n') == std::string::npos
+                                        ? 0
+                                        : tail.rfind('\n') + 1);
+  head = ended ? "" : "\n";
+  if (last != kRecordHeader && FieldCount(last) != FieldCount(kRecordHeader)) {
+    head += std::string(kRecordHeader) + "\n";
+  }
+  return true;
+}
+
+// Appends the whole text, or as good as nothing: what a failed write left
+// of it is cut off again, so that every line of the file stays whole.
+bool AppendWhole(std::FILE*& file, const std::string& path,
+                 const std::string& text, std::string& why) {
+  std::error_code ec;
+  const std::uintmax_t before = std::filesystem::file_size(path, ec);
+  const bool sized = !ec;
   errno = 0;
-  const bool ok = std::fputs(text.c_str(), file) >= 0 && std::fflush(file) == 0;
-  error = errno;
-  return ok;
+  const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
+                  std::fflush(file) == 0;
+  if (ok) return true;
+  why = ErrorText(errno);
+  const bool same = plat::PathNamesFile(path.c_str(), file);
+  // Closed first: the stream must hold nothing that a later flush could add.
+  std::fclose(file);
+  file = nullptr;
+  if (same && sized && std::filesystem::file_size(path, ec) > before && !ec) {
+    std::filesystem::resize_file(path, before, ec);
+  }
+  return false;
+}
+
+// Opens the log at its path, the header or a line end first where needed.
+std::FILE* OpenAt(const std::string& path, std::string& why) {
+  std::error_code ec;
+  const bool there = std::filesystem::is_regular_file(path, ec) &&
+                     std::filesystem::file_size(path, ec) > 0 && !ec;
+  std::string head = std::string(kRecordHeader) + "\n";
+  if (there && !ContinueExisting(path, head, why)) return nullptr;
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  if (file == nullptr) {
+    why = ErrorText(errno);
+    return nullptr;
+  }
+  // Unbuffered: each row is one write that the system takes or refuses.
+  std::setvbuf(file, nullptr, _IONBF, 0);
+  if (!head.empty() && !AppendWhole(file, path, head, why)) return nullptr;
+  return file;
+}
+
+std::string Counted(std::int64_t n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// One row, or a reopening asked for, off the queue; called with the lock
+// held, which it gives up while the file is used.
+void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
+  const bool asked = std::exchange(log.reopen, false);
+  std::string row;
+  std::int64_t lost = 0;
+  if (!log.waiting.empty()) {
+    row = std::move(log.waiting.front());
+    log.waiting.pop_front();
+    lost = log.lostSinceRow;
+  }
+  hold.unlock();
+  std::string news;
+  std::string why;
+  // A log renamed or removed (a rotation) is begun again at its path.
+  const bool moved = log.file != nullptr &&
+                     !plat::PathNamesFile(log.path.c_str(), log.file);
+  bool reopened = false;
+  if (log.file != nullptr && (asked || moved)) {
+    std::fclose(log.file);
+    log.file = nullptr;
+    reopened = true;
+  }
+  if (log.file == nullptr) log.file = OpenAt(log.path, why);
+  if (reopened && log.file != nullptr) {
+    news = "zrvmon: the log " + log.path + " was reopened" +
+           (asked ? " as asked" : ": its file was renamed or removed");
+  }
+  bool written = false;
+  if (!row.empty() && log.file != nullptr) {
+    written = AppendWhole(log.file, log.path, row + "," + std::to_string(lost) + "\n", why);
+  }
+  hold.lock();
+  if (reopened && log.file != nullptr) ++log.reopenings;
+  if (row.empty()) {
+    // Only a reopening: a failed one pauses the log as a failed row would.
+    if (log.file == nullptr && !log.paused) {
+      log.paused = true;
+      log.pauseReason = why;
+      news = "zrvmon: the log " + log.path + " paused after row " +
+             std::to_string(log.rowsWritten) + ": " + why;
+    }
+  } else if (written) {
+    ++log.rowsWritten;
+    log.lostSinceRow -= lost;
+    if (log.paused) {
+      log.paused = false;
+      if (!news.empty()) news += "\n";
+      news += "zrvmon: the log " + log.path + " resumed at row " +
+              std::to_string(log.rowsWritten) + " after " +
+              Counted(lost, "row", "rows") + " lost";
+    }
+  } else {
+    ++log.lostSinceRow;
+    ++log.rowsLost;
+    if (!log.paused) {
+      log.paused = true;
+      log.pauseReason = why;
+      if (!news.empty()) news += "\n";
+      news += "zrvmon: the log " + log.path + " paused after row " +
+              std::to_string(log.rowsWritten) + ": " + why;
+    }
+  }
+  hold.unlock();
+  RecordNews(news);
+  hold.lock();
 }
 
 void WriterLoop(Log* log) {
   std::unique_lock<std::mutex> hold(log->lock);
   for (;;) {
-    log->wake.wait(hold, [&] { return log->closing || !log->waiting.empty(); });
-    if (log->waiting.empty() || log->stopped) break;
-    const std::string row = std::move(log->waiting.front());
-    log->waiting.pop_front();
-    hold.unlock();
-    int error = 0;
-    const bool written = WriteFlushed(log->file, row, error);
-    std::error_code ec;
-    const bool there = std::filesystem::exists(log->path, ec) || ec;
-    hold.lock();
-    if (!written) {
-      StopLocked(*log, ErrorText(error));
-    } else if (!there) {
-      StopLocked(*log, "the file was removed");
-    } else {
-      ++log->rowsWritten;
-    }
+    log->wake.wait(hold, [&] {
+      return log->closing || log->reopen || !log->waiting.empty();
+    });
+    if (log->waiting.empty() && !log->reopen) break;
+    WriteNext(*log, hold);
   }
   log->done = true;
   log->wake.notify_all();
@@ -279,19 +431,90 @@ CycleSnapshot TakeSnapshot() {
 
 namespace {
 
-std::string CycleRow(const CycleSnapshot& shot) {
+// The counters page's values (the system number, the counters, the timer
+// minima), and the cycle that read them.
+constexpr std::size_t kCountersGroup[] = {
+    kSystemColumn,      kCounterColumn,     kCounterColumn + 1,
+    kCounterColumn + 2, kCounterColumn + 3, kCounterColumn + 4,
+    kCounterColumn + 5, kTimerColumn,       kTimerColumn + 1};
+
+struct Latest {
+  CycleSnapshot shot{};
+  std::int64_t cycle = 0;
+  CycleSnapshot counters{};  // only the group's columns are kept
+  std::int64_t countersCycle = 0;
+};
+Latest g_latest;
+
+bool ReadsCounters(const CycleSnapshot& shot) {
+  for (const std::size_t column : kCountersGroup) {
+    if (shot[column].outcome != ReadOutcome::kSkipped) return true;
+  }
+  return false;
+}
+
+// The row of the latest cycle, without its rows_lost field: the link's
+// requests and failures are those since the last row. With an interval, the
+// counters page comes from the last cycle that read it.
+std::string LatestRow() {
+  CycleSnapshot shot = g_latest.shot;
+  std::int64_t countersCycle = ReadsCounters(shot) ? g_latest.cycle : 0;
+  if (g_run.intervalMs > 0) {
+    for (const std::size_t column : kCountersGroup) {
+      shot[column] = g_latest.counters[column];
+    }
+    countersCycle = g_latest.countersCycle;
+  }
   std::string row = Timestamp();
   for (const Reading& r : shot) AddField(row, r.text);
-
-  const LinkTally& now = LinkCounts;
+  const LinkTally& now = g_run.atLastCycle;
   for (const std::int64_t n :
-       {now.Requests - g_run.atLastCycle.Requests,
-        now.Unanswered - g_run.atLastCycle.Unanswered,
-        now.Unusable - g_run.atLastCycle.Unusable}) {
+       {now.Requests - g_run.atLastRow.Requests,
+        now.Unanswered - g_run.atLastRow.Unanswered,
+        now.Unusable - g_run.atLastRow.Unusable, g_latest.cycle}) {
     AddField(row, std::to_string(n));
   }
-  row += '\n';
+  AddField(row, countersCycle > 0 ? std::to_string(countersCycle) : "");
   return row;
+}
+
+// Hands the latest cycle's row to the writer.
+void OfferRow() {
+  g_run.rowDone = true;
+  g_run.lastRowMs = g_run.lastCycleMs;
+  g_run.lastRowCycle = g_latest.cycle;
+  std::string row = LatestRow();
+  g_run.atLastRow = g_run.atLastCycle;
+  std::string news;
+  {
+    std::lock_guard<std::mutex> hold(g_log->lock);
+    if (g_log->stopped) return;
+    if (g_log->waiting.size() >= kMaxWaitingRows) {
+      ++g_log->lostSinceRow;
+      ++g_log->rowsLost;
+      if (!g_log->paused) {
+        g_log->paused = true;
+        g_log->pauseReason =
+            "writing to it does not keep up (the file system does not answer)";
+        news = "zrvmon: the log " + g_log->path + " paused after row " +
+               std::to_string(g_log->rowsWritten) + ": " + g_log->pauseReason;
+      }
+    } else {
+      g_log->waiting.push_back(std::move(row));
+      g_log->wake.notify_all();
+    }
+  }
+  RecordNews(news);
+}
+
+bool RowDue() {
+  if (g_run.intervalMs <= 0 || !g_run.rowDone) return true;
+  std::uint64_t every = static_cast<std::uint64_t>(g_run.intervalMs);
+  {
+    std::lock_guard<std::mutex> hold(g_log->lock);
+    if (g_log->paused) every = std::min(every, kPausedRowEveryMs);
+  }
+  return g_run.lastCycleMs - g_run.lastRowMs >= every;
 }
 
 // ---- the end ------------------------------------------------------------------
@@ -306,6 +529,7 @@ std::string Share(std::int64_t part, std::int64_t whole) {
   return text;
 }
 
+// The run in lines that fit an 80-column terminal.
 std::string Summary() {
   const std::uint64_t ms = g_run.lastCycleMs - g_run.startedMs;
   const std::uint64_t total = (plat::GetTickCount64() - g_run.startedMs) / 1000;
@@ -332,20 +556,22 @@ std::string Summary() {
                     g_run.atLastCycle.Unusable - g_run.atStart.Unusable};
   char text[512];
   std::snprintf(text, sizeof text,
-                "zrvmon ran %s: %lld cycles of %s, %lld requests, "
-                "%lld unanswered (%s), %lld unusable (%s)",
+                "zrvmon ran %s: %lld cycles of %s\n"
+                "  %lld requests, %lld unanswered (%s), %lld unusable (%s)",
                 ran, static_cast<long long>(g_run.cycles), period,
                 static_cast<long long>(n.Requests),
                 static_cast<long long>(n.Unanswered),
                 Share(n.Unanswered, n.Requests).c_str(),
                 static_cast<long long>(n.Unusable),
                 Share(n.Unusable, n.Requests).c_str());
-  return text;
-}
-
-std::string StopLine(const Log& log) {
-  return "zrvmon: the log " + log.path + " stopped after row " +
-         std::to_string(log.rowsWritten) + ": " + log.stopReason;
+  std::string lines = text;
+  if (g_log != nullptr) {
+    std::lock_guard<std::mutex> hold(g_log->lock);
+    lines += "\n  log: " + Counted(g_log->rowsWritten, "row", "rows") +
+             " written, " + std::to_string(g_log->rowsLost) + " lost, " +
+             Counted(g_log->reopenings, "reopening", "reopenings");
+  }
+  return lines;
 }
 
 // What the user is left with should the run end at any moment from now.
@@ -354,7 +580,14 @@ std::string EndText() {
   if (g_run.started) text += Summary() + "\n";
   if (g_log != nullptr) {
     std::lock_guard<std::mutex> hold(g_log->lock);
-    if (g_log->stopped) text += StopLine(*g_log) + "\n";
+    const std::string after = " after row " + std::to_string(g_log->rowsWritten) + ": ";
+    if (g_log->stopped) {
+      text += "zrvmon: the log " + g_log->path + " stopped" + after +
+              g_log->stopReason + "\n";
+    } else if (g_log->paused) {
+      text += "zrvmon: the log " + g_log->path + " paused" + after +
+              g_log->pauseReason + "\n";
+    }
   }
   if (!MetricsStopReason().empty()) text += MetricsStopReason() + "\n";
   return text;
@@ -362,55 +595,41 @@ std::string EndText() {
 
 }  // namespace
 
-bool RecordOpen(const std::string& path, std::string& why) {
-  std::FILE* file = std::fopen(path.c_str(), "ab");
-  if (file == nullptr) {
-    why = ErrorText(errno);
-    return false;
-  }
-  std::string head;
-  std::error_code ec;
-  const bool regular = std::filesystem::is_regular_file(path, ec);
-  const std::uintmax_t size = regular ? std::filesystem::file_size(path, ec) : 0;
-  if (regular && !ec && size > 0) {
-    // Rows go only below a log's own header, and a row cut short by a
-    // crash keeps its own line.
-    std::FILE* in = std::fopen(path.c_str(), "rb");
-    char first[kRecordHeader.size() + 2] = {};
-    const bool ours = in != nullptr &&
-                      std::fgets(first, sizeof first, in) != nullptr &&
-                      std::string_view(first).substr(0, kRecordHeader.size()) ==
-                          kRecordHeader;
-    bool ended = true;
-    if (ours && std::fseek(in, -1, SEEK_END) == 0) ended = std::fgetc(in) == '\n';
-    if (in != nullptr) std::fclose(in);
-    if (!ours) {
-      std::fclose(file);
-      why = "it is not a zrvmon log (its first line is not the log's header)";
-      return false;
-    }
-    if (!ended) head = "\n";
-  } else {
-    head = std::string(kRecordHeader) + "\n";
-  }
-  int error = 0;
-  if (!head.empty() && !WriteFlushed(file, head, error)) {
-    std::fclose(file);
-    why = ErrorText(error);
-    return false;
-  }
+void SetRecordNews(void (*tell)(const std::string& line)) { g_news = tell; }
+
+void RecordNews(const std::string& line) {
+  if (g_news != nullptr && !line.empty()) g_news(line);
+}
+
+bool RecordOpen(const std::string& path, std::string& why,
+                std::int64_t intervalSeconds) {
+  std::FILE* file = OpenAt(path, why);
+  if (file == nullptr) return false;
   g_log = new Log;
   g_log->file = file;
   g_log->path = path;
   g_log->writer = std::thread(WriterLoop, g_log);
+  g_run.intervalMs = intervalSeconds * 1000;
   return true;
 }
 
+void RecordReopen() {
+  if (g_log != nullptr) {
+    std::lock_guard<std::mutex> hold(g_log->lock);
+    g_log->reopen = true;
+    g_log->wake.notify_all();
+  }
+  MetricsWriteNow();
+}
+
 void RecordStarted() {
+  const std::int64_t interval = g_run.intervalMs;
   g_run = Run{};
+  g_run.intervalMs = interval;
+  g_latest = Latest{};
   g_run.started = true;
   g_run.startedMs = g_run.lastCycleMs = plat::GetTickCount64();
-  g_run.atStart = g_run.atLastCycle = LinkCounts;
+  g_run.atStart = g_run.atLastCycle = g_run.atLastRow = LinkCounts;
   MetricsStarted();
 }
 
@@ -430,24 +649,22 @@ void RecordCycle() {
                          now.Unanswered - g_run.atStart.Unanswered,
                          now.Unusable - g_run.atStart.Unusable},
                g_run.cycles);
-  if (g_log != nullptr) {
-    std::string row = CycleRow(shot);
-    std::lock_guard<std::mutex> hold(g_log->lock);
-    if (!g_log->stopped) {
-      if (g_log->waiting.size() >= kMaxWaitingRows) {
-        StopLocked(*g_log, "writing to it did not keep up (the file system "
-                           "does not answer)");
-      } else {
-        g_log->waiting.push_back(std::move(row));
-        g_log->wake.notify_all();
-      }
-    }
-  }
   g_run.atLastCycle = LinkCounts;
+  g_latest.shot = shot;
+  g_latest.cycle = g_run.cycles;
+  if (ReadsCounters(shot)) {
+    for (const std::size_t column : kCountersGroup) g_latest.counters[column] = shot[column];
+    g_latest.countersCycle = g_run.cycles;
+  }
+  if (g_log != nullptr && RowDue()) OfferRow();
   plat::ShowOnExit(EndText().c_str());
 }
 
 void RecordFinish() {
+  // The cycles since the last row of an interval still get theirs.
+  if (g_log != nullptr && g_run.started && g_latest.cycle > g_run.lastRowCycle) {
+    OfferRow();
+  }
   MetricsFinish();
   bool finished = true;
   if (g_log != nullptr) {
@@ -455,20 +672,33 @@ void RecordFinish() {
     g_log->closing = true;
     g_log->wake.notify_all();
     finished = g_log->wake.wait_for(hold, kFinishWait, [] { return g_log->done; });
-    if (!finished) StopLocked(*g_log, "writing to it hung");
+    if (!finished && !g_log->stopped) {
+      g_log->stopped = true;
+      g_log->stopReason = "writing to it hung";
+      g_log->waiting.clear();
+    }
   }
   const std::string text = EndText();
   if (!plat::ShowOnExit(text.c_str()) && g_log != nullptr && finished &&
-      g_run.started) {
+      g_run.started && g_log->file != nullptr) {
     // Where nothing can be shown after the end, the log keeps the summary.
-    int error = 0;
-    std::lock_guard<std::mutex> hold(g_log->lock);
-    if (!g_log->stopped) WriteFlushed(g_log->file, "# " + Summary() + "\n", error);
+    std::string comment;
+    std::string line;
+    const std::string summary = Summary() + "\n";
+    for (const char c : summary) {
+      line += c;
+      if (c == '\n') {
+        comment += "# " + line;
+        line.clear();
+      }
+    }
+    std::string why;
+    AppendWhole(g_log->file, g_log->path, comment, why);
   }
   if (g_log != nullptr) {
     if (finished) {
       g_log->writer.join();
-      std::fclose(g_log->file);
+      if (g_log->file != nullptr) std::fclose(g_log->file);
       delete g_log;
     } else {
       g_log->writer.detach();
@@ -481,4 +711,5 @@ void ResetRecordForTests() {
   if (g_log != nullptr) RecordFinish();
   ResetMetricsForTests();
   g_run = Run{};
+  g_latest = Latest{};
 }

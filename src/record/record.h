@@ -5,18 +5,29 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "link/host_link.h"
 #include "monitor/state.h"
 
-// The log's first line; its column names stay as they are.
-inline constexpr std::string_view kRecordHeader =
+// The first line of a log begun by release 1.1: its column names stay as
+// they are, and later columns only ever go after them.
+inline constexpr std::string_view kRecordHeader11 =
     "time,system,temp_c,temp_set_c,temp_avg_c,rh_pct,rh_set_pct,rh_avg_pct,"
     "co2_pct,co2_set_pct,evap_c,defrost_in,defrost_unit,defrost_target_c,"
     "vent,temp_ctl,floor_htr,temp_mode,total_s,heater_s,cooler2_s,cooler_s,"
     "defrost_s,humid_s,t106_min,t107_min,requests,unanswered,unusable";
+// The log's first line: the cycle the row's readings come from, the cycle
+// its counters, timer minima and system number come from, and the rows
+// lost just before it.
+inline constexpr std::string_view kRecordHeader =
+    "time,system,temp_c,temp_set_c,temp_avg_c,rh_pct,rh_set_pct,rh_avg_pct,"
+    "co2_pct,co2_set_pct,evap_c,defrost_in,defrost_unit,defrost_target_c,"
+    "vent,temp_ctl,floor_htr,temp_mode,total_s,heater_s,cooler2_s,cooler_s,"
+    "defrost_s,humid_s,t106_min,t107_min,requests,unanswered,unusable,"
+    "cycle,counters_cycle,rows_lost";
 
 // What the cycle just ended showed, value by value in the log's column
 // order from `system` to `t107_min`: the text the screen showed when the
@@ -42,9 +53,21 @@ using CycleSnapshot = std::array<Reading, kSnapshotColumns>;
 // Read from the screen as the cycle left it; the screen is read once.
 CycleSnapshot TakeSnapshot();
 
+// Where the log and the metrics say at once that they paused, resumed, were
+// reopened or stopped (an unattended run's standard error); null: nowhere,
+// the end lines say it. The call may come from the log's writer thread.
+void SetRecordNews(void (*tell)(const std::string& line));
+// Says a line (or lines) there.
+void RecordNews(const std::string& line);
+
 // Opens the log at `path` for appending, with the header when the file is
 // new or empty. False, with the reason in `why`, when it cannot be used.
-bool RecordOpen(const std::string& path, std::string& why);
+// With `intervalSeconds` above 0, at most one row goes in per interval.
+bool RecordOpen(const std::string& path, std::string& why,
+                std::int64_t intervalSeconds = 0);
+// The log is opened again at its path (a rotation asked for it), and the
+// metrics file written at once.
+void RecordReopen();
 
 // Start-up is over: what the link does from here on belongs to the cycles.
 void RecordStarted();

@@ -26,7 +26,6 @@ constexpr int kUsageExitCode = 2;
 // error: a line whenever the link's state changes.
 bool Headless = false;
 Str255 ToldState;
-std::string ToldMetrics;
 
 void TellState() {
   const Str255 state = LinkStateText();
@@ -35,11 +34,12 @@ void TellState() {
                  state.empty() ? "readings come again" : state.str().c_str());
     ToldState = state;
   }
-  const std::string metrics = MetricsStopReason();
-  if (metrics != ToldMetrics) {
-    std::fprintf(stderr, "%s\n", metrics.c_str());
-    ToldMetrics = metrics;
-  }
+  std::fflush(stderr);
+}
+
+// What the log and the metrics say, at once; the log's writer may say it.
+void TellRecord(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
   std::fflush(stderr);
 }
 
@@ -60,6 +60,9 @@ void TellStart(const plat::RunOptions& options) {
   if (plat::QueryDosDeviceA(com.c_str(), device, Str255::kMax) == 0) device[0] = '\0';
   std::string records;
   if (options.Log != nullptr) records += std::string(", log ") + options.Log;
+  if (options.LogInterval > 0) {
+    records += " every " + std::to_string(options.LogInterval) + " s";
+  }
   if (options.Metrics != nullptr) {
     records += std::string(", metrics ") + options.Metrics + " (unit " +
                (options.Unit != nullptr ? options.Unit : com) + ")";
@@ -78,11 +81,16 @@ int ZrvMain(int argc, char** argv) {
     std::fprintf(stderr, "zrvmon: %s\n", problem.c_str());
     return kUsageExitCode;
   }
+  Headless = options.Headless;
+  if (Headless) {
+    SetRecordNews(TellRecord);
+    plat::SetReopenHandler(RecordReopen);
+  }
   // Before the prompt, so that a log that cannot be kept stops the run
   // before anything is sent.
   if (const char* path = options.Log) {
     std::string why;
-    if (!RecordOpen(path, why)) {
+    if (!RecordOpen(path, why, options.LogInterval)) {
       std::fprintf(stderr, "zrvmon: cannot log to %s: %s\n", path, why.c_str());
       return kLogFailureExitCode;
     }
@@ -101,12 +109,13 @@ int ZrvMain(int argc, char** argv) {
     return kConsoleFailureExitCode;
   }
   LibraryStartup();
-  Headless = options.Headless;
   if (Headless) TellStart(options);
   const int code = RunMonitor({options.Port, RecordStarted,
                                Headless ? CycleEndedHeadless : RecordCycle,
                                LinkStateChangedNow});
+  plat::SetReopenHandler(nullptr);
   RecordFinish();
+  SetRecordNews(nullptr);
   ConsoleClose();
   return code;
 }

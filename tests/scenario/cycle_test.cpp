@@ -508,7 +508,7 @@ TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
 
   const std::vector<std::string> lines = FileLines(path);
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"([^,]+,{11}2\.00,h,10\.00,1,0,1,1,{7}12,345,\d+,0,0)")))
+  EXPECT_TRUE(std::regex_match(lines[3], std::regex(R"([^,]+,{11}2\.00,h,10\.00,1,0,1,1,{7}12,345,\d+,0,0,3,3,0)")))
       << lines[3];
   EXPECT_EQ(lines[0], kRecordHeader);
   const std::string shown =
@@ -517,17 +517,18 @@ TEST_F(Cycle, LogRowsHoldWhatTheScreenShowed) {
   // The timer reads failed: their minima are no readings of the cycle.
   EXPECT_EQ(lines[1].substr(30),
             "12," + shown + "7200,3600,0,0,0,1,,," +
-                std::to_string(even.size()) + ",1,1");
+                std::to_string(even.size()) + ",1,1,1,1,0");
   EXPECT_EQ(lines[2].substr(30),
-            "," + shown + ",,,,,,,," + std::to_string(odd.size()) + ",0,0");
+            "," + shown + ",,,,,,,," + std::to_string(odd.size()) + ",0,0,2,,0");
   EXPECT_TRUE(std::regex_match(
       lines[1].substr(0, 30),
       std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}[-+]\d\d:\d\d,)")))
       << lines[1];
   EXPECT_TRUE(std::regex_match(
       fake::ExitText(),
-      std::regex(R"(zrvmon ran .* s: 3 cycles of .* s, \d+ requests, )"
-                 R"(1 unanswered \(.* %\), 1 unusable \(.* %\)\n)")))
+      std::regex(R"(zrvmon ran .* s: 3 cycles of .* s\n  \d+ requests, )"
+                 R"(1 unanswered \(.* %\), 1 unusable \(.* %\)\n)"
+                 R"(  log: 3 rows written, 0 lost, 0 reopenings\n)")))
       << fake::ExitText();
 }
 
@@ -588,7 +589,8 @@ TEST(Log, SummaryLineAndFilesThatCannotBeKept) {
   }
   std::vector<std::string> lines = FileLines(path);
   ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines.back().rfind("# zrvmon ran ", 0), 0u) << lines.back();
+  EXPECT_EQ(lines[lines.size() - 3].rfind("# zrvmon ran ", 0), 0u) << lines.back();
+  EXPECT_EQ(lines.back().rfind("#   log: ", 0), 0u) << lines.back();
   {
     ProgramRun run;  // a second run appends below the first
     run.TypePort();

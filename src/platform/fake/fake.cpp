@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cmath>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <stdexcept>
 #include <string_view>
@@ -912,5 +913,15 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
 }
 
 const char* SerialPortHint() { return "bind one with fake::BindSerial"; }
+
+// Nothing asks the fake machine to reopen files: tests call the handler.
+void SetReopenHandler(void (*)()) {}
+
+// The machine has no file identities: a file is taken to be the one open
+// while something is at its path.
+bool PathNamesFile(const char* path, std::FILE*) {
+  std::error_code ec;
+  return std::filesystem::exists(path, ec) || ec;
+}
 
 }  // namespace plat

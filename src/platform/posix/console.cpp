@@ -332,6 +332,7 @@ bool PumpInput(std::int64_t waitNs, bool serial = false) {
   int n = ::ppoll(fds.data(), fds.size(), waitNs >= 0 ? &wait : nullptr,
                   nullptr);
   s.lastPumpMs = MonotonicMs();
+  RunReopenHandler();
   if (TakeStopRequest()) {
     // Esc pressed and released, as a console would queue it.
     INPUT_RECORD esc{};

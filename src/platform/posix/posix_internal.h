@@ -144,6 +144,9 @@ bool Headless();
 // A signal asked a headless run to end: the console input gets an Esc.
 void RequestStop();
 bool TakeStopRequest();
+// A signal asked a headless run to reopen its files: runs the program's
+// reopen handler, on the calling thread.
+void RunReopenHandler();
 // Gives the terminal back as it was found; safe to call more than once and
 // from the signal thread.
 void RestoreTerminal();

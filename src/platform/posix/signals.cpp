@@ -23,6 +23,8 @@ namespace plat::posix {
 namespace {
 
 std::atomic<bool> g_resize{false};
+std::atomic<bool> g_reopen{false};
+std::atomic<void (*)()> g_reopenHandler{nullptr};
 int g_wake[2] = {-1, -1};
 // Set by the signal thread itself, so that it knows itself from its first
 // signal on.
@@ -56,6 +58,13 @@ void SignalLoop(sigset_t set) {
     if (sig == SIGWINCH) {
       g_resize = true;
       char b = 'w';
+      ssize_t ignored = ::write(g_wake[1], &b, 1);
+      (void)ignored;
+    } else if (Headless() && sig == SIGHUP) {
+      // Unattended there is no terminal to hang up: as daemons do, the
+      // program reopens its files (a rotated log) and polling goes on.
+      g_reopen = true;
+      char b = 'h';
       ssize_t ignored = ::write(g_wake[1], &b, 1);
       (void)ignored;
     } else if (Headless()) {
@@ -103,6 +112,11 @@ bool Headless() { return g_headless; }
 void RequestStop() { g_stop = true; }
 bool TakeStopRequest() { return g_stop.exchange(false); }
 
+void RunReopenHandler() {
+  if (!g_reopen.exchange(false)) return;
+  if (void (*handler)() = g_reopenHandler.load()) handler();
+}
+
 bool OnSignalThread() { return t_onSignalThread; }
 
 bool TakeResizeRequest() { return g_resize.exchange(false); }
@@ -129,3 +143,7 @@ void InstallCrashHandlers(int ttyFd, const std::string& resetSequence,
 void DisarmCrashHandlers() { g_crashArmed = 0; }
 
 }  // namespace plat::posix
+
+namespace plat {
+void SetReopenHandler(void (*handler)()) { posix::g_reopenHandler = handler; }
+}  // namespace plat

@@ -18,7 +18,7 @@ const char* const kTitle =
     "zrvmon - monitoring terminal for a ZRV climate-unit controller\n\n";
 
 const char* const kUsage =
-    "Usage: zrvmon [--port N [--headless]] [--log FILE]\n"
+    "Usage: zrvmon [--port N [--headless]] [--log FILE [--log-interval S]]\n"
     "              [--metrics FILE [--unit NAME]] [--help | --version]\n";
 
 const char* const kHelp =
@@ -39,10 +39,15 @@ const char* const kHelp =
     "Options:\n"
     "  --port N        poll COM port N (1 to 128) without the prompt\n"
     "  --headless      run without a terminal (Linux; needs --port): nothing\n"
-    "                  is drawn, SIGTERM, SIGINT and SIGHUP end the run as\n"
-    "                  Esc does, and what happens goes to standard error\n"
+    "                  is drawn, SIGTERM and SIGINT end the run as Esc does,\n"
+    "                  SIGHUP reopens the log and rewrites the metrics, and\n"
+    "                  what happens goes to standard error\n"
     "  --log FILE      append a CSV row per polling cycle to FILE\n"
-    "                  (time, readings, indicators, counters, link errors)\n"
+    "                  (time, readings, indicators, counters, link errors);\n"
+    "                  a renamed or removed FILE is begun again, a full disk\n"
+    "                  pauses it and the rows lost are counted\n"
+    "  --log-interval S  at most one row every S seconds (0 to 86400,\n"
+    "                  default 0: every cycle), of the latest cycle\n"
     "  --metrics FILE  keep FILE as Prometheus metrics (text format 0.0.4)\n"
     "                  for node exporter's textfile collector, written after\n"
     "                  each cycle, at most once a second; removed at the end\n"
@@ -52,8 +57,18 @@ const char* const kHelp =
     "  --version       the program's version\n";
 
 // The options that take a value: "--name VALUE" or "--name=VALUE".
-constexpr const char* kValueOptions[] = {"--log", "--port", "--metrics",
-                                         "--unit"};
+constexpr const char* kValueOptions[] = {"--log-interval", "--log", "--port",
+                                         "--metrics", "--unit"};
+
+// A whole decimal number from `low` to `high`, or -1.
+long Whole(const char* value, long low, long high) {
+  char* end = nullptr;
+  const long n = std::strtol(value, &end, 10);
+  if (value[0] < '0' || value[0] > '9' || *end != '\0' || n < low || n > high) {
+    return -1;
+  }
+  return n;
+}
 
 bool ValidUnit(std::string_view unit) {
   if (unit.size() > 64) return false;
@@ -114,6 +129,14 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
       const std::string_view option = name;
       if (option == "--log") {
         options.Log = value;
+      } else if (option == "--log-interval") {
+        const long n = Whole(value, 0, 86400);
+        if (n < 0) {
+          *why = std::string("--log-interval takes seconds from 0 to 86400: '") +
+                 value + "'";
+          return false;
+        }
+        options.LogInterval = static_cast<int>(n);
       } else if (option == "--metrics") {
         options.Metrics = value;
       } else if (option == "--unit") {
@@ -124,10 +147,8 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
         }
         options.Unit = value;
       } else {
-        char* end = nullptr;
-        const long n = std::strtol(value, &end, 10);
-        if (value[0] < '0' || value[0] > '9' || *end != '\0' || n < 1 ||
-            n > 128) {
+        const long n = Whole(value, 1, 128);
+        if (n < 0) {
           *why = std::string("--port takes a number from 1 to 128: '") + value + "'";
           return false;
         }
@@ -140,6 +161,10 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
       *why = std::string("unexpected argument '") + argv[i] + "'";
       return false;
     }
+  }
+  if (options.LogInterval > 0 && options.Log == nullptr) {
+    *why = "--log-interval needs --log";
+    return false;
   }
   if (options.Headless && options.Port == 0) {
     *why = "--headless needs --port";

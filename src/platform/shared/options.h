@@ -13,6 +13,7 @@ struct RunOptions {
   const char* Metrics = nullptr;  // --metrics FILE
   const char* Unit = nullptr;     // --unit NAME
   int Port = 0;                   // --port N, 1 to 128; 0: the prompt
+  int LogInterval = 0;            // --log-interval SECONDS; 0: every cycle
   bool Headless = false;          // --headless (needs --port)
 };
 

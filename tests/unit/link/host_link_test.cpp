@@ -270,8 +270,10 @@ TEST_F(HostLinkTest, LongestCommandsAndTheirCarriageReturn) {
 }
 
 // A line that never stops sending: the read is cut after the longest
-// reply's wire time and the wait, as a reply without its end. A line
-// that cannot take even parity is not used at all.
+// reply's wire time and the wait, as a reply without its end, and so is a
+// request whose line starts babbling as it goes out: reading the stale
+// stream away counts within that bound. A line that cannot take even
+// parity is not used at all.
 TEST_F(HostLinkTest, BabblingLineIsCutAndAParityLessLineUnused) {
   controller.fallback = std::string(3000, 'A');
   Open();
@@ -281,6 +283,19 @@ TEST_F(HostLinkTest, BabblingLineIsCutAndAParityLessLineUnused) {
   EXPECT_EQ(reply, kCutReply);
   EXPECT_LT(fake::Now() - t0, 1200000);
   EXPECT_EQ(LastReplyOutcome, ReplyOutcome::kUnusable);
+
+  // RD DM2's silence, then 3000 bytes just before RD DM3 has left the line.
+  fake::AdvanceTo(fake::Now() + 4000000);
+  PurgePort(1);
+  controller.fallback.clear();
+  controller.replies["RD DM2"] = {"", std::string(3000, 'B')};
+  controller.gap = 801000;
+  ReadDM(1, 2, reply);
+  const fake::Micros t1 = fake::Now();
+  ReadDM(1, 3, reply);
+  EXPECT_EQ(LastReplyOutcome, ReplyOutcome::kUnusable);
+  EXPECT_LE(fake::Now() - t1, static_cast<fake::Micros>(kLongestReadMs + 16) * 1000);
+  EXPECT_EQ(controller.lines.back(), "RD DM3");
 
   ClosePort(1);
   fake::RefuseParity("COM1");
