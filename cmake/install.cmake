@@ -40,13 +40,19 @@ install(FILES ${_docs}/zrvmon.1.gz ${_docs}/zrvsim.1.gz ${_docs}/zrvmon-plot.1.g
 install(FILES README.md ${_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 install(FILES service/zrvmon.rules.yml service/zrvmon.rules.test.yml
               service/prometheus.yml service/cell-7.conf.example
-              service/ser2net.yaml.example
+              service/ser2net.yaml.example service/zrvmon.logrotate
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 if(ZRV_DEB)
   install(FILES packaging/debian/copyright ${_docs}/changelog.Debian.gz
           DESTINATION ${CMAKE_INSTALL_DOCDIR})
   install(FILES packaging/debian/lintian-overrides
           DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME zrvmon)
+  # logrotate reads only /etc, whatever the prefix; the file is the
+  # administrator's to change, kept across upgrades.
+  install(FILES service/zrvmon.logrotate DESTINATION /etc/logrotate.d
+          RENAME zrvmon)
+  file(WRITE ${CMAKE_BINARY_DIR}/conffiles "/etc/logrotate.d/zrvmon\n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_BINARY_DIR}/conffiles)
 endif()
 
 set(CPACK_GENERATOR DEB)

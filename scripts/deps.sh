@@ -15,14 +15,14 @@ set -euo pipefail
 want=(cmake g++ make libncurses-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 case "${1:-build}" in
-  test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file curl jq prometheus
+  test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file curl jq prometheus logrotate
                 prometheus-node-exporter systemd "${mingw[@]}" wine wine64
                 dpkg-dev lintian man-db groff-base unzip libimage-exiftool-perl) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;
   plot) want=(gnuplot-nox) ;;
-  package) want+=(dpkg-dev file lintian man-db groff-base zip unzip libimage-exiftool-perl
+  package) want+=(dpkg-dev file lintian logrotate man-db groff-base zip unzip libimage-exiftool-perl
            "${mingw[@]}") ;;
 esac
 missing=()

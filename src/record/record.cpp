@@ -204,7 +204,15 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
   }
   bool written = false;
   if (!row.empty() && log.file != nullptr) {
-    written = AppendWhole(log.file, log.path, row + "," + std::to_string(lost) + "\n", why);
+    std::string text = row + "," + std::to_string(lost) + "\n";
+    // Emptied in place (a copytruncate rotation): the rows go on below a
+    // header of their own.
+    std::error_code ec;
+    if (std::filesystem::file_size(log.path, ec) == 0 && !ec) {
+      text = std::string(kRecordHeader) + "\n" + text;
+      if (news.empty()) news = "zrvmon: the log " + log.path + " was emptied: it goes on";
+    }
+    written = AppendWhole(log.file, log.path, text, why);
   }
   hold.lock();
   if (reopened && log.file != nullptr) ++log.reopenings;

@@ -1,8 +1,9 @@
 # SPDX-License-Identifier: MIT
 # The reading log: its rows hold what the screen showed, field by field, on
 # a counters cycle and on the cycle after; the replies the simulator lost or
-# spoiled are counted, and leave exactly their own fields empty; a log removed, or grown to the file-size limit, stops
-# while polling goes on, and the end says so below the run's summary.
+# spoiled are counted, and leave exactly their own fields empty; a log removed
+# is begun again, one grown to the file-size limit pauses with its rows whole,
+# polling goes on, and the end says so below the run's summary, in 80 columns.
 source "$(dirname "$0")/lib.sh"
 e2e_init "$1"
 base=("${MON_CMD[@]}")
@@ -69,19 +70,28 @@ empties=$(awk -F, 'NR > 1 && $19 != "" { for (i = 2; i <= 26; ++i) if ($i == "")
 n=$(request_count)
 wait_until 10 "polling stopped with the log" requests_at_least $((n + 40))
 mon_quit
-grep -qE '^zrvmon ran .* cycles of .* 3 unanswered \(.*\), 2 unusable' "$E2E_DIR/mon.err" \
+grep -qE '^zrvmon ran .* cycles of ' "$E2E_DIR/mon.err" && grep -qE '^  [0-9]+ requests, 3 unanswered \(.*\), 2 unusable' "$E2E_DIR/mon.err" \
   || fail "no summary: $(cat "$E2E_DIR/mon.err")"
+awk 'length > 80 { exit 1 }' "$E2E_DIR/mon.err" || fail "an end line is wider than 80 columns: $(cat "$E2E_DIR/mon.err")"
 [[ -n "$E2E_WINE_COM" ]] && exit 0
-grep -qE "^zrvmon: the log $LOG stopped after row [0-9]+: the file was removed$" "$E2E_DIR/mon.err" \
-  || fail "no end line for the removed log: $(cat "$E2E_DIR/mon.err")"
+# A removed log is begun again at its path.
+grep -qE "^  log: [0-9]+ rows written, 0 lost, 1 reopening$" "$E2E_DIR/mon.err" \
+  || fail "no reopening counted: $(cat "$E2E_DIR/mon.err")"
+[[ $(head -1 "$LOG") == time,* ]] || fail "the log begun again has no header"
 
-# The size limit is a full disk that a test can make.
+# The size limit is a full disk that a test can make: the row that crosses
+# it is cut back, and the log pauses with the rows lost counted.
+rm "$LOG"
 ZRVMON_WRAP="prlimit --fsize=2048" mon_start full
 mon_connect full
-wait_until 20 "the log did not reach its limit" size_at_least 1900
+wait_until 30 "the log did not reach its limit" size_at_least 1900
 n=$(request_count)
 wait_until 10 "polling stopped at the full log" requests_at_least $((n + 40))
 mon_quit full
-grep -qE "^zrvmon: the log $LOG stopped after row $(($(wc -l <"$LOG") - 1)): File too large$" \
-  "$E2E_DIR/full.err" || fail "no end line for the full log: $(cat "$E2E_DIR/full.err")"
+rows=$(($(wc -l <"$LOG") - 1))
+grep -qE "^zrvmon: the log $LOG paused after row $rows: File too large$" "$E2E_DIR/full.err" \
+  || fail "no end line for the full log: $(cat "$E2E_DIR/full.err")"
+grep -qE "^  log: $rows rows written, [1-9][0-9]* lost, 0 reopenings$" "$E2E_DIR/full.err" \
+  || fail "no rows lost counted: $(cat "$E2E_DIR/full.err")"
+awk -F, 'NR > 1 && NF != 32 { exit 1 }' "$LOG" || fail "a torn row at the limit: $(tail -c 200 "$LOG")"
 exit 0

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -575,6 +576,51 @@ TEST_F(Cycle, MetricsHoldTheReadingsInBaseUnits) {
   EXPECT_NE(text.find("zrv_unanswered_total{unit=\"cell-7\"} 2\n"), std::string::npos);
   RecordFinish();
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+  std::vector<std::string> fields;
+  std::stringstream in(line);
+  for (std::string f; std::getline(in, f, ',');) fields.push_back(f);
+  if (!line.empty() && line.back() == ',') fields.emplace_back();
+  return fields;
+}
+
+// A log begun by release 1.1 gets the header of today's columns below its
+// rows. With an interval, a row holds the latest cycle's readings, the
+// counters page of the last cycle that read it (and says which), and the
+// requests of every cycle since the row before; the end adds the last row.
+TEST(Log, AnIntervalRowAndALogOfTheLastRelease) {
+  const std::string path = FreshPath("interval_log.csv");
+  const std::string old = std::string(kRecordHeader11) + "\n" +
+                          "2026-01-01T00:00:00.000+00:00" + std::string(28, ',') + "\n";
+  std::ofstream(path) << old;
+  ProgramRun run;
+  run.TypePort();
+  run.PressEsc(10 * scenario::kSecond);
+  ASSERT_EQ(run.Run({"--log", path, "--log-interval", "3"}), 0);
+  const std::vector<std::string> lines = FileLines(path);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[2], kRecordHeader);
+  std::int64_t requests = 0;
+  std::int64_t lastCycle = 0;
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    const std::vector<std::string> f = Fields(lines[i]);
+    ASSERT_EQ(f.size(), 32u) << lines[i];
+    EXPECT_NE(f[19], "") << "counters on every row: " << lines[i];
+    const std::int64_t cycle = std::stoll(f[29]);
+    EXPECT_GT(cycle, lastCycle + (i > 3 && i + 1 < lines.size() ? 1 : 0)) << lines[i];
+    EXPECT_TRUE(f[30] == f[29] || std::stoll(f[30]) == cycle - 1) << lines[i];
+    EXPECT_EQ(f[31], "0");
+    requests += std::stoll(f[26]);
+    lastCycle = cycle;
+  }
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(fake::ExitText(), m,
+                                std::regex(R"(: (\d+) cycles of .*\n  (\d+) requests)")))
+      << fake::ExitText();
+  EXPECT_EQ(std::to_string(lastCycle), m[1].str());
+  EXPECT_EQ(std::to_string(requests), m[2].str());
 }
 
 TEST(Log, SummaryLineAndFilesThatCannotBeKept) {
