@@ -21,9 +21,16 @@ for f in bin/zrvmon bin/zrvsim bin/zrvmon-plot lib/systemd/system/zrvmon@.servic
   share/doc/zrvmon/copyright share/doc/zrvmon/changelog.gz \
   share/doc/zrvmon/changelog.Debian.gz share/doc/zrvmon/README.md \
   share/doc/zrvmon/examples/zrvmon.rules.yml share/doc/zrvmon/examples/prometheus.yml \
-  share/doc/zrvmon/examples/ser2net.yaml.example share/doc/zrvmon/examples/cell-7.conf.example; do
+  share/doc/zrvmon/examples/ser2net.yaml.example share/doc/zrvmon/examples/cell-7.conf.example \
+  share/doc/zrvmon/examples/zrvmon.logrotate; do
   [[ -e "$u/$f" ]] || fail "no /usr/$f"
 done
+# The rotation is the administrator's to change: a conffile logrotate takes.
+dpkg-deb -e "$deb" "$root/control"
+[[ "$(cat "$root/control/conffiles")" == /etc/logrotate.d/zrvmon ]] \
+  || fail "conffiles: $(cat "$root/control/conffiles" 2>&1)"
+logrotate -d "$root/x/etc/logrotate.d/zrvmon" >"$root/logrotate" 2>&1 \
+  && ! grep -qi error "$root/logrotate" || fail "logrotate -d: $(cat "$root/logrotate")"
 
 version=$(dpkg-deb -f "$deb" Version)
 [[ "$("$u/bin/zrvmon" --version)" == "zrvmon ${version%-*}" ]] || fail "zrvmon --version"
