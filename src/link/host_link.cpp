@@ -36,14 +36,15 @@ std::uint64_t WireMs(std::uint32_t chars) {
 // before that moment goes: a pause that overruns it (a loaded machine, a
 // coarse timer) must not cost the request its own reply, which may be
 // waiting by then. False when the line is still sending at `lastMs`, the
-// request's own bound: it then has no reply to be read.
+// request's own bound: it then has no reply to be read. A piece of a line
+// followed by silence is no sending: the wait for the reply goes on.
 bool DiscardUntil(std::int32_t port, std::uint64_t untilMs, std::uint64_t lastMs) {
   bool midReply = false;
   std::uint64_t lastByteMs = LineClockMs();
   for (;;) {
     const std::uint64_t now = LineClockMs();
     if (!midReply && now > untilMs) return true;
-    if (midReply && now >= lastMs) return false;
+    if (midReply && now >= lastMs) return PollsSince(lastByteMs) > 1;
     // A late reply cut off mid-line is given up as a reply read is.
     if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) return true;
     std::uint8_t byte = 0;
@@ -200,7 +201,8 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
     const std::uint64_t leftMs = sentMs + WireMs(written);
     // A network path's round trip comes on top of the controller's time.
     const std::uint32_t pathMs = plat::GetCommPathDelay(PortHandleTable[port]);
-    lastMs = leftMs + pathMs + kLongestReadMs;
+    // A write that returned late has not given the reply less time.
+    lastMs = std::max(leftMs, LineClockMs()) + pathMs + kLongestReadMs;
     if (!DiscardUntil(port, leftMs, lastMs)) {
       // Still sending: whatever comes now is no reply of this request's.
       ReplyInDoubt = false;

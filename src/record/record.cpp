@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -38,7 +39,17 @@ constexpr std::uint64_t kPausedRowEveryMs = 30000;
 // Read from the end of a log that is there, to find its last line.
 constexpr long kTailBytes = 4096;
 
-void (*g_news)(const std::string&) = nullptr;
+// Set on the polling thread, read by the writer's.
+std::atomic<void (*)(const std::string&)> g_news{nullptr};
+
+// A row for the writer: the rows lost just before it that never reached the
+// queue, and whether it was due (a row offered early to try a paused log
+// again is no loss when it cannot go in).
+struct Waiting {
+  std::string row;  // without its rows_lost field
+  std::int64_t droppedBefore = 0;
+  bool due = true;
+};
 
 // The writer runs on its own thread so that a slow or hung file system
 // never holds up polling. A row goes into the file whole or not at all; a
@@ -49,7 +60,7 @@ struct Log {
   std::thread writer;
   std::mutex lock;
   std::condition_variable wake;
-  std::deque<std::string> waiting;  // rows without their rows_lost field
+  std::deque<Waiting> waiting;
   bool closing = false;
   bool done = false;  // the writer has ended
   bool reopen = false;  // asked for: opened again before the next row
@@ -59,7 +70,9 @@ struct Log {
   std::string stopReason;
   std::int64_t rowsWritten = 0;  // rows safely in the file
   std::int64_t rowsLost = 0;
-  std::int64_t lostSinceRow = 0;  // lost since the last row written
+  std::int64_t lostSinceRow = 0;  // the writer's count since its last row
+  std::int64_t dropped = 0;       // not queued since the last row queued
+  std::int64_t lostAtPause = 0;
   std::int64_t reopenings = 0;
 };
 
@@ -104,12 +117,13 @@ bool ContinueExisting(const std::string& path, std::string& head,
                     std::string_view(first).substr(0, kRecordHeader11.size()) ==
                         kRecordHeader11;
   std::string tail;
-  if (ours) {
-    std::fseek(in, 0, SEEK_END);
-    const long size = std::ftell(in);
-    const long from = size > kTailBytes ? size - kTailBytes : 0;
-    tail.resize(static_cast<std::size_t>(size - from));
-    std::fseek(in, from, SEEK_SET);
+  std::error_code ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  // Seeking back from the end: an offset from the start of a file of some
+  // gigabytes does not fit every system's long.
+  const bool big = !ec && size > static_cast<std::uintmax_t>(kTailBytes);
+  if (ours && std::fseek(in, big ? -kTailBytes : 0, big ? SEEK_END : SEEK_SET) == 0) {
+    tail.resize(static_cast<std::size_t>(kTailBytes));
     tail.resize(std::fread(tail.data(), 1, tail.size(), in));
   }
   std::fclose(in);
@@ -118,12 +132,18 @@ bool ContinueExisting(const std::string& path, std::string& head,
     return false;
   }
   const bool ended = !tail.empty() && tail.back() == '\n';
-  if (ended) tail.pop_back();
-  const std::string_view last =
-      std::string_view(tail).substr(tail.rfind('\n') == std::string::npos
-                                        ? 0
-                                        : tail.rfind('\n') + 1);
   head = ended ? "" : "\n";
+  // The last row or header, above any comment lines (a summary kept there).
+  std::string_view last;
+  std::string_view rest = tail;
+  while (!rest.empty()) {
+    if (rest.back() == '\n') rest.remove_suffix(1);
+    const std::size_t start = rest.rfind('\n') == std::string_view::npos ? 0 : rest.rfind('\n') + 1;
+    last = rest.substr(start);
+    if (!last.empty() && last[0] != '#') break;
+    rest = rest.substr(0, start);
+    last = {};
+  }
   if (last != kRecordHeader && FieldCount(last) != FieldCount(kRecordHeader)) {
     head += std::string(kRecordHeader) + "\n";
   }
@@ -179,12 +199,15 @@ std::string Counted(std::int64_t n, const char* one, const char* many) {
 void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
   const bool asked = std::exchange(log.reopen, false);
   std::string row;
-  std::int64_t lost = 0;
+  bool due = true;
   if (!log.waiting.empty()) {
-    row = std::move(log.waiting.front());
+    Waiting& next = log.waiting.front();
+    row = std::move(next.row);
+    due = next.due;
+    log.lostSinceRow += next.droppedBefore;
     log.waiting.pop_front();
-    lost = log.lostSinceRow;
   }
+  const std::int64_t lost = log.lostSinceRow;
   hold.unlock();
   std::string news;
   std::string why;
@@ -220,23 +243,28 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
     // Only a reopening: a failed one pauses the log as a failed row would.
     if (log.file == nullptr && !log.paused) {
       log.paused = true;
+      log.lostAtPause = log.rowsLost;
       log.pauseReason = why;
       news = "zrvmon: the log " + log.path + " paused after row " +
              std::to_string(log.rowsWritten) + ": " + why;
     }
   } else if (written) {
     ++log.rowsWritten;
-    log.lostSinceRow -= lost;
-    if (log.paused) {
+    log.lostSinceRow = 0;
+    // A writer that fell behind has caught up only once its queue is short.
+    if (log.paused && log.waiting.size() < kMaxWaitingRows / 2) {
       log.paused = false;
       if (!news.empty()) news += "\n";
       news += "zrvmon: the log " + log.path + " resumed at row " +
               std::to_string(log.rowsWritten) + " after " +
-              Counted(lost, "row", "rows") + " lost";
+              Counted(log.rowsLost - log.lostAtPause, "row", "rows") + " lost";
     }
   } else {
-    ++log.lostSinceRow;
-    ++log.rowsLost;
+    if (!log.paused) log.lostAtPause = log.rowsLost;
+    if (due) {
+      ++log.lostSinceRow;
+      ++log.rowsLost;
+    }
     if (!log.paused) {
       log.paused = true;
       log.pauseReason = why;
@@ -447,6 +475,7 @@ constexpr std::size_t kCountersGroup[] = {
     kCounterColumn + 5, kTimerColumn,       kTimerColumn + 1};
 
 struct Latest {
+  std::string time;  // when the cycle ended
   CycleSnapshot shot{};
   std::int64_t cycle = 0;
   CycleSnapshot counters{};  // only the group's columns are kept
@@ -473,7 +502,7 @@ std::string LatestRow() {
     }
     countersCycle = g_latest.countersCycle;
   }
-  std::string row = Timestamp();
+  std::string row = g_latest.time;
   for (const Reading& r : shot) AddField(row, r.text);
   const LinkTally& now = g_run.atLastCycle;
   for (const std::int64_t n :
@@ -487,42 +516,48 @@ std::string LatestRow() {
 }
 
 // Hands the latest cycle's row to the writer.
-void OfferRow() {
+void OfferRow(bool due) {
   g_run.rowDone = true;
   g_run.lastRowMs = g_run.lastCycleMs;
   g_run.lastRowCycle = g_latest.cycle;
-  std::string row = LatestRow();
+  Waiting next{LatestRow(), 0, due};
   g_run.atLastRow = g_run.atLastCycle;
   std::string news;
   {
     std::lock_guard<std::mutex> hold(g_log->lock);
     if (g_log->stopped) return;
     if (g_log->waiting.size() >= kMaxWaitingRows) {
-      ++g_log->lostSinceRow;
-      ++g_log->rowsLost;
+      if (due) {
+        ++g_log->dropped;
+        ++g_log->rowsLost;
+      }
       if (!g_log->paused) {
         g_log->paused = true;
+        g_log->lostAtPause = g_log->rowsLost - (due ? 1 : 0);
         g_log->pauseReason =
             "writing to it does not keep up (the file system does not answer)";
         news = "zrvmon: the log " + g_log->path + " paused after row " +
                std::to_string(g_log->rowsWritten) + ": " + g_log->pauseReason;
       }
     } else {
-      g_log->waiting.push_back(std::move(row));
+      next.droppedBefore = std::exchange(g_log->dropped, 0);
+      g_log->waiting.push_back(std::move(next));
       g_log->wake.notify_all();
     }
   }
   RecordNews(news);
 }
 
-bool RowDue() {
+// Whether the latest cycle's row is due; `retry` when it goes early only to
+// try a paused log again.
+bool RowDue(bool& retry) {
+  retry = false;
   if (g_run.intervalMs <= 0 || !g_run.rowDone) return true;
-  std::uint64_t every = static_cast<std::uint64_t>(g_run.intervalMs);
-  {
-    std::lock_guard<std::mutex> hold(g_log->lock);
-    if (g_log->paused) every = std::min(every, kPausedRowEveryMs);
-  }
-  return g_run.lastCycleMs - g_run.lastRowMs >= every;
+  const std::uint64_t since = g_run.lastCycleMs - g_run.lastRowMs;
+  if (since >= static_cast<std::uint64_t>(g_run.intervalMs)) return true;
+  std::lock_guard<std::mutex> hold(g_log->lock);
+  retry = g_log->paused && since >= kPausedRowEveryMs;
+  return retry;
 }
 
 // ---- the end ------------------------------------------------------------------
@@ -606,7 +641,8 @@ std::string EndText() {
 void SetRecordNews(void (*tell)(const std::string& line)) { g_news = tell; }
 
 void RecordNews(const std::string& line) {
-  if (g_news != nullptr && !line.empty()) g_news(line);
+  void (*tell)(const std::string&) = g_news.load();
+  if (tell != nullptr && !line.empty()) tell(line);
 }
 
 bool RecordOpen(const std::string& path, std::string& why,
@@ -658,20 +694,22 @@ void RecordCycle() {
                          now.Unusable - g_run.atStart.Unusable},
                g_run.cycles);
   g_run.atLastCycle = LinkCounts;
+  g_latest.time = Timestamp();
   g_latest.shot = shot;
   g_latest.cycle = g_run.cycles;
   if (ReadsCounters(shot)) {
     for (const std::size_t column : kCountersGroup) g_latest.counters[column] = shot[column];
     g_latest.countersCycle = g_run.cycles;
   }
-  if (g_log != nullptr && RowDue()) OfferRow();
+  bool retry = false;
+  if (g_log != nullptr && RowDue(retry)) OfferRow(!retry);
   plat::ShowOnExit(EndText().c_str());
 }
 
 void RecordFinish() {
   // The cycles since the last row of an interval still get theirs.
   if (g_log != nullptr && g_run.started && g_latest.cycle > g_run.lastRowCycle) {
-    OfferRow();
+    OfferRow(true);
   }
   MetricsFinish();
   bool finished = true;
@@ -683,6 +721,7 @@ void RecordFinish() {
     if (!finished && !g_log->stopped) {
       g_log->stopped = true;
       g_log->stopReason = "writing to it hung";
+      for (const Waiting& w : g_log->waiting) g_log->rowsLost += w.due ? 1 : 0;
       g_log->waiting.clear();
     }
   }

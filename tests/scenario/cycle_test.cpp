@@ -4,6 +4,7 @@
 // refresh the set points.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -646,6 +647,8 @@ TEST(Log, SummaryLineAndFilesThatCannotBeKept) {
   const std::vector<std::string> more = FileLines(path);
   EXPECT_GT(more.size(), lines.size());
   EXPECT_TRUE(std::equal(lines.begin(), lines.end(), more.begin()));
+  EXPECT_EQ(std::count(more.begin(), more.end(), std::string(kRecordHeader)), 1)
+      << "the summary's comment lines are no row of another layout";
 
   const std::string other = FreshPath("not_a_log.txt");
   std::ofstream(other) << "notes\n";

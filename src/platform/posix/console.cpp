@@ -332,7 +332,8 @@ bool PumpInput(std::int64_t waitNs, bool serial = false) {
   int n = ::ppoll(fds.data(), fds.size(), waitNs >= 0 ? &wait : nullptr,
                   nullptr);
   s.lastPumpMs = MonotonicMs();
-  RunReopenHandler();
+  // In a wait, not in the key poll of a read under way.
+  if (waitNs != 0) RunReopenHandler();
   if (TakeStopRequest()) {
     // Esc pressed and released, as a console would queue it.
     INPUT_RECORD esc{};

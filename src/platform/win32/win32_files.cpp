@@ -2,39 +2,16 @@
 // Files the program keeps open for a long time (the reading log).
 #include "platform/platform.h"
 
-#include <windows.h>
-#include <io.h>
-
 #include <cstdio>
 
 namespace plat {
 
-// Windows keeps a file open without delete sharing (as the C library opens
-// it) from being renamed or removed, but a copy may still replace it.
+// Nothing asks a Windows program to reopen its files.
 void SetReopenHandler(void (*)()) {}
 
-bool PathNamesFile(const char* path, std::FILE* file) {
-  if (file == nullptr) return true;
-  const auto open = reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(file)));
-  BY_HANDLE_FILE_INFORMATION mine{};
-  if (open == INVALID_HANDLE_VALUE || !::GetFileInformationByHandle(open, &mine)) {
-    return true;
-  }
-  // No access asked: only the file's identity is read.
-  const HANDLE named = ::CreateFileA(
-      path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (named == INVALID_HANDLE_VALUE) {
-    const DWORD error = ::GetLastError();
-    return error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
-  }
-  BY_HANDLE_FILE_INFORMATION other{};
-  const BOOL known = ::GetFileInformationByHandle(named, &other);
-  ::CloseHandle(named);
-  if (!known) return true;
-  return mine.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
-         mine.nFileIndexHigh == other.nFileIndexHigh &&
-         mine.nFileIndexLow == other.nFileIndexLow;
-}
+// The C library opens a file without delete sharing: while it is open it
+// can be neither renamed nor removed, so the path still names it. (File
+// indexes would not tell on every file system: some change, some repeat.)
+bool PathNamesFile(const char*, std::FILE*) { return true; }
 
 }  // namespace plat

@@ -297,6 +297,13 @@ TEST_F(HostLinkTest, BabblingLineIsCutAndAParityLessLineUnused) {
   RecordProperty("BabbledRequestMicros", std::to_string(fake::Now() - t1));
   EXPECT_LE(fake::Now() - t1, static_cast<fake::Micros>(kLongestReadMs + 16) * 1000);
   EXPECT_EQ(controller.lines.back(), "RD DM3");
+  // A piece of a line, then silence, is no babble: the reply never came.
+  fake::AdvanceTo(fake::Now() + 4000000);
+  PurgePort(1);
+  controller.replies["RD DM4"] = {"", "12"};
+  ReadDM(1, 4, reply);
+  ReadDM(1, 5, reply);
+  EXPECT_EQ(LastReplyOutcome, ReplyOutcome::kUnanswered);
 
   ClosePort(1);
   fake::RefuseParity("COM1");
