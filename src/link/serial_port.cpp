@@ -203,7 +203,7 @@ std::int32_t ReadPortText(std::int32_t port, Str255& dest, std::int32_t maximum,
       // A line that never stops sending holds no reply: cut it.
       if (lastByteMs - startMs > kLongestReadMs || lastByteMs >= untilMs) break;
     } else {
-      if (LineClockMs() >= untilMs) break;
+      if (untilMs != kNoDeadline && LineClockMs() >= untilMs) break;
       if (!AbortRequested()) PauseMs(1);
       idle = PollsSince(lastByteMs);
     }

@@ -348,7 +348,7 @@ void MetricsFinish() {
   g_metrics.open = false;
 }
 
-std::string MetricsStopReason() {
+std::string MetricsPausedLine() {
   return g_metrics.paused.empty()
              ? ""
              : "zrvmon: the metrics " + g_metrics.path + " paused: " + g_metrics.paused;

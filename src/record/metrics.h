@@ -28,7 +28,7 @@ void MetricsStarted();
 // The run ends: the file goes, so that the unit's series go stale at once.
 void MetricsFinish();
 // Why the metrics are paused, as a line for the user, or empty.
-std::string MetricsStopReason();
+std::string MetricsPausedLine();
 // The file's text for a cycle (tests).
 std::string MetricsText(const CycleSnapshot& shot, bool anyReply,
                         const LinkTally& sinceStart, std::int64_t cycles,

@@ -105,8 +105,8 @@ std::int64_t FieldCount(std::string_view line) {
 // after a row cut short by a crash, and the header when the last line is
 // not of this layout (a log begun by release 1.1). False, with the reason,
 // when the file is no log of ours.
-bool ContinueExisting(const std::string& path, std::string& head,
-                      std::string& why) {
+bool ContinueExisting(const std::string& path, std::uintmax_t size,
+                      std::string& head, std::string& why) {
   std::FILE* in = std::fopen(path.c_str(), "rb");
   if (in == nullptr) {
     why = ErrorText(errno);
@@ -117,11 +117,9 @@ bool ContinueExisting(const std::string& path, std::string& head,
                     std::string_view(first).substr(0, kRecordHeader11.size()) ==
                         kRecordHeader11;
   std::string tail;
-  std::error_code ec;
-  const std::uintmax_t size = std::filesystem::file_size(path, ec);
   // Seeking back from the end: an offset from the start of a file of some
   // gigabytes does not fit every system's long.
-  const bool big = !ec && size > static_cast<std::uintmax_t>(kTailBytes);
+  const bool big = size > static_cast<std::uintmax_t>(kTailBytes);
   if (ours && std::fseek(in, big ? -kTailBytes : 0, big ? SEEK_END : SEEK_SET) == 0) {
     tail.resize(static_cast<std::size_t>(kTailBytes));
     tail.resize(std::fread(tail.data(), 1, tail.size(), in));
@@ -150,13 +148,19 @@ bool ContinueExisting(const std::string& path, std::string& head,
   return true;
 }
 
-// Appends the whole text, or as good as nothing: what a failed write left
-// of it is cut off again, so that every line of the file stays whole.
-bool AppendWhole(std::FILE*& file, const std::string& path,
-                 const std::string& text, std::string& why) {
+// The size of the file at `path`, or kUnknownSize.
+constexpr std::uintmax_t kUnknownSize = ~std::uintmax_t{0};
+std::uintmax_t SizeAt(const std::string& path) {
   std::error_code ec;
-  const std::uintmax_t before = std::filesystem::file_size(path, ec);
-  const bool sized = !ec;
+  const std::uintmax_t size = std::filesystem::file_size(path, ec);
+  return ec ? kUnknownSize : size;
+}
+
+// Appends the whole text to a file of `before` bytes, or as good as
+// nothing: what a failed write left of it is cut off again, so that every
+// line of the file stays whole.
+bool AppendWhole(std::FILE*& file, const std::string& path, std::uintmax_t before,
+                 const std::string& text, std::string& why) {
   errno = 0;
   const bool ok = std::fwrite(text.data(), 1, text.size(), file) == text.size() &&
                   std::fflush(file) == 0;
@@ -166,7 +170,9 @@ bool AppendWhole(std::FILE*& file, const std::string& path,
   // Closed first: the stream must hold nothing that a later flush could add.
   std::fclose(file);
   file = nullptr;
-  if (same && sized && std::filesystem::file_size(path, ec) > before && !ec) {
+  const std::uintmax_t after = SizeAt(path);
+  if (same && before != kUnknownSize && after != kUnknownSize && after > before) {
+    std::error_code ec;
     std::filesystem::resize_file(path, before, ec);
   }
   return false;
@@ -175,10 +181,11 @@ bool AppendWhole(std::FILE*& file, const std::string& path,
 // Opens the log at its path, the header or a line end first where needed.
 std::FILE* OpenAt(const std::string& path, std::string& why) {
   std::error_code ec;
-  const bool there = std::filesystem::is_regular_file(path, ec) &&
-                     std::filesystem::file_size(path, ec) > 0 && !ec;
+  const bool regular = std::filesystem::is_regular_file(path, ec);
+  const std::uintmax_t size = regular ? SizeAt(path) : 0;
+  const bool there = size > 0 && size != kUnknownSize;
   std::string head = std::string(kRecordHeader) + "\n";
-  if (there && !ContinueExisting(path, head, why)) return nullptr;
+  if (there && !ContinueExisting(path, size, head, why)) return nullptr;
   std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) {
     why = ErrorText(errno);
@@ -186,12 +193,34 @@ std::FILE* OpenAt(const std::string& path, std::string& why) {
   }
   // Unbuffered: each row is one write that the system takes or refuses.
   std::setvbuf(file, nullptr, _IONBF, 0);
-  if (!head.empty() && !AppendWhole(file, path, head, why)) return nullptr;
+  if (!head.empty() && !AppendWhole(file, path, there ? size : 0, head, why)) {
+    return nullptr;
+  }
   return file;
 }
 
 std::string Counted(std::int64_t n, const char* one, const char* many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string PausedLine(const Log& log) {
+  return "zrvmon: the log " + log.path + " paused after row " +
+         std::to_string(log.rowsWritten) + ": " + log.pauseReason;
+}
+
+// Pauses the log, before the row that could not go in is counted; the line
+// to say, empty when it was paused already. Called with the lock held.
+std::string PauseLocked(Log& log, const std::string& why) {
+  if (log.paused) return {};
+  log.paused = true;
+  log.lostAtPause = log.rowsLost;
+  log.pauseReason = why;
+  return PausedLine(log);
+}
+
+void Join(std::string& lines, const std::string& line) {
+  if (!lines.empty() && !line.empty()) lines += "\n";
+  lines += line;
 }
 
 // One row, or a reopening asked for, off the queue; called with the lock
@@ -230,47 +259,33 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
     std::string text = row + "," + std::to_string(lost) + "\n";
     // Emptied in place (a copytruncate rotation): the rows go on below a
     // header of their own.
-    std::error_code ec;
-    if (std::filesystem::file_size(log.path, ec) == 0 && !ec) {
+    const std::uintmax_t size = SizeAt(log.path);
+    if (size == 0) {
       text = std::string(kRecordHeader) + "\n" + text;
       if (news.empty()) news = "zrvmon: the log " + log.path + " was emptied: it goes on";
     }
-    written = AppendWhole(log.file, log.path, text, why);
+    written = AppendWhole(log.file, log.path, size, text, why);
   }
   hold.lock();
   if (reopened && log.file != nullptr) ++log.reopenings;
   if (row.empty()) {
     // Only a reopening: a failed one pauses the log as a failed row would.
-    if (log.file == nullptr && !log.paused) {
-      log.paused = true;
-      log.lostAtPause = log.rowsLost;
-      log.pauseReason = why;
-      news = "zrvmon: the log " + log.path + " paused after row " +
-             std::to_string(log.rowsWritten) + ": " + why;
-    }
+    if (log.file == nullptr) Join(news, PauseLocked(log, why));
   } else if (written) {
     ++log.rowsWritten;
     log.lostSinceRow = 0;
     // A writer that fell behind has caught up only once its queue is short.
     if (log.paused && log.waiting.size() < kMaxWaitingRows / 2) {
       log.paused = false;
-      if (!news.empty()) news += "\n";
-      news += "zrvmon: the log " + log.path + " resumed at row " +
-              std::to_string(log.rowsWritten) + " after " +
-              Counted(log.rowsLost - log.lostAtPause, "row", "rows") + " lost";
+      Join(news, "zrvmon: the log " + log.path + " resumed at row " +
+                     std::to_string(log.rowsWritten) + " after " +
+                     Counted(log.rowsLost - log.lostAtPause, "row", "rows") + " lost");
     }
   } else {
-    if (!log.paused) log.lostAtPause = log.rowsLost;
+    Join(news, PauseLocked(log, why));
     if (due) {
       ++log.lostSinceRow;
       ++log.rowsLost;
-    }
-    if (!log.paused) {
-      log.paused = true;
-      log.pauseReason = why;
-      if (!news.empty()) news += "\n";
-      news += "zrvmon: the log " + log.path + " paused after row " +
-              std::to_string(log.rowsWritten) + ": " + why;
     }
   }
   hold.unlock();
@@ -527,17 +542,11 @@ void OfferRow(bool due) {
     std::lock_guard<std::mutex> hold(g_log->lock);
     if (g_log->stopped) return;
     if (g_log->waiting.size() >= kMaxWaitingRows) {
+      news = PauseLocked(*g_log, "writing to it does not keep up (the file "
+                                 "system does not answer)");
       if (due) {
         ++g_log->dropped;
         ++g_log->rowsLost;
-      }
-      if (!g_log->paused) {
-        g_log->paused = true;
-        g_log->lostAtPause = g_log->rowsLost - (due ? 1 : 0);
-        g_log->pauseReason =
-            "writing to it does not keep up (the file system does not answer)";
-        news = "zrvmon: the log " + g_log->path + " paused after row " +
-               std::to_string(g_log->rowsWritten) + ": " + g_log->pauseReason;
       }
     } else {
       next.droppedBefore = std::exchange(g_log->dropped, 0);
@@ -623,16 +632,14 @@ std::string EndText() {
   if (g_run.started) text += Summary() + "\n";
   if (g_log != nullptr) {
     std::lock_guard<std::mutex> hold(g_log->lock);
-    const std::string after = " after row " + std::to_string(g_log->rowsWritten) + ": ";
     if (g_log->stopped) {
-      text += "zrvmon: the log " + g_log->path + " stopped" + after +
-              g_log->stopReason + "\n";
+      text += "zrvmon: the log " + g_log->path + " stopped after row " +
+              std::to_string(g_log->rowsWritten) + ": " + g_log->stopReason + "\n";
     } else if (g_log->paused) {
-      text += "zrvmon: the log " + g_log->path + " paused" + after +
-              g_log->pauseReason + "\n";
+      text += PausedLine(*g_log) + "\n";
     }
   }
-  if (!MetricsStopReason().empty()) text += MetricsStopReason() + "\n";
+  if (!MetricsPausedLine().empty()) text += MetricsPausedLine() + "\n";
   return text;
 }
 
@@ -729,18 +736,10 @@ void RecordFinish() {
   if (!plat::ShowOnExit(text.c_str()) && g_log != nullptr && finished &&
       g_run.started && g_log->file != nullptr) {
     // Where nothing can be shown after the end, the log keeps the summary.
-    std::string comment;
-    std::string line;
-    const std::string summary = Summary() + "\n";
-    for (const char c : summary) {
-      line += c;
-      if (c == '\n') {
-        comment += "# " + line;
-        line.clear();
-      }
-    }
+    std::string comment = "# ";
+    for (const char c : Summary()) comment += c == '\n' ? "\n# " : std::string(1, c);
     std::string why;
-    AppendWhole(g_log->file, g_log->path, comment, why);
+    AppendWhole(g_log->file, g_log->path, SizeAt(g_log->path), comment + "\n", why);
   }
   if (g_log != nullptr) {
     if (finished) {

@@ -113,7 +113,8 @@ void RequestStop() { g_stop = true; }
 bool TakeStopRequest() { return g_stop.exchange(false); }
 
 void RunReopenHandler() {
-  if (!g_reopen.exchange(false)) return;
+  // Looked at in every wait: a read, and a write only when it was asked.
+  if (!g_reopen.load(std::memory_order_relaxed) || !g_reopen.exchange(false)) return;
   if (void (*handler)() = g_reopenHandler.load()) handler();
 }
 
