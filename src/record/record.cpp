@@ -22,6 +22,7 @@
 #include "console/screen.h"
 #include "link/host_link.h"
 #include "monitor/indicators.h"
+#include "monitor/link_state.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
 #include "record/metrics.h"
@@ -695,7 +696,9 @@ void RecordCycle() {
   const std::int64_t usable = (now.Requests - g_run.atLastCycle.Requests) -
                               (now.Unanswered - g_run.atLastCycle.Unanswered) -
                               (now.Unusable - g_run.atLastCycle.Unusable);
-  MetricsCycle(shot, usable > 0,
+  // Readings that stopped within the cycle make it no live one, even
+  // before row 22 has said so.
+  MetricsCycle(shot, usable > 0 && ReadingsCome(),
                LinkTally{now.Requests - g_run.atStart.Requests,
                          now.Unanswered - g_run.atStart.Unanswered,
                          now.Unusable - g_run.atStart.Unusable},
