@@ -57,6 +57,7 @@ struct Waiting {
 // row that cannot go in is counted as lost, and the next one tries again.
 struct Log {
   std::FILE* file = nullptr;  // the writer's own once it runs
+  std::string reopenCause;    // the writer's: a reopening not yet done
   std::string path;
   std::thread writer;
   std::mutex lock;
@@ -244,16 +245,17 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
   // A log renamed or removed (a rotation) is begun again at its path.
   const bool moved = log.file != nullptr &&
                      !plat::PathNamesFile(log.path.c_str(), log.file);
-  bool reopened = false;
-  if (log.file != nullptr && (asked || moved)) {
-    std::fclose(log.file);
+  if (asked || moved) {
+    if (log.file != nullptr) std::fclose(log.file);
     log.file = nullptr;
-    reopened = true;
+    log.reopenCause = asked ? " as asked" : ": its file was renamed or removed";
   }
   if (log.file == nullptr) log.file = OpenAt(log.path, why);
-  if (reopened && log.file != nullptr) {
-    news = "zrvmon: the log " + log.path + " was reopened" +
-           (asked ? " as asked" : ": its file was renamed or removed");
+  // Said and counted once it is done, which a full disk may put off.
+  const bool reopened = log.file != nullptr && !log.reopenCause.empty();
+  if (reopened) {
+    news = "zrvmon: the log " + log.path + " was reopened" + log.reopenCause;
+    log.reopenCause.clear();
   }
   bool written = false;
   if (!row.empty() && log.file != nullptr) {
@@ -268,7 +270,7 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
     written = AppendWhole(log.file, log.path, size, text, why);
   }
   hold.lock();
-  if (reopened && log.file != nullptr) ++log.reopenings;
+  if (reopened) ++log.reopenings;
   if (row.empty()) {
     // Only a reopening: a failed one pauses the log as a failed row would.
     if (log.file == nullptr) Join(news, PauseLocked(log, why));
