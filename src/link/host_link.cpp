@@ -47,8 +47,15 @@ bool DiscardUntil(std::int32_t port, std::uint64_t untilMs, std::uint64_t lastMs
     if (midReply && now >= lastMs) return PollsSince(lastByteMs) > 1;
     // A late reply cut off mid-line is given up as a reply read is.
     if (midReply && PollsSince(lastByteMs) > kIdlePollLimit) return true;
+    // A byte is judged by the clock read after it was seen waiting: on a
+    // loaded machine the read may come well after the look at the clock,
+    // and what came by then may be the request's own reply.
+    const bool waiting = midReply || InputPending(port);
+    if (waiting && !midReply && LineClockMs() > untilMs) return true;
     std::uint8_t byte = 0;
-    const std::int32_t got = ReadPortByte(port, byte);
+    const std::int32_t got = waiting            ? ReadPortByte(port, byte)
+                             : AbortRequested() ? -1
+                                                : 0;
     if (got < 0) return true;
     if (got > 0) {
       midReply = byte != kEtx && byte != kLineFeed;
