@@ -104,7 +104,7 @@ ReplyOutcome LastReplyOutcome = ReplyOutcome::kSkipped;
 LinkRun LinkRuns;
 std::uint32_t LinkOpenError = 0;
 
-void ResetLinkStateForTests() {
+void ResetHostLinkForTests() {
   ReplyInDoubt = false;
   AnswerMs = 0;
   LinkCounts = LinkTally{};

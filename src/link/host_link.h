@@ -55,7 +55,7 @@ void WriteDM(std::int32_t port, std::uint16_t address, std::uint16_t value,
 
 // Tests only: the link's counts and what it remembers of the line, as at
 // program start.
-void ResetLinkStateForTests();
+void ResetHostLinkForTests();
 
 // The minus-sign rewrite applied to every command before it is sent.
 Str255 RewriteMinusSign(const Str255& command);

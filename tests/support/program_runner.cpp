@@ -18,7 +18,7 @@ void ResetProgramState(const fake::Options& console) {
   ResetPortTableForTests();
   ResetMonitorStateForTests();
   ResetRecordForTests();
-  ResetLinkStateForTests();
+  ResetHostLinkForTests();
   SavedScreenColumns = 0;
   SavedScreenRows = 0;
 }

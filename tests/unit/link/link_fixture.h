@@ -59,7 +59,7 @@ class LinkTest : public ::testing::Test {
     ResetConsoleStateForTests();
     ResetKeyboardStateForTests();
     ResetPortTableForTests();
-    ResetLinkStateForTests();
+    ResetHostLinkForTests();
     ConsoleSetup();
   }
 

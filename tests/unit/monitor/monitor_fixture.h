@@ -5,7 +5,7 @@
 #pragma once
 
 #include "monitor/state.h"
-#include "unit/terminal/scripted_wire.h"
+#include "support/scripted_wire.h"
 
 namespace monitor_fixture {
 

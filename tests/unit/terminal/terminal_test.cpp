@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "unit/terminal/scripted_wire.h"
+#include "support/scripted_wire.h"
 
 namespace {
 

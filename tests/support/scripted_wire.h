@@ -85,7 +85,7 @@ class MachineTest : public ::testing::Test {
     ResetConsoleStateForTests();
     ResetKeyboardStateForTests();
     ResetPortTableForTests();
-    ResetLinkStateForTests();
+    ResetHostLinkForTests();
     ConsoleSetup();
     SaveScreenSize();
     fake::BindSerial("COM3", &wire);
