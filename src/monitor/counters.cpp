@@ -9,7 +9,7 @@
 #include "link/host_link.h"
 #include "monitor/guarded_read.h"
 #include "monitor/link_state.h"
-#include "monitor/monitor.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 
 using namespace std::string_view_literals;
@@ -22,7 +22,7 @@ struct CounterRow {
   std::uint16_t LowRegister;
   std::uint16_t HighRegister;
 };
-constexpr CounterRow kComponentRows[5] = {
+constexpr CounterRow kComponentRows[kComponentCount] = {
     {125, 126}, {119, 120}, {127, 128}, {121, 122}, {131, 132}};
 
 // The order in which the component words are requested.
@@ -74,12 +74,12 @@ void CounterReset() {
   }
   ResetRequested = false;
   if (failed != 0) {
-    ResetFailure = Str255("Counter reset at ") +
+    CounterResetIncomplete = Str255("Counter reset at ") +
                    std::string_view(ClockTime(std::time(nullptr))) +
                    " not completed (DM"sv + FormatInt(failed) + " not written)"sv;
     return;
   }
-  ResetFailure.Clear();
+  CounterResetIncomplete.Clear();
   SampleCount = 0;
   TempSum = 0;
   RhSum = 0;
@@ -91,13 +91,13 @@ void CounterReset() {
 void PaintCounters() {
   // A row whose reads were not made (Esc, a reset under way) stays as the
   // last block painted it; one that got no reply shows the fall-back.
-  MoveCursor(2, 1);
+  MoveToLine(kSystemLine);
   const std::int32_t system = ReadRegister(ActivePort, kSystemNumberRegister, 'w');
   CycleReads[kSystemValue] = LastRead;
   if (LastRead != ReadOutcome::kSkipped) {
     SystemNumber = Word(system);
-    ConsoleWrite((Str255("System        #") + FormatInt(SystemNumber, 4) +
-                  "    ComPort "sv + FormatInt(ActivePort))
+    ConsoleWrite((Str255(kSystemLine.Label) + FormatInt(SystemNumber, 4) +
+                  kComPortLabel + FormatInt(ActivePort))
                      .view());
   }
 
@@ -127,14 +127,14 @@ void PaintCounters() {
 
   const std::int64_t totalSeconds = CounterValue(totalLow, totalHigh);
   if (total != ReadOutcome::kSkipped) {
-    MoveCursor(2, 14);
-    PrintClearedLine(Str255("tTotal      ") + FormatInt(totalSeconds, 7) +
+    MoveToLine(kTotalLine);
+    PrintClearedLine(Str255(kTotalLine.Label) + FormatInt(totalSeconds, 7) +
                      " s  /  "sv +
                      FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) +
                      " h"sv);
   }
 
-  for (int r = 0; r < 5; ++r) {
+  for (int r = 0; r < kComponentCount; ++r) {
     const CounterRow& rowRegisters = kComponentRows[r];
     const ReadOutcome read = Worse(reads[rowRegisters.LowRegister - kTotalLow],
                                    reads[rowRegisters.HighRegister - kTotalLow]);
@@ -143,8 +143,8 @@ void PaintCounters() {
     const std::int64_t v =
         CounterValue(words[rowRegisters.LowRegister - kTotalLow],
                      words[rowRegisters.HighRegister - kTotalLow]);
-    MoveCursor(2, 15 + r);
-    Str255 line = Str255("t") + CounterLabels[r] + FormatInt(v, 7);
+    MoveCursor(kComponentLine.Column, kComponentLine.Row + r);
+    Str255 line = ComponentLabel(r) + FormatInt(v, 7);
     if (totalSeconds >= 1) {
       const double share =
           static_cast<double>(v) * 100.0 / static_cast<double>(totalSeconds);
@@ -161,8 +161,8 @@ void PaintCounters() {
       CycleReads[kT107Value] == ReadOutcome::kSkipped) {
     return;
   }
-  MoveCursor(2, 20);
-  PrintClearedLine(Str255("t106          ") + FormatInt(MinT106, 5));
-  MoveCursor(23, CursorRow());
-  ConsoleWrite((Str255("t107 ") + FormatInt(MinT107, 5)).view());
+  MoveToLine(kT106Field);
+  PrintClearedLine(Str255(kT106Field.Label) + FormatInt(MinT106, 5));
+  MoveCursor(kT107Field.Column, CursorRow());
+  ConsoleWrite((Str255(kT107Field.Label) + FormatInt(MinT107, 5)).view());
 }

@@ -10,6 +10,8 @@
 #include "link/host_link.h"
 #include "monitor/indicators.h"
 #include "monitor/link_state.h"
+#include "monitor/rows.h"
+#include "monitor/state.h"
 #include "terminal/terminal.h"
 
 namespace {
@@ -18,8 +20,6 @@ namespace {
 constexpr std::int32_t kIndicatorRedrawAfter = 50;
 
 constexpr std::uint16_t kSystemNumberRegister = 109;
-constexpr std::int32_t kPromptRow = 21;
-constexpr std::string_view kResetPrompt = "Reset Timers [Y/N] ";
 constexpr std::string_view kPromptErase = "                       ";  // 23
 
 char UpperCase(char c) {
@@ -45,15 +45,15 @@ void RunResetPrompt(PortNumber port) {
   ResetKeyboard();
   SavedCursor.Column = static_cast<std::uint16_t>(CursorColumn());
   SavedCursor.Row = static_cast<std::uint16_t>(CursorRow());
-  MoveCursor(1, kPromptRow);
-  ConsoleWrite(kResetPrompt);
+  MoveToLine(kResetPromptLine);
+  ConsoleWrite(kResetPromptLine.Label);
 
   // Polling stands still until the operator answers; anything but Y is no.
   if (UpperCase(static_cast<char>(ReadKeyCode())) == 'Y') {
     ResetRequested = true;
   }
 
-  MoveCursor(1, kPromptRow);
+  MoveToLine(kResetPromptLine);
   ConsoleWrite(kPromptErase);
   MoveCursor(SavedCursor.Column, SavedCursor.Row);
   ResetKeyboard();
@@ -77,19 +77,6 @@ void RedrawIndicators() {
 }
 
 }  // namespace
-
-ReadOutcome LastRead = ReadOutcome::kSkipped;
-
-ReadOutcome LastLinkRead() {
-  switch (LastReplyOutcome) {
-    case ReplyOutcome::kAnswered:
-      return ReadOutcome::kRead;
-    case ReplyOutcome::kSkipped:
-      return ReadOutcome::kSkipped;
-    default:
-      return ReadOutcome::kFailed;
-  }
-}
 
 ReadOutcome Worse(ReadOutcome a, ReadOutcome b) {
   if (a == ReadOutcome::kSkipped || b == ReadOutcome::kSkipped) {

@@ -11,9 +11,5 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind);
 std::int32_t ReadRegisterStable(PortNumber port, std::uint16_t address,
                                 char kind);
 
-// The outcome of the last ReadRegister or ReadRegisterStable.
-extern ReadOutcome LastRead;
-// The link's last request as a value's read.
-ReadOutcome LastLinkRead();
 // The worse of two reads of one value: skipped over failed over read.
 ReadOutcome Worse(ReadOutcome a, ReadOutcome b);

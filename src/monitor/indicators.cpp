@@ -8,16 +8,11 @@
 #include "console/screen.h"
 #include "console/text.h"
 #include "link/host_link.h"
-#include "monitor/guarded_read.h"
 #include "monitor/link_state.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 
 namespace {
-
-constexpr std::int32_t kVentRow = 9;
-constexpr std::int32_t kTempCtlRow = 10;
-constexpr std::int32_t kFloorHtrRow = 11;
-constexpr std::int32_t kTempModeRow = 12;
 
 // Frame n of an animation is the byte at index n - 1; phase 0 has no frame.
 constexpr std::string_view kVentFrames = "\x5C\x7C\x2F\x2D";
@@ -35,10 +30,9 @@ void SaveCursor() {
 void RestoreCursor() { MoveCursor(SavedCursor.Column, SavedCursor.Row); }
 
 // Label, relay number and the opening of the state field, from column 2.
-void WriteIndicatorHead(std::int32_t row, std::string_view label,
-                        std::uint16_t relay) {
-  MoveCursor(2, row);
-  Str255 head(label);
+void WriteIndicatorHead(const IndicatorRow& row, std::uint16_t relay) {
+  MoveToLine(row.Line);
+  Str255 head(row.Line.Label);
   head += FormatInt(relay).view();
   head += ") ";
   ConsoleWrite(head.view());
@@ -77,11 +71,11 @@ void WriteAnimatedState(const Str255& state, std::string_view frames,
   ++phase;
 }
 
-void ShowAnimated(bool reading, std::int32_t row, std::string_view label,
-                  std::uint16_t relay, Str255& state, std::string_view frames,
-                  std::int32_t& phase, Quantity quantity) {
+void ShowAnimated(bool reading, const IndicatorRow& row, std::uint16_t relay,
+                  Str255& state, std::string_view frames, std::int32_t& phase,
+                  Quantity quantity) {
   SaveCursor();
-  WriteIndicatorHead(row, label, relay);
+  WriteIndicatorHead(row, relay);
   if (ReadIndicatorRelay(reading, relay, state, quantity)) {
     WriteAnimatedState(state, frames, phase);
   }
@@ -93,25 +87,25 @@ void ShowAnimated(bool reading, std::int32_t row, std::string_view label,
 bool RelayOn(const Str255& reply) { return reply == "1"; }
 
 void ShowVent(bool reading) {
-  ShowAnimated(reading, kVentRow, "Vent.         (", VentRelay, VentState,
-               kVentFrames, VentPhase, kVentValue);
+  ShowAnimated(reading, kVentRow, VentRelay, VentState, kVentFrames,
+               VentPhase, kVentValue);
 }
 
 void ShowTempCtl(bool reading) {
-  ShowAnimated(reading, kTempCtlRow, "Temp.Ctl      (", TempCtlRelay,
-               TempCtlState, kTempCtlFrames, TempCtlPhase, kTempCtlValue);
+  ShowAnimated(reading, kTempCtlRow, TempCtlRelay, TempCtlState,
+               kTempCtlFrames, TempCtlPhase, kTempCtlValue);
 }
 
 void ShowFloorHtr(bool reading) {
-  ShowAnimated(reading, kFloorHtrRow, "FloorHtr      (", FloorHtrRelay,
-               FloorHtrState, kFloorHtrFrames, FloorHtrPhase, kFloorHtrValue);
+  ShowAnimated(reading, kFloorHtrRow, FloorHtrRelay, FloorHtrState,
+               kFloorHtrFrames, FloorHtrPhase, kFloorHtrValue);
 }
 
 void ShowTempMode(bool reading) {
   SaveCursor();
   // Paces the polling cycle; Esc cuts it short.
   WaitTenths(1);
-  WriteIndicatorHead(kTempModeRow, "TempMode      (", TempModeRelay);
+  WriteIndicatorHead(kTempModeRow, TempModeRelay);
   if (ReadIndicatorRelay(reading, TempModeRelay, TempModeState,
                          kTempModeValue)) {
     ConsoleWrite(RelayOn(TempModeState) ? 'C' : 'H');

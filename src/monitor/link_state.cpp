@@ -9,7 +9,7 @@
 #include "console/screen.h"
 #include "console/text.h"
 #include "link/host_link.h"
-#include "monitor/monitor.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
 
@@ -17,17 +17,21 @@ using namespace std::string_view_literals;
 
 namespace {
 
-constexpr std::int32_t kLinkStateRow = 22;
 // Requests in a row that must fail before the row speaks: a lost reply now
 // and then is no news.
 constexpr std::int32_t kFailuresToTell = 3;
-
-Str255 ShownText;
-bool Shown = false;
-
 }  // namespace
 
-Str255 ResetFailure;
+ReadOutcome LastLinkRead() {
+  switch (LastReplyOutcome) {
+    case ReplyOutcome::kAnswered:
+      return ReadOutcome::kRead;
+    case ReplyOutcome::kSkipped:
+      return ReadOutcome::kSkipped;
+    default:
+      return ReadOutcome::kFailed;
+  }
+}
 
 std::string ClockTime(std::int64_t when) {
   const auto seconds = static_cast<std::time_t>(when);
@@ -88,26 +92,24 @@ Str255 LinkStateText() {
            std::string_view(ClockTime(LinkRuns.Since)) +
            " (wrong baud rate or device?)"sv;
   }
-  return ResetFailure;
+  return CounterResetIncomplete;
 }
-
-void (*LinkStateChanged)() = nullptr;
 
 void ShowLinkState() {
   const Str255 text = LinkStateText();
-  if (Shown && text == ShownText) return;
-  const bool changed = !(text == ShownText);
+  if (LinkStateOnScreen && text == LinkStateShown) return;
+  const bool changed = !(text == LinkStateShown);
   const std::int32_t column = CursorColumn();
   const std::int32_t row = CursorRow();
-  MoveCursor(1, kLinkStateRow);
+  MoveToLine(kLinkStateLine);
   // Kept inside the row: a wrap would scroll the monitor's screen.
   Str255 line = text;
   line.Truncate(static_cast<std::size_t>(std::max<std::int32_t>(MonitorWidth - 2, 0)));
   PrintClearedLine(line);
   MoveCursor(column, row);
-  ShownText = text;
-  Shown = true;
+  LinkStateShown = text;
+  LinkStateOnScreen = true;
   if (changed && LinkStateChanged != nullptr) LinkStateChanged();
 }
 
-void ForgetLinkState() { Shown = false; }
+void ForgetLinkState() { LinkStateOnScreen = false; }

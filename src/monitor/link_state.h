@@ -8,10 +8,10 @@
 #include <string>
 
 #include "console/str255.h"
+#include "monitor/state.h"
 
-// A counter reset that was not completed, for row 22 while the link has
-// nothing worse to tell; cleared by the next reset that completes.
-extern Str255 ResetFailure;
+// The link's last request as a value's read.
+ReadOutcome LastLinkRead();
 // `when` (as std::time gives it) as HH:MM:SS in local time.
 std::string ClockTime(std::int64_t when);
 
@@ -22,8 +22,5 @@ bool ReadingsCome();
 Str255 LinkStateText();
 // Writes the row when its text has changed since it was last written.
 void ShowLinkState();
-// Called as the row's text changes, between cycles' ends too (set by the
-// program entry through RunMonitor; null: nobody asks).
-extern void (*LinkStateChanged)();
 // The screen was cleared: the next ShowLinkState writes the row again.
 void ForgetLinkState();

@@ -17,6 +17,7 @@
 #include "monitor/guarded_read.h"
 #include "monitor/indicators.h"
 #include "monitor/link_state.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
 
@@ -39,13 +40,6 @@ constexpr std::uint16_t kLastFixedIntervalRevision = 7122;
 constexpr std::uint16_t kFixedDefrostInterval = 4320;  // minutes, 72 hours
 constexpr std::uint16_t kOffsetScaleRevision = 7000;
 constexpr std::int32_t kOffsetScaleRawThreshold = 7500;
-
-// Variant 1/9 units have an evaporator; 2/3 count heating and cooling
-// efficiency instead of the second cooler and the defrost.
-const char* const kEvaporatorLabels[5] = {
-    "_Heater    ", "t_Cooler   ", "_Cooler    ", "t_Defrost  ", "_Humidiy   "};
-const char* const kPlainLabels[5] = {
-    "_Heater    ", "_HeatEff.  ", "_Cooler    ", "_CoolEff.  ", "_Humidiy   "};
 
 bool HasEvaporator() {
   return ControllerVariant == 1 || ControllerVariant == 9;
@@ -80,7 +74,7 @@ void WriteDefrostLine() {
     const std::int32_t minutes = ReadDMNumber(87, &read);
     CycleReads[kDefrostValue] = read;
     if (read == ReadOutcome::kSkipped) return;
-    PrintClearedLine(Str255(" Next Def. in ") + FormatInt(minutes, 6) +
+    PrintClearedLine(Str255(kNextDefrostLine.Label) + FormatInt(minutes, 6) +
                      " min to"sv + FormatFixed(target, 6, 2) + " C"sv);
     return;
   }
@@ -95,7 +89,7 @@ void WriteDefrostLine() {
                                  static_cast<std::int64_t>(remaining) * 60) {
     hours = seconds / 3600.0;
   }
-  PrintClearedLine(Str255("Defrost in   ") + FormatFixed(hours, 6, 2) +
+  PrintClearedLine(Str255(kDefrostLine.Label) + FormatFixed(hours, 6, 2) +
                    " hrs to"sv + FormatFixed(target, 6, 2) + " C"sv);
 }
 
@@ -192,7 +186,7 @@ void WritePortRows(const std::vector<Str255>& lines, bool blank) {
   const std::size_t width = static_cast<std::size_t>(
       std::max<std::int32_t>(Console.WindowRight - Console.WindowLeft, 0));
   const std::int32_t rows = Console.WindowBottom - Console.WindowTop + 1;
-  std::int32_t line = 3;
+  std::int32_t line = kPortListRow;
   for (const Str255& text : lines) {
     if (line > rows) break;
     MoveCursor(1, line++);
@@ -208,17 +202,6 @@ void ReportInvalidPortEntry() {
 }
 
 }  // namespace
-
-void PrintClearedLine(const Str255& text) {
-  const std::int32_t column = CursorColumn();
-  if (column < MonitorWidth) {
-    const std::int32_t blanks =
-        std::min<std::int32_t>(MonitorWidth - column, Str255::kMax);
-    ConsoleWrite(std::string(static_cast<std::size_t>(blanks), ' '));
-  }
-  MoveCursor(column, CursorRow());
-  ConsoleWrite(text.view());
-}
 
 bool StartMonitor(std::int32_t presetPort) {
   SetBackground(7);
@@ -254,7 +237,7 @@ bool StartMonitor(std::int32_t presetPort) {
   Relay7000Error = !reply.empty() && reply[0] == 'E';
 
   ControllerVariant = DetectVariant();
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < kComponentCount; ++i) {
     CounterLabels[i] = HasEvaporator() ? kEvaporatorLabels[i] : kPlainLabels[i];
   }
 
@@ -277,19 +260,12 @@ bool StartMonitor(std::int32_t presetPort) {
   MinT106 = ReadTimerValue(106);
   MinT107 = ReadTimerValue(107);
 
-  if (Relay7000Error) {
-    VentRelay = 604;
-    TempCtlRelay = 605;
-    FloorHtrRelay = 606;
-    TempModeRelay = 607;
-  } else {
-    VentRelay = 512;
-    TempCtlRelay = 513;
-    FloorHtrRelay = 514;
-    TempModeRelay = 515;
-  }
+  VentRelay = Relay7000Error ? kVentRow.ErrorRelay : kVentRow.Relay;
+  TempCtlRelay = Relay7000Error ? kTempCtlRow.ErrorRelay : kTempCtlRow.Relay;
+  FloorHtrRelay = Relay7000Error ? kFloorHtrRow.ErrorRelay : kFloorHtrRow.Relay;
+  TempModeRelay = Relay7000Error ? kTempModeRow.ErrorRelay : kTempModeRow.Relay;
 
-  MoveCursor(2, 1);
+  MoveToLine(kSystemLine);
   SystemNumber = static_cast<std::uint16_t>(ReadRegister(ActivePort, 109, 'w'));
   ControllerRevision =
       static_cast<std::uint16_t>(ReadRegister(ActivePort, 108, 'w'));
@@ -321,11 +297,11 @@ void PollingCycle() {
 
   // A row whose read was not made (Esc, a reset under way) keeps what the
   // last cycle showed.
-  MoveCursor(2, 3);
+  MoveToLine(kTempLine);
   const std::int32_t t = ReadAveraged(992, kTempValue, TempSum, TempSamples);
   if (LastRead != ReadOutcome::kSkipped) {
     PrintClearedLine(
-        Str255("Temp.        ") + FormatFixed(t / scale - offset, 6, 2) +
+        Str255(kTempLine.Label) + FormatFixed(t / scale - offset, 6, 2) +
         " C  /  "sv + FormatFixed(TempSetPoint / 10.0, 6, 2) + " C  /  "sv +
         FormatFixed(Average(TempSum, TempSamples, scaleFactor) - offset, 6, 2) +
         " C"sv);
@@ -333,22 +309,22 @@ void PollingCycle() {
 
   ShowTempCtl(true);
 
-  MoveCursor(2, 4);
+  MoveToLine(kRhLine);
   const std::int32_t h = ReadAveraged(993, kRhValue, RhSum, RhSamples);
   if (LastRead != ReadOutcome::kSkipped) {
     PrintClearedLine(
-        Str255("RH           ") + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
+        Str255(kRhLine.Label) + FormatFixed(h / scale, 6, 2) + " %  /  "sv +
         FormatFixed(RhSetPoint / 10.0, 6, 2) + " %  /  "sv +
         FormatFixed(Average(RhSum, RhSamples, scaleFactor), 6, 2) + " %"sv);
   }
 
   ShowFloorHtr(true);
 
-  MoveCursor(2, 5);
+  MoveToLine(kCo2Line);
   const std::int32_t c = ReadRegister(ActivePort, 984, 'i');
   CycleReads[kCo2Value] = LastRead;
   if (LastRead != ReadOutcome::kSkipped) {
-    PrintClearedLine(Str255("CO2          ") + FormatFixed(c / 100.0, 6, 2) +
+    PrintClearedLine(Str255(kCo2Line.Label) + FormatFixed(c / 100.0, 6, 2) +
                      " %  /  "sv + FormatFixed(Co2SetPoint / 100.0, 6, 2) +
                      " %"sv);
   }
@@ -357,16 +333,16 @@ void PollingCycle() {
 
   if (HasEvaporator()) {
     if (EvaporatorSensor) {
-      MoveCursor(2, 6);
+      MoveToLine(kEvapLine);
       const std::int32_t e = ReadRegister(ActivePort, 991, 'i');
       CycleReads[kEvapValue] = LastRead;
       if (LastRead != ReadOutcome::kSkipped) {
-        PrintClearedLine(Str255("Evap.Temp.   ") +
+        PrintClearedLine(Str255(kEvapLine.Label) +
                          FormatFixed(e / 20.0 - kTemperatureOffset, 6, 2) +
                          " C"sv);
       }
     }
-    MoveCursor(2, 7);
+    MoveToLine(kDefrostLine);
     WriteDefrostLine();
   }
 

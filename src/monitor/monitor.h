@@ -5,8 +5,6 @@
 
 #include <cstdint>
 
-#include "console/str255.h"
-
 // What the program entry asks of a run: the port when it was given on the
 // command line (0: the prompt asks), and what it does at the edges of
 // polling, once start-up is over and after every cycle (the log, the
@@ -26,4 +24,3 @@ bool StartMonitor(std::int32_t port = 0);
 void PollingCycle();
 // Disconnect, close the port.
 void ShutdownMonitor();
-void PrintClearedLine(const Str255& text);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: MIT
 #include "monitor/state.h"
 
-#include "monitor/link_state.h"
-
 // Every variable starts zero or empty; start-up gives them their working
 // values before the first polling cycle.
 PortNumber ActivePort = 0;
@@ -31,6 +29,11 @@ CursorPosition SavedCursor;
 ReadOutcome CycleReads[kQuantities] = {};
 std::int64_t TempSamples = 0, RhSamples = 0;
 bool PollingStarted = false;
+ReadOutcome LastRead = ReadOutcome::kSkipped;
+Str255 CounterResetIncomplete;
+Str255 LinkStateShown;
+bool LinkStateOnScreen = false;
+void (*LinkStateChanged)() = nullptr;
 
 void ResetMonitorStateForTests() {
   ActivePort = 0;
@@ -61,5 +64,9 @@ void ResetMonitorStateForTests() {
   for (ReadOutcome& outcome : CycleReads) outcome = ReadOutcome::kSkipped;
   TempSamples = RhSamples = 0;
   PollingStarted = false;
-  ResetFailure.Clear();
+  LastRead = ReadOutcome::kSkipped;
+  CounterResetIncomplete.Clear();
+  LinkStateShown.Clear();
+  LinkStateOnScreen = false;
+  LinkStateChanged = nullptr;
 }

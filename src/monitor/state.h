@@ -56,6 +56,18 @@ extern ReadOutcome CycleReads[kQuantities];
 extern std::int64_t TempSamples, RhSamples;
 // Start-up is over: the hot keys act from the polling cycle's first read.
 extern bool PollingStarted;
+// The outcome of the last ReadRegister or ReadRegisterStable.
+extern ReadOutcome LastRead;
+// A counter reset that was not completed, for row 22 while the link has
+// nothing worse to tell; cleared by the next reset that completes.
+extern Str255 CounterResetIncomplete;
+// Row 22 as last written, and whether it still stands (a cleared screen
+// took it away).
+extern Str255 LinkStateShown;
+extern bool LinkStateOnScreen;
+// Called as row 22's text changes, between cycles' ends too (set by the
+// program entry through RunMonitor; null: nobody asks).
+extern void (*LinkStateChanged)();
 
 // Tests only: every variable back to its program-start (zero or empty) value.
 void ResetMonitorStateForTests();

@@ -23,6 +23,7 @@
 #include "link/host_link.h"
 #include "monitor/indicators.h"
 #include "monitor/link_state.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
 #include "record/metrics.h"
@@ -408,10 +409,9 @@ std::string Timestamp() {
 // outcome; its text is kept only when it was read (the screen shows a
 // fall-back otherwise).
 void Put(CycleSnapshot& shot, std::size_t first, const std::string& rowText,
-         int column, std::string_view label,
-         std::initializer_list<ReadOutcome> outcomes) {
+         const RowLabel& line, std::initializer_list<ReadOutcome> outcomes) {
   const std::vector<std::string> values =
-      Shown(rowText, column, label, outcomes.size());
+      Shown(rowText, line.Column, line.Label, outcomes.size());
   std::size_t i = first;
   for (const ReadOutcome outcome : outcomes) {
     Reading& r = shot[i];
@@ -438,24 +438,26 @@ ReadOutcome AverageOutcome(Quantity row, std::int64_t samples) {
 
 CycleSnapshot TakeSnapshot() {
   CycleSnapshot shot{};
-  Put(shot, kSystemColumn, ShownRow(1), 2, "System        #", {Outcome(kSystemValue)});
-  Put(shot, kTempColumn, ShownRow(3), 2, "Temp.        ",
+  Put(shot, kSystemColumn, ShownRow(kSystemLine.Row), kSystemLine,
+      {Outcome(kSystemValue)});
+  Put(shot, kTempColumn, ShownRow(kTempLine.Row), kTempLine,
       {Outcome(kTempValue), Beside(kTempValue, Outcome(kTempSetValue)),
        AverageOutcome(kTempValue, TempSamples)});
-  Put(shot, kRhColumn, ShownRow(4), 2, "RH           ",
+  Put(shot, kRhColumn, ShownRow(kRhLine.Row), kRhLine,
       {Outcome(kRhValue), Beside(kRhValue, Outcome(kRhSetValue)),
        AverageOutcome(kRhValue, RhSamples)});
-  Put(shot, kCo2Column, ShownRow(5), 2, "CO2          ",
+  Put(shot, kCo2Column, ShownRow(kCo2Line.Row), kCo2Line,
       {Outcome(kCo2Value), Beside(kCo2Value, Outcome(kCo2SetValue))});
-  Put(shot, kEvapColumn, ShownRow(6), 2, "Evap.Temp.   ", {Outcome(kEvapValue)});
+  Put(shot, kEvapColumn, ShownRow(kEvapLine.Row), kEvapLine, {Outcome(kEvapValue)});
 
   // The defrost line: its time, the unit of that time, and its target.
-  const std::string defrostRow = ShownRow(7);
+  const std::string defrostRow = ShownRow(kDefrostLine.Row);
   const ReadOutcome defrost = Outcome(kDefrostValue);
   std::string unit = "h";
-  Put(shot, kDefrostColumn, defrostRow, 2, "Defrost in   ", {defrost, defrost});
-  if (Shown(defrostRow, 2, "Defrost in   ", 2).empty()) {
-    Put(shot, kDefrostColumn, defrostRow, 2, " Next Def. in ", {defrost, defrost});
+  Put(shot, kDefrostColumn, defrostRow, kDefrostLine, {defrost, defrost});
+  if (Shown(defrostRow, kDefrostLine.Column, kDefrostLine.Label, 2).empty()) {
+    static_assert(kNextDefrostLine.Row == kDefrostLine.Row);
+    Put(shot, kDefrostColumn, defrostRow, kNextDefrostLine, {defrost, defrost});
     unit = "min";
   }
   shot[kDefrostColumn + 2] = shot[kDefrostColumn + 1];  // the target
@@ -471,15 +473,18 @@ CycleSnapshot TakeSnapshot() {
     r.text = r.outcome != ReadOutcome::kRead ? "" : RelayOn(*states[i]) ? "1" : "0";
   }
 
-  Put(shot, kCounterColumn, ShownRow(14), 2, "tTotal      ", {Outcome(kTotalValue)});
-  for (std::size_t i = 0; i < 5; ++i) {
-    const std::string label = std::string("t") + CounterLabels[i].str();
-    Put(shot, kCounterColumn + 1 + i, ShownRow(15 + static_cast<int>(i)), 2, label,
-        {Outcome(static_cast<Quantity>(kComponentValue + i))});
+  Put(shot, kCounterColumn, ShownRow(kTotalLine.Row), kTotalLine,
+      {Outcome(kTotalValue)});
+  for (std::int32_t i = 0; i < kComponentCount; ++i) {
+    const Str255 label = ComponentLabel(i);
+    const RowLabel line{kComponentLine.Row + i, kComponentLine.Column, label.view()};
+    Put(shot, kCounterColumn + 1 + static_cast<std::size_t>(i), ShownRow(line.Row),
+        line, {Outcome(static_cast<Quantity>(kComponentValue + i))});
   }
-  const std::string timers = ShownRow(20);
-  Put(shot, kTimerColumn, timers, 2, "t106          ", {Outcome(kT106Value)});
-  Put(shot, kTimerColumn + 1, timers, 23, "t107 ", {Outcome(kT107Value)});
+  const std::string timers = ShownRow(kT106Field.Row);
+  Put(shot, kTimerColumn, timers, kT106Field, {Outcome(kT106Value)});
+  static_assert(kT107Field.Row == kT106Field.Row);
+  Put(shot, kTimerColumn + 1, timers, kT107Field, {Outcome(kT107Value)});
   return shot;
 }
 

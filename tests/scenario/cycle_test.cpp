@@ -17,6 +17,7 @@
 
 #include "console/screen.h"
 #include "monitor/monitor.h"
+#include "monitor/rows.h"
 #include "monitor/state.h"
 #include "record/metrics.h"
 #include "record/record.h"
