@@ -24,16 +24,40 @@ namespace scripted_wire {
 
 inline constexpr fake::Micros kMs = 1000;
 
-// Answers each command line (up to its carriage return) after `latency`.
-// A request with several scripted answers gets them in turn, the last one
-// again and again; requests without a script get `fallback`; an empty
-// answer is silence. Every answer goes out with CR LF.
-class ReplyScript : public fake::SerialEndpoint {
+// The far end of a wire that takes command lines (up to each carriage
+// return), keeps them in `lines` and answers each through OnLine.
+class CommandLineEndpoint : public fake::SerialEndpoint {
+ public:
+  std::vector<std::string> lines;
+
+  void OnByte(std::uint8_t byte, fake::Micros at,
+              std::vector<Emission>& out) override {
+    if (byte != '\r') {
+      pending_ += static_cast<char>(byte);
+      return;
+    }
+    lines.push_back(pending_);
+    OnLine(pending_, at, out);
+    pending_.clear();
+  }
+
+ protected:
+  virtual void OnLine(const std::string& line, fake::Micros at,
+                      std::vector<Emission>& out) = 0;
+
+ private:
+  std::string pending_;
+};
+
+// Answers each command line after `latency`. A request with several
+// scripted answers gets them in turn, the last one again and again;
+// requests without a script get `fallback`; an empty answer is silence.
+// Every answer goes out with CR LF.
+class ReplyScript : public CommandLineEndpoint {
  public:
   std::map<std::string, std::deque<std::string>> replies;
   std::string fallback;
   fake::Micros latency = 2 * kMs;
-  std::vector<std::string> lines;
   // Called as each command line arrives, before it is answered: lets a test
   // look at the screen while the program waits for the reply.
   std::function<void(const std::string& line, fake::Micros at)> onRequest;
@@ -48,27 +72,19 @@ class ReplyScript : public fake::SerialEndpoint {
     return n;
   }
 
-  void OnByte(std::uint8_t byte, fake::Micros at,
+ protected:
+  void OnLine(const std::string& line, fake::Micros at,
               std::vector<Emission>& out) override {
-    if (byte != '\r') {
-      pending_ += static_cast<char>(byte);
-      return;
-    }
-    lines.push_back(pending_);
-    if (onRequest) onRequest(pending_, at);
+    if (onRequest) onRequest(line, at);
     std::string answer = fallback;
-    if (auto it = replies.find(pending_); it != replies.end()) {
+    if (auto it = replies.find(line); it != replies.end()) {
       if (!it->second.empty()) {
         answer = it->second.front();
         if (it->second.size() > 1) it->second.pop_front();
       }
     }
     if (!answer.empty()) out.push_back({answer + "\r\n", at + latency});
-    pending_.clear();
   }
-
- private:
-  std::string pending_;
 };
 
 class MachineTest : public ::testing::Test {

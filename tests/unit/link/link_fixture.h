@@ -15,27 +15,23 @@
 #include "link/serial_port.h"
 #include "platform/fake/fake.h"
 #include "platform/platform.h"
+#include "support/scripted_wire.h"
 
-// Answers each command line (up to its carriage return) after `latency`
-// with the pieces scripted for it, `gap` apart; lines without a script get
-// `fallback`; an empty answer is silence.
-class ScriptedController : public fake::SerialEndpoint {
+// Answers each command line after `latency` with the pieces scripted for
+// it, `gap` apart; lines without a script get `fallback`; an empty answer
+// is silence.
+class ScriptedController : public scripted_wire::CommandLineEndpoint {
  public:
   std::map<std::string, std::vector<std::string>> replies;
   std::string fallback;
   fake::Micros latency = 2000;
   fake::Micros gap = 0;
-  std::vector<std::string> lines;
 
-  void OnByte(std::uint8_t byte, fake::Micros at,
+ protected:
+  void OnLine(const std::string& line, fake::Micros at,
               std::vector<Emission>& out) override {
-    if (byte != '\r') {
-      pending_ += static_cast<char>(byte);
-      return;
-    }
-    lines.push_back(pending_);
     std::vector<std::string> pieces;
-    if (auto it = replies.find(pending_); it != replies.end()) {
+    if (auto it = replies.find(line); it != replies.end()) {
       pieces = it->second;
     } else if (!fallback.empty()) {
       pieces = {fallback};
@@ -45,11 +41,7 @@ class ScriptedController : public fake::SerialEndpoint {
       if (!piece.empty()) out.push_back({piece, start});
       start += gap;
     }
-    pending_.clear();
   }
-
- private:
-  std::string pending_;
 };
 
 class LinkTest : public ::testing::Test {

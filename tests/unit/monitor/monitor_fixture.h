@@ -4,6 +4,7 @@
 // frames. Shared by the monitor tests.
 #pragma once
 
+#include "monitor/rows.h"
 #include "monitor/state.h"
 #include "support/scripted_wire.h"
 
@@ -16,10 +17,10 @@ class MonitorTest : public scripted_wire::MachineTest {
     ResetMonitorStateForTests();
     ActivePort = kPort;
     PollingStarted = true;
-    VentRelay = 512;
-    TempCtlRelay = 513;
-    FloorHtrRelay = 514;
-    TempModeRelay = 515;
+    VentRelay = kVentRow.Relay;
+    TempCtlRelay = kTempCtlRow.Relay;
+    FloorHtrRelay = kFloorHtrRow.Relay;
+    TempModeRelay = kTempModeRow.Relay;
     VentPhase = 1;
     TempCtlPhase = 0;
     FloorHtrPhase = 1;

@@ -53,6 +53,11 @@ void ExpectProgramStartValues() {
   EXPECT_TRUE(TempModeState.empty());
   EXPECT_EQ(SavedCursor.Column, 0);
   EXPECT_EQ(SavedCursor.Row, 0);
+  EXPECT_EQ(LastRead, ReadOutcome::kSkipped);
+  EXPECT_TRUE(CounterResetIncomplete.empty());
+  EXPECT_TRUE(LinkStateShown.empty());
+  EXPECT_FALSE(LinkStateOnScreen);
+  EXPECT_EQ(LinkStateChanged, nullptr);
 }
 
 TEST(MonitorState, ResetForTestsPutsEveryVariableBack) {
@@ -69,6 +74,10 @@ TEST(MonitorState, ResetForTestsPutsEveryVariableBack) {
   VentPhase = TempCtlPhase = FloorHtrPhase = 4;
   VentState = TempCtlState = FloorHtrState = TempModeState = "1";
   SavedCursor = {30, 5};
+  LastRead = ReadOutcome::kFailed;
+  CounterResetIncomplete = LinkStateShown = "Counter reset at 10:00:00";
+  LinkStateOnScreen = true;
+  LinkStateChanged = [] {};
 
   ResetMonitorStateForTests();
   ExpectProgramStartValues();
