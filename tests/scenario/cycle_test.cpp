@@ -488,6 +488,45 @@ std::string FreshPath(const char* name) {
   return path;
 }
 
+// Every value of a cycle is filled in, and each one read off the screen
+// stands on the row the layout names, after its label, in column order.
+TEST_F(Cycle, SnapshotFindsEveryFieldOnItsRow) {
+  Start();
+  run.Cycle();
+  const CycleSnapshot shot = TakeSnapshot();
+  for (std::size_t column = 0; column < kSnapshotColumns; ++column) {
+    EXPECT_EQ(shot[column].outcome, ReadOutcome::kRead) << column;
+    EXPECT_FALSE(shot[column].text.empty()) << column;
+  }
+  std::vector<std::pair<std::size_t, RowLabel>> fields = {
+      {kSystemColumn, kSystemLine},    {kTempColumn, kTempLine},
+      {kTempColumn + 1, kTempLine},    {kTempColumn + 2, kTempLine},
+      {kRhColumn, kRhLine},            {kRhColumn + 1, kRhLine},
+      {kRhColumn + 2, kRhLine},        {kCo2Column, kCo2Line},
+      {kCo2Column + 1, kCo2Line},      {kEvapColumn, kEvapLine},
+      {kDefrostColumn, kDefrostLine},  {kDefrostColumn + 2, kDefrostLine},
+      {kCounterColumn, kTotalLine},    {kTimerColumn, kT106Field},
+      {kTimerColumn + 1, kT107Field}};
+  std::string components[kComponentCount];
+  for (std::int32_t i = 0; i < kComponentCount; ++i) {
+    components[i] = ComponentLabel(i).str();
+    fields.push_back({kCounterColumn + 1 + static_cast<std::size_t>(i),
+                      {kComponentLine.Row + i, kComponentLine.Column, components[i]}});
+  }
+  const RowLabel* previous = nullptr;
+  std::size_t from = 0;
+  for (const auto& [column, line] : fields) {
+    const std::string row = fake::Row(line.Row);
+    const auto at = static_cast<std::size_t>(line.Column - 1);
+    ASSERT_EQ(row.substr(at, line.Label.size()), line.Label) << column;
+    if (previous == nullptr || previous->Label != line.Label) from = at + line.Label.size();
+    from = row.find(shot[column].text, from);
+    ASSERT_NE(from, std::string::npos) << column << ": " << shot[column].text;
+    from += shot[column].text.size();
+    previous = &line;
+  }
+}
+
 // A row holds what the screen showed of the cycle's own readings (a read
 // that failed or was not made leaves its field empty), the counters only
 // on their cycle, and the cycle's own requests and failed replies; the end
