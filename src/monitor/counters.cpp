@@ -75,8 +75,9 @@ void CounterReset() {
   ResetRequested = false;
   if (failed != 0) {
     CounterResetIncomplete = Str255("Counter reset at ") +
-                   std::string_view(ClockTime(std::time(nullptr))) +
-                   " not completed (DM"sv + FormatInt(failed) + " not written)"sv;
+                             std::string_view(ClockTime(std::time(nullptr))) +
+                             " not completed (DM"sv + FormatInt(failed) +
+                             " not written)"sv;
     return;
   }
   CounterResetIncomplete.Clear();
@@ -128,10 +129,9 @@ void PaintCounters() {
   const std::int64_t totalSeconds = CounterValue(totalLow, totalHigh);
   if (total != ReadOutcome::kSkipped) {
     MoveToLine(kTotalLine);
-    PrintClearedLine(Str255(kTotalLine.Label) + FormatInt(totalSeconds, 7) +
-                     " s  /  "sv +
-                     FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) +
-                     " h"sv);
+    PrintClearedLine(
+        Str255(kTotalLine.Label) + FormatInt(totalSeconds, 7) + " s  /  "sv +
+        FormatFixed(static_cast<double>(totalSeconds) / 3600.0, 6, 1) + " h"sv);
   }
 
   for (int r = 0; r < kComponentCount; ++r) {

@@ -87,13 +87,13 @@ void ShowAnimated(bool reading, const IndicatorRow& row, std::uint16_t relay,
 bool RelayOn(const Str255& reply) { return reply == "1"; }
 
 void ShowVent(bool reading) {
-  ShowAnimated(reading, kVentRow, VentRelay, VentState, kVentFrames,
-               VentPhase, kVentValue);
+  ShowAnimated(reading, kVentRow, VentRelay, VentState, kVentFrames, VentPhase,
+               kVentValue);
 }
 
 void ShowTempCtl(bool reading) {
-  ShowAnimated(reading, kTempCtlRow, TempCtlRelay, TempCtlState,
-               kTempCtlFrames, TempCtlPhase, kTempCtlValue);
+  ShowAnimated(reading, kTempCtlRow, TempCtlRelay, TempCtlState, kTempCtlFrames,
+               TempCtlPhase, kTempCtlValue);
 }
 
 void ShowFloorHtr(bool reading) {

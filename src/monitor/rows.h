@@ -35,8 +35,10 @@ struct IndicatorRow {
 };
 inline constexpr IndicatorRow kVentRow{{9, 2, "Vent.         ("}, 512, 604};
 inline constexpr IndicatorRow kTempCtlRow{{10, 2, "Temp.Ctl      ("}, 513, 605};
-inline constexpr IndicatorRow kFloorHtrRow{{11, 2, "FloorHtr      ("}, 514, 606};
-inline constexpr IndicatorRow kTempModeRow{{12, 2, "TempMode      ("}, 515, 607};
+inline constexpr IndicatorRow kFloorHtrRow{
+    {11, 2, "FloorHtr      ("}, 514, 606};
+inline constexpr IndicatorRow kTempModeRow{
+    {12, 2, "TempMode      ("}, 515, 607};
 
 inline constexpr RowLabel kTotalLine{14, 2, "tTotal      "};
 // The first of the five component rows, 15 to 19, each labelled with this

@@ -499,19 +499,20 @@ TEST_F(Cycle, SnapshotFindsEveryFieldOnItsRow) {
     EXPECT_FALSE(shot[column].text.empty()) << column;
   }
   std::vector<std::pair<std::size_t, RowLabel>> fields = {
-      {kSystemColumn, kSystemLine},    {kTempColumn, kTempLine},
-      {kTempColumn + 1, kTempLine},    {kTempColumn + 2, kTempLine},
-      {kRhColumn, kRhLine},            {kRhColumn + 1, kRhLine},
-      {kRhColumn + 2, kRhLine},        {kCo2Column, kCo2Line},
-      {kCo2Column + 1, kCo2Line},      {kEvapColumn, kEvapLine},
-      {kDefrostColumn, kDefrostLine},  {kDefrostColumn + 2, kDefrostLine},
-      {kCounterColumn, kTotalLine},    {kTimerColumn, kT106Field},
+      {kSystemColumn, kSystemLine},   {kTempColumn, kTempLine},
+      {kTempColumn + 1, kTempLine},   {kTempColumn + 2, kTempLine},
+      {kRhColumn, kRhLine},           {kRhColumn + 1, kRhLine},
+      {kRhColumn + 2, kRhLine},       {kCo2Column, kCo2Line},
+      {kCo2Column + 1, kCo2Line},     {kEvapColumn, kEvapLine},
+      {kDefrostColumn, kDefrostLine}, {kDefrostColumn + 2, kDefrostLine},
+      {kCounterColumn, kTotalLine},   {kTimerColumn, kT106Field},
       {kTimerColumn + 1, kT107Field}};
   std::string components[kComponentCount];
   for (std::int32_t i = 0; i < kComponentCount; ++i) {
     components[i] = ComponentLabel(i).str();
-    fields.push_back({kCounterColumn + 1 + static_cast<std::size_t>(i),
-                      {kComponentLine.Row + i, kComponentLine.Column, components[i]}});
+    fields.push_back(
+        {kCounterColumn + 1 + static_cast<std::size_t>(i),
+         {kComponentLine.Row + i, kComponentLine.Column, components[i]}});
   }
   const RowLabel* previous = nullptr;
   std::size_t from = 0;
@@ -519,7 +520,9 @@ TEST_F(Cycle, SnapshotFindsEveryFieldOnItsRow) {
     const std::string row = fake::Row(line.Row);
     const auto at = static_cast<std::size_t>(line.Column - 1);
     ASSERT_EQ(row.substr(at, line.Label.size()), line.Label) << column;
-    if (previous == nullptr || previous->Label != line.Label) from = at + line.Label.size();
+    if (previous == nullptr || previous->Label != line.Label) {
+      from = at + line.Label.size();
+    }
     from = row.find(shot[column].text, from);
     ASSERT_NE(from, std::string::npos) << column << ": " << shot[column].text;
     from += shot[column].text.size();

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The metrics file's text for known cycles, against the files beside this
 // one. ZRV_UPDATE_GOLDEN=1 writes them anew from what the code gives.
+#include "record/metrics.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "monitor/state.h"
-#include "record/metrics.h"
 #include "record/record.h"
 
 namespace {
@@ -32,7 +33,8 @@ CycleSnapshot LiveCycle() {
 // The version in zrv_info stands as @VERSION@ in the files.
 std::string Versionless(std::string text) {
   const std::string version = ZRV_VERSION;
-  for (std::size_t at = 0; (at = text.find(version, at)) != std::string::npos;) {
+  for (std::size_t at = 0;
+       (at = text.find(version, at)) != std::string::npos;) {
     text.replace(at, version.size(), "@VERSION@");
   }
   return text;
