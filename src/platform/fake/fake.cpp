@@ -14,7 +14,8 @@
 #include <stdexcept>
 #include <string_view>
 
-#include "console/keymap_table.h"
+#include "platform/shared/codepage.h"
+#include "platform/shared/keymap_table.h"
 
 namespace fake {
 
@@ -247,42 +248,17 @@ struct Stroke {
   std::uint32_t state;
 };
 
-// The key that types the byte: letters by themselves (the event character
-// carries the case), everything else by the first key map entry producing
-// it, plain before Shift before Ctrl before Alt.
 bool StrokeFor(unsigned char c, Stroke* out) {
-  if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
-    const auto vk = static_cast<std::uint16_t>(std::toupper(c));
-    *out = {vk, static_cast<char>(c), 0};
-    return true;
-  }
-  static constexpr std::uint32_t kColumns[] = {
-      0, plat::SHIFT_PRESSED, plat::LEFT_CTRL_PRESSED, plat::LEFT_ALT_PRESSED};
-  for (std::uint32_t state : kColumns)
-    for (const auto& row : KeyMap) {
-      if (row.VirtualKey >= 0x41 && row.VirtualKey <= 0x5A && state == 0)
-        continue;  // a letter's Plain code is never read
-      if (KeyMapCode(row, state) == c) {
-        *out = {row.VirtualKey, static_cast<char>(c), state};
-        return true;
-      }
-    }
-  return false;
+  KeyStroke key{};
+  if (!FindKeyStroke(c, &key)) return false;
+  *out = {key.VirtualKey, static_cast<char>(c), key.ControlKeyState};
+  return true;
 }
 
 // Tests may write the key map's non-ASCII characters in UTF-8; they are
 // typed as their console code-page byte. Other bytes pass through as they
 // are, so code-page bytes can be given directly too.
 std::string ToConsoleBytes(const std::string& text) {
-  struct Glyph {
-    char32_t codePoint;
-    unsigned char byte;
-  };
-  static constexpr Glyph kGlyphs[] = {
-      {0x00C7, 128}, {0x00FC, 129}, {0x00E4, 132}, {0x00C4, 142}, {0x00F6, 148},
-      {0x00D6, 153}, {0x00DC, 154}, {0x00A3, 156}, {0x00AC, 170}, {0x2502, 179},
-      {0x00A2, 189}, {0x00A7, 245}, {0x00B0, 248}, {0x00A8, 249},
-  };
   std::string out;
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
@@ -296,11 +272,9 @@ std::string ToConsoleBytes(const std::string& text) {
       valid = (c & 0xC0) == 0x80;
       cp = (cp << 6) | (c & 0x3Fu);
     }
-    const Glyph* glyph = nullptr;
-    for (const auto& g : kGlyphs)
-      if (valid && g.codePoint == cp) glyph = &g;
-    if (glyph != nullptr) {
-      out.push_back(static_cast<char>(glyph->byte));
+    const int byte = valid ? plat::UnicodeToCp850(cp) : -1;
+    if (byte >= 0x80) {
+      out.push_back(static_cast<char>(byte));
       i += len;
     } else {
       out.push_back(text[i]);
