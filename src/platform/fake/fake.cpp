@@ -14,6 +14,7 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "platform/emu/emu_seam.h"
 #include "platform/shared/codepage.h"
 #include "platform/shared/keymap_table.h"
 
@@ -527,6 +528,21 @@ int OpenHandleCount(const std::string& deviceName) {
 
 // ---- the seam ---------------------------------------------------------------
 
+namespace plat::emu {
+
+EmuConsole* ConsoleFor(Handle h) {
+  return fake::ConsoleCall(h) ? &fake::M().console : nullptr;
+}
+
+void NoteWritten(const SMALL_RECT& r) {
+  const int cells = r.Right < r.Left || r.Bottom < r.Top
+                        ? 0
+                        : (r.Right - r.Left + 1) * (r.Bottom - r.Top + 1);
+  fake::M().writeRuns.push_back(cells);
+}
+
+}  // namespace plat::emu
+
 namespace plat {
 
 using fake::M;
@@ -605,76 +621,6 @@ int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
 int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
   if (!fake::ConsoleCall(h)) return 0;
   return M().console.GetInfo(info);
-}
-
-int SetConsoleCursorPosition(Handle h, COORD pos) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.SetCursor(pos)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int SetConsoleScreenBufferSize(Handle h, COORD size) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.SetBufferSize(size)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int SetConsoleWindowInfo(Handle h, int absolute, const SMALL_RECT* window) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.SetWindowInfo(absolute, window)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
-                        COORD bufferCoord, SMALL_RECT* writeRegion) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (!M().console.WriteOutput(buffer, bufferSize, bufferCoord, writeRegion)) {
-    M().lastError = ERROR_INVALID_PARAMETER;
-    return 0;
-  }
-  const SMALL_RECT& r = *writeRegion;
-  const int cells = r.Right < r.Left || r.Bottom < r.Top
-                        ? 0
-                        : (r.Right - r.Left + 1) * (r.Bottom - r.Top + 1);
-  M().writeRuns.push_back(cells);
-  return 1;
-}
-
-int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
-                               const SMALL_RECT* clipRect, COORD destOrigin,
-                               const CHAR_INFO* fill) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.Scroll(scrollRect, clipRect, destOrigin, fill)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
-                                COORD at, std::uint32_t* written) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.FillChar(c, length, at, written)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
-                               std::uint32_t length, COORD at,
-                               std::uint32_t* written) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.FillAttr(attribute, length, at, written)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
-}
-
-int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
-                                COORD at, std::uint32_t* read) {
-  if (!fake::ConsoleCall(h)) return 0;
-  if (M().console.ReadChars(chars, length, at, read)) return 1;
-  M().lastError = ERROR_INVALID_PARAMETER;
-  return 0;
 }
 
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {

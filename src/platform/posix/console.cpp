@@ -26,7 +26,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/emu/emu_console.h"
+#include "platform/emu/emu_seam.h"
 #include "platform/posix/posix_internal.h"
 
 namespace plat {
@@ -576,6 +576,17 @@ void NoteForUser(const std::string& line) {
 
 }  // namespace plat::posix
 
+namespace plat::emu {
+
+EmuConsole* ConsoleFor(Handle h) {
+  return posix::Ready(h) ? &posix::S().console : nullptr;
+}
+
+// The terminal shows the buffer by its own changes.
+void NoteWritten(const SMALL_RECT&) {}
+
+}  // namespace plat::emu
+
 namespace plat {
 
 using posix::FlushScreen;
@@ -635,49 +646,6 @@ int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
   if (posix::IsConsoleHandle(h)) posix::StartConsole();
   if (!Ready(h)) return 0;
   return S().console.GetInfo(info);
-}
-
-int SetConsoleCursorPosition(Handle h, COORD pos) {
-  return Ready(h) ? S().console.SetCursor(pos) : 0;
-}
-
-int SetConsoleScreenBufferSize(Handle h, COORD size) {
-  return Ready(h) ? S().console.SetBufferSize(size) : 0;
-}
-
-int SetConsoleWindowInfo(Handle h, int absolute, const SMALL_RECT* window) {
-  // Recorded by the console; the terminal goes on showing the whole buffer.
-  return Ready(h) ? S().console.SetWindowInfo(absolute, window) : 0;
-}
-
-int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
-                        COORD bufferCoord, SMALL_RECT* writeRegion) {
-  return Ready(h) ? S().console.WriteOutput(buffer, bufferSize, bufferCoord,
-                                            writeRegion)
-                  : 0;
-}
-
-int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
-                               const SMALL_RECT* clipRect, COORD destOrigin,
-                               const CHAR_INFO* fill) {
-  return Ready(h) ? S().console.Scroll(scrollRect, clipRect, destOrigin, fill)
-                  : 0;
-}
-
-int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
-                                COORD at, std::uint32_t* written) {
-  return Ready(h) ? S().console.FillChar(c, length, at, written) : 0;
-}
-
-int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
-                               std::uint32_t length, COORD at,
-                               std::uint32_t* written) {
-  return Ready(h) ? S().console.FillAttr(attribute, length, at, written) : 0;
-}
-
-int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
-                                COORD at, std::uint32_t* read) {
-  return Ready(h) ? S().console.ReadChars(chars, length, at, read) : 0;
 }
 
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
