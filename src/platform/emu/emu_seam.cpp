@@ -44,8 +44,9 @@ int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
                                const SMALL_RECT* clipRect, COORD destOrigin,
                                const CHAR_INFO* fill) {
   emu::EmuConsole* c = emu::ConsoleFor(h);
-  return c != nullptr ? Answer(c->Scroll(scrollRect, clipRect, destOrigin, fill))
-                      : 0;
+  return c != nullptr
+             ? Answer(c->Scroll(scrollRect, clipRect, destOrigin, fill))
+             : 0;
 }
 
 int FillConsoleOutputCharacterA(Handle h, char ch, std::uint32_t length,
@@ -58,8 +59,7 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
                                std::uint32_t length, COORD at,
                                std::uint32_t* written) {
   emu::EmuConsole* c = emu::ConsoleFor(h);
-  return c != nullptr ? Answer(c->FillAttr(attribute, length, at, written))
-                      : 0;
+  return c != nullptr ? Answer(c->FillAttr(attribute, length, at, written)) : 0;
 }
 
 int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,

@@ -47,7 +47,9 @@ std::uint32_t InputMode() { return TheMachine().inputMode; }
 std::uint32_t OutputMode() { return TheMachine().outputMode; }
 bool CtrlHandlerInstalled() { return TheMachine().ctrlHandlerInstalled; }
 plat::PHANDLER_ROUTINE CtrlHandler() { return TheMachine().ctrlHandler; }
-const std::vector<std::string>& RuntimeErrors() { return TheMachine().runtimeErrors; }
+const std::vector<std::string>& RuntimeErrors() {
+  return TheMachine().runtimeErrors;
+}
 const std::string& ExitText() { return TheMachine().exitText; }
 
 }  // namespace fake
@@ -73,7 +75,8 @@ using fake::TheMachine;
 
 int SetConsoleMode(Handle h, std::uint32_t mode) {
   if (!fake::ConsoleCall(h)) return 0;
-  (h == fake::kConsoleIn ? TheMachine().inputMode : TheMachine().outputMode) = mode;
+  (h == fake::kConsoleIn ? TheMachine().inputMode : TheMachine().outputMode) =
+      mode;
   return 1;
 }
 
@@ -106,7 +109,8 @@ int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
 int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
   if (!fake::ConsoleCall(h) || read == nullptr) return 0;
-  *read = buffer != nullptr ? TheMachine().console.PeekInput(buffer, length) : 0;
+  *read =
+      buffer != nullptr ? TheMachine().console.PeekInput(buffer, length) : 0;
   return 1;
 }
 

@@ -35,7 +35,7 @@ struct Device {
   int openHandles = 0;
   int purges = 0;
   bool refusesParity = false;  // a real line whose driver takes no parity
-  Micros slowWrites = -1;      // >= 0: WriteFile returns this long after sending
+  Micros slowWrites = -1;  // >= 0: WriteFile returns this long after sending
   // Host -> device: bytes on the line, in time order.
   std::deque<Scheduled> toDevice;
   double toDeviceFree = 0;  // when the host's line is next free (exact)

@@ -148,7 +148,9 @@ Micros CharTime(const std::string& deviceName) {
   return std::llround(CharTimeExact(d->dcb));
 }
 
-const std::vector<std::string>& OpenedNames() { return TheMachine().openedNames; }
+const std::vector<std::string>& OpenedNames() {
+  return TheMachine().openedNames;
+}
 
 plat::DCB LastDcb(const std::string& deviceName) {
   const Device* d = FindDevice(deviceName);
