@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "platform/fake/fake_internal.h"
+#include "platform/shared/line_settings.h"
 
 namespace fake {
 
@@ -21,19 +22,6 @@ int CharBits(const plat::DCB& dcb) {
 double CharTimeExact(const plat::DCB& dcb) {
   if (dcb.BaudRate == 0) return 0;
   return CharBits(dcb) * 1e6 / dcb.BaudRate;
-}
-
-plat::DCB DefaultDcb() {
-  plat::DCB dcb{};
-  dcb.DCBlength = 28;
-  dcb.BaudRate = 9600;
-  dcb.Flags = 0x1;  // fBinary
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.ByteSize = 8;
-  dcb.Parity = plat::NOPARITY;
-  dcb.StopBits = plat::ONESTOPBIT;
-  return dcb;
 }
 
 plat::COMMTIMEOUTS DefaultTimeouts() {
@@ -83,7 +71,7 @@ void BindSerial(const std::string& deviceName, SerialEndpoint* endpoint) {
   auto [it, fresh] = m.devices.try_emplace(deviceName);
   Device& d = it->second;
   if (fresh) {
-    d.dcb = DefaultDcb();
+    d.dcb = plat::FreshPortDcb();
     d.timeouts = DefaultTimeouts();
   }
   d.endpoint = endpoint;
@@ -154,7 +142,7 @@ const std::vector<std::string>& OpenedNames() {
 
 plat::DCB LastDcb(const std::string& deviceName) {
   const Device* d = FindDevice(deviceName);
-  return d != nullptr ? d->dcb : DefaultDcb();
+  return d != nullptr ? d->dcb : plat::FreshPortDcb();
 }
 
 plat::COMMTIMEOUTS LastTimeouts(const std::string& deviceName) {

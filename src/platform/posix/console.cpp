@@ -28,6 +28,7 @@
 
 #include "platform/emu/emu_seam.h"
 #include "platform/posix/posix_internal.h"
+#include "platform/shared/end_notes.h"
 
 namespace plat {
 
@@ -283,24 +284,6 @@ void FlushScreen(bool throttled) {
   while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
   }
   ::_exit(code);
-}
-
-// What is left for the user below the last screen: the backend's own notes
-// (why a port could not be opened) and the program's text (ShowOnExit).
-// The exit may come from any thread, so the lock is only tried.
-std::timed_mutex g_endLinesLock;
-std::vector<std::string> g_notes;  // the last few only
-std::string g_exitText;
-
-void PrintEndLines() {
-  std::unique_lock<std::timed_mutex> lock(g_endLinesLock, std::defer_lock);
-  if (!lock.try_lock_for(std::chrono::milliseconds(200))) return;
-  for (const std::string& line : g_notes) {
-    std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
-  }
-  std::fputs(g_exitText.c_str(), stderr);
-  g_notes.clear();
-  g_exitText.clear();
 }
 
 [[noreturn]] void EndProcess(int code) {
@@ -568,12 +551,6 @@ void DispatchCtrlEvent(std::uint32_t event, int exitCode) {
   EndProcess(exitCode);
 }
 
-void NoteForUser(const std::string& line) {
-  std::lock_guard<std::timed_mutex> lock(g_endLinesLock);
-  if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
-  g_notes.push_back(line);
-}
-
 }  // namespace plat::posix
 
 namespace plat::emu {
@@ -771,8 +748,7 @@ bool QueryPerformanceFrequency(std::int64_t* frequency) {
 }
 
 bool ShowOnExit(const char* text) {
-  std::lock_guard<std::timed_mutex> lock(posix::g_endLinesLock);
-  posix::g_exitText = text != nullptr ? text : "";
+  SetExitText(text);
   return true;
 }
 

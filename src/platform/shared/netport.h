@@ -203,4 +203,12 @@ class NetPort {
   std::string reason_;
 };
 
+// The network port `url` names for COM`port`, opened with NetOpenLine over
+// `socket`; null, with *error for GetLastError, when it cannot be. Why is
+// noted for the user at the end: the program runs on without the port,
+// and its screen would hide the reason.
+std::unique_ptr<NetPort> OpenNetPort(int port, const std::string& url,
+                                     std::unique_ptr<Socket> socket,
+                                     std::uint32_t* error);
+
 }  // namespace plat::net
