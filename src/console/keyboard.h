@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "console/keymap_table.h"
+#include "platform/shared/keymap_table.h"
 #include "console/str255.h"
 #include "platform/platform.h"
 

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 namespace plat {
 
@@ -226,6 +227,21 @@ bool QueryPerformanceFrequency(std::int64_t* frequency);
 // error: shown to the user where a console user sees it (after the platform's
 // screen is restored where that matters).
 void ReportRuntimeError(const char* message);
+
+// Not a Win32 call: what the command line asks of a run, the same on every
+// target; the last of each option counts.
+struct RunOptions {
+  const char* Log = nullptr;      // --log FILE
+  const char* Metrics = nullptr;  // --metrics FILE
+  const char* Unit = nullptr;     // --unit NAME
+  int Port = 0;                   // --port N, 1 to 128; 0: the prompt
+  int LogInterval = 0;            // --log-interval SECONDS; 0: every cycle
+  bool Headless = false;          // --headless (needs --port)
+};
+
+// The options of the command line (--help and --version aside); false,
+// with the reason, for anything else or a bad value.
+bool ParseRunOptions(int argc, char** argv, RunOptions* out, std::string* why);
 
 // Command-line options handled by the platform before the program starts
 // (--help, --version on POSIX). Returns true when the process should end

@@ -9,7 +9,6 @@
 #include "monitor/monitor.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
-#include "platform/shared/options.h"
 #include "record/metrics.h"
 #include "record/record.h"
 

@@ -117,8 +117,8 @@ TEST(Startup, SendsTheHandshakeSequenceInOrder) {
   // Blue on light grey; the resize to 49 by 24 is only half granted, and
   // the visible window keeps its size, all of it laid out.
   EXPECT_EQ(fake::AttrAt(2, 3), 0x71);
-  EXPECT_EQ(fake::Console().Window().Right, 79);
-  EXPECT_EQ(fake::Console().Window().Bottom, 24);
+  EXPECT_EQ(fake::ConsoleBuffer().Window().Right, 79);
+  EXPECT_EQ(fake::ConsoleBuffer().Window().Bottom, 24);
   EXPECT_EQ(MonitorWidth, 80);
   // The animations start from their first frames.
   EXPECT_EQ(VentPhase, 1);
@@ -336,7 +336,7 @@ TEST(Startup, LargeConsoleBufferLaysOutInTheVisibleWindow) {
                       .windowRows = 30});
   run.TypePort();
   ASSERT_TRUE(run.Start());
-  const plat::SMALL_RECT visible = fake::Console().Window();
+  const plat::SMALL_RECT visible = fake::ConsoleBuffer().Window();
   EXPECT_EQ(visible.Right, 119);
   EXPECT_EQ(visible.Bottom, 29);
   EXPECT_EQ(ScreenColumns(), 120);

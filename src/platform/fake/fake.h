@@ -62,7 +62,7 @@ struct ProcessExit {
 };
 
 // ---- console observers ------------------------------------------------------
-plat::emu::EmuConsole& Console();
+plat::emu::EmuConsole& ConsoleBuffer();
 std::string Row(int row);                   // 1-based buffer row, full width
 std::string RowTrimmed(int row);            // without trailing blanks
 char CharAt(int column, int row);           // 1-based

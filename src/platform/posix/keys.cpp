@@ -6,7 +6,7 @@
 
 #include <cstring>
 
-#include "console/keymap_table.h"
+#include "platform/shared/keymap_table.h"
 #include "platform/posix/posix_internal.h"
 
 namespace plat::posix {
@@ -41,7 +41,6 @@ void Emit(const KEY_EVENT_RECORD& key, std::vector<INPUT_RECORD>& out) {
   out.push_back(r);
 }
 
-bool IsLetterVk(std::uint16_t vk) { return vk >= 0x41 && vk <= 0x5A; }
 
 // xterm's modifier parameter: 1 + (1 Shift, 2 Alt, 4 Ctrl, 8 Meta).
 std::uint32_t ModifierState(int param) {
@@ -285,11 +284,6 @@ InputBytes ChooseInputBytes(Charset charset, const char* codeset) {
 
 bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
   std::uint8_t b = cp850;
-  if ((b >= 'a' && b <= 'z') || (b >= 'A' && b <= 'Z')) {
-    // Caps Lock style: the letter's key with the event's own character.
-    *event = MakeKey(static_cast<std::uint16_t>(b & ~0x20), b, 0);
-    return true;
-  }
   // Terminals send DEL for Backspace and NUL for Ctrl+Space, bytes that
   // the map gives for other keys or not at all.
   if (b == 0x7F) {
@@ -300,21 +294,11 @@ bool KeyEventFor(std::uint8_t cp850, KEY_EVENT_RECORD* event) {
     *event = MakeKey(kVkSpace, 0, LEFT_CTRL_PRESSED);
     return true;
   }
-  // The first row that gives the byte, plain keys first: Ctrl+C is the
-  // letter's key with Ctrl, CR the Enter key.
-  constexpr std::uint32_t kStates[] = {0, SHIFT_PRESSED, LEFT_CTRL_PRESSED,
-                                       LEFT_ALT_PRESSED};
-  for (std::uint32_t state : kStates) {
-    for (const KeyMapRow& row : KeyMap) {
-      // A letter's Plain code is never read; its key was handled above.
-      if (state == 0 && IsLetterVk(row.VirtualKey)) continue;
-      if (KeyMapCode(row, state) == b) {
-        *event = MakeKey(row.VirtualKey, b, state);
-        return true;
-      }
-    }
-  }
-  return false;
+  // Ctrl+C is the letter's key with Ctrl, CR the Enter key.
+  KeyStroke stroke{};
+  if (!FindKeyStroke(b, &stroke)) return false;
+  *event = MakeKey(stroke.VirtualKey, b, stroke.ControlKeyState);
+  return true;
 }
 
 void KeyDecoder::Feed(const std::uint8_t* bytes, std::size_t n,

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <string>
 
 #include "platform/shared/netport.h"
@@ -23,49 +22,11 @@ bool Unreachable(int err) {
          err == EHOSTDOWN;
 }
 
-class PosixSocket final : public Socket {
+class PosixSocket final : public ResolvingSocket<addrinfo> {
  public:
   ~PosixSocket() override {
     Close();
-    Forget();
-  }
-
-  NetStatus StartConnect(const std::string& host,
-                         std::uint16_t port) override {
-    Close();
-    // Reconnecting every 250 ms must not ask the resolver every time: a
-    // resolver that does not answer would stall each attempt for seconds.
-    const auto now = std::chrono::steady_clock::now();
-    if (list_ != nullptr && host == host_ && port == port_ &&
-        now - resolvedAt_ < kKeepAddresses) {
-      next_ = list_;
-      last_ = NetStatus::kRefused;
-      return TryNext();
-    }
-    Forget();
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
-    const std::string service = std::to_string(port);
-    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list_);
-    if (rc == EAI_BADFLAGS || rc == EAI_NONAME) {
-      // Without a configured address (a machine with loopback only),
-      // AI_ADDRCONFIG finds nothing even for 127.0.0.1.
-      hints.ai_flags = AI_NUMERICSERV;
-      rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list_);
-    }
-    if (rc != 0) {
-      list_ = nullptr;
-      return rc == EAI_NONAME || rc == EAI_FAIL ? NetStatus::kNotFound
-                                                : NetStatus::kFailed;
-    }
-    host_ = host;
-    port_ = port;
-    resolvedAt_ = now;
-    next_ = list_;
-    last_ = NetStatus::kRefused;
-    return TryNext();
+    ForgetAddresses();
   }
 
   NetStatus FinishConnect(int timeoutMs) override {
@@ -126,40 +87,54 @@ class PosixSocket final : public Socket {
   std::uint32_t RoundTripMs() const override {
     tcp_info info{};
     socklen_t size = sizeof info;
-    if (fd_ < 0 || ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
+    if (fd_ < 0 ||
+        ::getsockopt(fd_, IPPROTO_TCP, TCP_INFO, &info, &size) != 0) {
       return 0;
     }
     return (info.tcpi_rtt + 4 * info.tcpi_rttvar) / 1000;  // from microseconds
   }
 
  private:
-  // Connects to the next address the name gave; kPending while that goes
-  // on, else the last failure once none is left.
-  NetStatus TryNext() {
-    while (next_ != nullptr) {
-      const addrinfo* a = next_;
-      next_ = a->ai_next;
-      const int fd = ::socket(a->ai_family,
-                              a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
-                              a->ai_protocol);
-      if (fd < 0) {
-        last_ = NetStatus::kFailed;
-        continue;
-      }
-      const int one = 1;
-      ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-      if (::connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-        fd_ = fd;
-        return NetStatus::kOk;
-      }
-      if (errno == EINPROGRESS || errno == EINTR) {
-        fd_ = fd;
-        return NetStatus::kPending;
-      }
-      last_ = Unreachable(errno) ? NetStatus::kRefused : NetStatus::kFailed;
-      ::close(fd);
+  NetStatus Resolve(const std::string& host, std::uint16_t port,
+                    addrinfo** list) override {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_NUMERICSERV | AI_ADDRCONFIG;
+    const std::string service = std::to_string(port);
+    int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, list);
+    if (rc == EAI_BADFLAGS || rc == EAI_NONAME) {
+      // Without a configured address (a machine with loopback only),
+      // AI_ADDRCONFIG finds nothing even for 127.0.0.1.
+      hints.ai_flags = AI_NUMERICSERV;
+      rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, list);
     }
-    return last_;
+    if (rc == 0) return NetStatus::kOk;
+    return rc == EAI_NONAME || rc == EAI_FAIL ? NetStatus::kNotFound
+                                              : NetStatus::kFailed;
+  }
+
+  void FreeAddresses(addrinfo* list) override { ::freeaddrinfo(list); }
+
+  NetStatus ConnectTo(const addrinfo& a) override {
+    const int fd =
+        ::socket(a.ai_family, a.ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+                 a.ai_protocol);
+    if (fd < 0) return NetStatus::kFailed;
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    if (::connect(fd, a.ai_addr, a.ai_addrlen) == 0) {
+      fd_ = fd;
+      return NetStatus::kOk;
+    }
+    if (errno == EINPROGRESS || errno == EINTR) {
+      fd_ = fd;
+      return NetStatus::kPending;
+    }
+    const NetStatus why =
+        Unreachable(errno) ? NetStatus::kRefused : NetStatus::kFailed;
+    ::close(fd);
+    return why;
   }
 
   // A reply's bytes may come one segment each (a server that forwards
@@ -175,21 +150,7 @@ class PosixSocket final : public Socket {
 #endif
   }
 
-  void Forget() {
-    if (list_ != nullptr) ::freeaddrinfo(list_);
-    list_ = nullptr;
-    next_ = nullptr;
-  }
-
-  static constexpr std::chrono::seconds kKeepAddresses{30};
-
   int fd_ = -1;
-  std::string host_;
-  std::uint16_t port_ = 0;
-  std::chrono::steady_clock::time_point resolvedAt_{};
-  addrinfo* list_ = nullptr;
-  const addrinfo* next_ = nullptr;
-  NetStatus last_ = NetStatus::kRefused;
 };
 
 }  // namespace

@@ -129,9 +129,6 @@ void AddSerialWaits(std::vector<pollfd>& fds);
 // true when bytes arrived at one.
 bool NoteSerialWaits(const pollfd* fds, std::size_t n);
 Handle OpenSerial(const char* name);  // sets the last error
-// A line for the user on standard error once the terminal is given back at
-// the end (a network port that could not be opened, and why).
-void NoteForUser(const std::string& line);
 int CloseSerial(Handle h);
 
 // ---- console and process ----------------------------------------------------

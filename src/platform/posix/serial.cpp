@@ -20,6 +20,7 @@
 #include <memory>
 
 #include "platform/posix/posix_internal.h"
+#include "platform/shared/line_settings.h"
 #include "platform/shared/netport.h"
 
 namespace plat::posix {
@@ -47,20 +48,6 @@ struct Port {
 
 std::map<Handle, Port> g_ports;
 Handle g_nextHandle = 0x20000;
-
-// What a freshly opened port reports before anything is set: 9600 8N1.
-DCB DefaultDcb() {
-  DCB d{};
-  d.DCBlength = sizeof(DCB);
-  d.BaudRate = 9600;
-  d.Flags = 0x1;  // fBinary
-  d.XonLim = 2048;
-  d.XoffLim = 512;
-  d.ByteSize = 8;
-  d.Parity = NOPARITY;
-  d.StopBits = ONESTOPBIT;
-  return d;
-}
 
 Port* Find(Handle h) {
   auto it = g_ports.find(h);
@@ -189,31 +176,19 @@ bool NoteSerialWaits(const pollfd* fds, std::size_t n) {
 
 namespace {
 
-// Why the port could not be opened, for the user once the screen is
-// given back: the program itself runs on without the port.
-void NoteOpenFailure(int port, const std::string& url, const std::string& why) {
-  NoteForUser("COM" + std::to_string(port) + " (" + url + "): " + why);
-}
-
+// A failed open leaves no handle and the error, as a device that is not
+// there does.
 Handle OpenNetPort(int port, const std::string& url) {
-  net::NetAddress where;
-  std::string why;
-  if (!net::ParseNetUrl(url, &where, &why)) {
-    NoteOpenFailure(port, url, why);
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  auto netPort = std::make_unique<net::NetPort>(where, net::MakeSocket());
-  const DCB line = net::NetOpenLine();
-  if (const std::uint32_t err = netPort->Open(line); err != ERROR_SUCCESS) {
-    NoteOpenFailure(port, url, netPort->Reason());
-    SetLastError(err);
+  std::uint32_t error = ERROR_SUCCESS;
+  auto netPort = net::OpenNetPort(port, url, net::MakeSocket(), &error);
+  if (netPort == nullptr) {
+    SetLastError(error);
     return INVALID_HANDLE_VALUE;
   }
   Handle h = g_nextHandle++;
   Port& p = g_ports[h];
   p.path = url;
-  p.dcb = line;
+  p.dcb = net::NetOpenLine();
   p.dcbSet = true;
   p.net = std::move(netPort);
   SetLastError(ERROR_SUCCESS);
@@ -241,7 +216,7 @@ Handle OpenSerial(const char* name) {
   p.fd = fd;
   p.path = device;
   p.pseudo = IsPseudoTerminal(fd);
-  p.dcb = DefaultDcb();
+  p.dcb = FreshPortDcb();
   SetLastError(ERROR_SUCCESS);
   return h;
 }

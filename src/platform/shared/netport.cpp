@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 #include "platform/shared/netport.h"
 
+#include "platform/shared/end_notes.h"
+#include "platform/shared/line_settings.h"
+
 #include <algorithm>
 #include <cctype>
 #include <utility>
@@ -125,15 +128,9 @@ bool ParseNetUrl(std::string_view text, NetAddress* out, std::string* why) {
 }
 
 DCB NetOpenLine() {
-  DCB d{};
-  d.DCBlength = sizeof(DCB);
-  d.BaudRate = 9600;
+  DCB d = FreshPortDcb();
   d.Flags = 0x1011;  // binary, DTR and RTS on, no flow control
-  d.XonLim = 2048;
-  d.XoffLim = 512;
-  d.ByteSize = 8;
   d.Parity = EVENPARITY;
-  d.StopBits = ONESTOPBIT;
   return d;
 }
 
@@ -479,6 +476,26 @@ void NetPort::NoteWait(bool readable, bool broken) {
 
 std::uint32_t NetPort::PathDelayMs() const {
   return state_ == State::kUp ? socket_->RoundTripMs() : 0;
+}
+
+std::unique_ptr<NetPort> OpenNetPort(int port, const std::string& url,
+                                     std::unique_ptr<Socket> socket,
+                                     std::uint32_t* error) {
+  auto fail = [&](std::uint32_t code, const std::string& why) {
+    NoteForUser("COM" + std::to_string(port) + " (" + url + "): " + why);
+    *error = code;
+    return std::unique_ptr<NetPort>();
+  };
+  NetAddress where;
+  std::string why;
+  if (!ParseNetUrl(url, &where, &why)) return fail(ERROR_FILE_NOT_FOUND, why);
+  auto netPort = std::make_unique<NetPort>(where, std::move(socket));
+  if (const std::uint32_t err = netPort->Open(NetOpenLine());
+      err != ERROR_SUCCESS) {
+    return fail(err, netPort->Reason());
+  }
+  *error = ERROR_SUCCESS;
+  return netPort;
 }
 
 }  // namespace plat::net

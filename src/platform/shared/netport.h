@@ -98,6 +98,76 @@ class Socket {
   virtual std::uint32_t RoundTripMs() const { return 0; }
 };
 
+// A socket that resolves its host itself and tries each address it gave
+// in turn. The addresses are kept a while: reconnecting every 250 ms must
+// not ask the resolver every time, since one that does not answer would
+// stall each attempt for seconds. `Address` is the system's addrinfo.
+template <class Address>
+class ResolvingSocket : public Socket {
+ public:
+  NetStatus StartConnect(const std::string& host, std::uint16_t port) final {
+    Close();
+    const auto now = std::chrono::steady_clock::now();
+    if (list_ == nullptr || host != host_ || port != port_ ||
+        now - resolvedAt_ >= kKeepAddresses) {
+      ForgetAddresses();
+      if (const NetStatus resolved = Resolve(host, port, &list_);
+          resolved != NetStatus::kOk) {
+        list_ = nullptr;
+        return resolved;
+      }
+      host_ = host;
+      port_ = port;
+      resolvedAt_ = now;
+    }
+    next_ = list_;
+    last_ = NetStatus::kRefused;
+    return TryNext();
+  }
+
+ protected:
+  // Resolves host:port afresh into *list: kOk, else why not (kNotFound,
+  // kFailed).
+  virtual NetStatus Resolve(const std::string& host, std::uint16_t port,
+                            Address** list) = 0;
+  virtual void FreeAddresses(Address* list) = 0;
+  // Starts connecting to one address: kOk when connected at once, kPending
+  // while it goes on, else why it failed (nothing left open).
+  virtual NetStatus ConnectTo(const Address& address) = 0;
+
+  // Connects to the next address the name gave; kPending while that goes
+  // on, else the last failure once none is left.
+  NetStatus TryNext() {
+    while (next_ != nullptr) {
+      const Address* a = next_;
+      next_ = a->ai_next;
+      const NetStatus status = ConnectTo(*a);
+      if (status == NetStatus::kOk || status == NetStatus::kPending) {
+        return status;
+      }
+      last_ = status;
+    }
+    return last_;
+  }
+
+  // For the backend's destructor, which still has FreeAddresses.
+  void ForgetAddresses() {
+    if (list_ != nullptr) FreeAddresses(list_);
+    list_ = nullptr;
+    next_ = nullptr;
+  }
+
+  NetStatus last_ = NetStatus::kRefused;
+
+ private:
+  static constexpr std::chrono::seconds kKeepAddresses{30};
+  std::string host_;
+  std::uint16_t port_ = 0;
+  std::chrono::steady_clock::time_point resolvedAt_{};
+  Address* list_ = nullptr;
+  const Address* next_ = nullptr;
+};
+
 // The backend's socket; defined in each backend.
 std::unique_ptr<Socket> MakeSocket();
 
@@ -202,5 +272,13 @@ class NetPort {
   std::vector<std::uint8_t> out_;   // bytes for the socket
   std::string reason_;
 };
+
+// The network port `url` names for COM`port`, opened with NetOpenLine over
+// `socket`; null, with *error for GetLastError, when it cannot be. Why is
+// noted for the user at the end: the program runs on without the port,
+// and its screen would hide the reason.
+std::unique_ptr<NetPort> OpenNetPort(int port, const std::string& url,
+                                     std::unique_ptr<Socket> socket,
+                                     std::uint32_t* error);
 
 }  // namespace plat::net

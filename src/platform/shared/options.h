@@ -1,25 +1,12 @@
 // SPDX-License-Identifier: MIT
-// The command-line options, the same on every target; only the list of
-// serial ports that --help ends with is the backend's own.
+// The command-line options' help, version and usage, the same on every
+// target; only the list of serial ports that --help ends with is the
+// backend's own.
 #pragma once
 
-#include <string>
+#include "platform/platform.h"
 
 namespace plat {
-
-// What the command line asks of a run; the last of each option counts.
-struct RunOptions {
-  const char* Log = nullptr;      // --log FILE
-  const char* Metrics = nullptr;  // --metrics FILE
-  const char* Unit = nullptr;     // --unit NAME
-  int Port = 0;                   // --port N, 1 to 128; 0: the prompt
-  int LogInterval = 0;            // --log-interval SECONDS; 0: every cycle
-  bool Headless = false;          // --headless (needs --port)
-};
-
-// The options of the command line (--help and --version aside); false,
-// with the reason, for anything else or a bad value.
-bool ParseRunOptions(int argc, char** argv, RunOptions* out, std::string* why);
 
 // --help (or -h) prints the usage and then calls `printPorts`; --version
 // prints the version. True when the process should end with *exitCode

@@ -7,7 +7,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <chrono>
 #include <climits>
 #include <string>
 
@@ -28,8 +27,7 @@ bool WinsockReady() {
 bool Unreachable(int err) {
   return err == WSAECONNREFUSED || err == WSAENETUNREACH ||
          err == WSAEHOSTUNREACH || err == WSAETIMEDOUT ||
-         err == WSAEADDRNOTAVAIL || err == WSAENETDOWN ||
-         err == WSAEHOSTDOWN;
+         err == WSAEADDRNOTAVAIL || err == WSAENETDOWN || err == WSAEHOSTDOWN;
 }
 
 bool WouldBlock(int err) {
@@ -43,45 +41,11 @@ bool WouldBlock(int err) {
   return tv;
 }
 
-class WinSocket final : public Socket {
+class WinSocket final : public ResolvingSocket<::addrinfo> {
  public:
   ~WinSocket() override {
     Close();
-    Forget();
-  }
-
-  NetStatus StartConnect(const std::string& host,
-                         std::uint16_t port) override {
-    Close();
-    // Reconnecting every 250 ms must not ask the resolver every time: one
-    // that does not answer would stall each attempt for seconds.
-    const auto now = std::chrono::steady_clock::now();
-    if (list_ != nullptr && host == host_ && port == port_ &&
-        now - resolvedAt_ < kKeepAddresses) {
-      next_ = list_;
-      last_ = NetStatus::kRefused;
-      return TryNext();
-    }
-    Forget();
-    if (!WinsockReady()) return NetStatus::kFailed;
-    ::addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    hints.ai_protocol = IPPROTO_TCP;
-    const std::string service = std::to_string(port);
-    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &list_);
-    if (rc != 0) {
-      list_ = nullptr;
-      return rc == WSAHOST_NOT_FOUND || rc == WSANO_DATA || rc == WSANO_RECOVERY
-                 ? NetStatus::kNotFound
-                 : NetStatus::kFailed;
-    }
-    host_ = host;
-    port_ = port;
-    resolvedAt_ = now;
-    next_ = list_;
-    last_ = NetStatus::kRefused;
-    return TryNext();
+    ForgetAddresses();
   }
 
   NetStatus FinishConnect(int timeoutMs) override {
@@ -153,56 +117,48 @@ class WinSocket final : public Socket {
   }
 
  private:
-  // Connects to the next address the name gave; kPending while that goes
-  // on, else the last failure once none is left.
-  NetStatus TryNext() {
-    while (next_ != nullptr) {
-      const ::addrinfo* a = next_;
-      next_ = a->ai_next;
-      const SOCKET s = ::socket(a->ai_family, a->ai_socktype, a->ai_protocol);
-      if (s == INVALID_SOCKET) {
-        last_ = NetStatus::kFailed;
-        continue;
-      }
-      u_long nonBlocking = 1;
-      const BOOL noDelay = TRUE;
-      if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
-        ::closesocket(s);
-        last_ = NetStatus::kFailed;
-        continue;
-      }
-      ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY,
-                   reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-      if (::connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == 0) {
-        s_ = s;
-        return NetStatus::kOk;
-      }
-      const int err = ::WSAGetLastError();
-      if (WouldBlock(err)) {
-        s_ = s;
-        return NetStatus::kPending;
-      }
-      last_ = Unreachable(err) ? NetStatus::kRefused : NetStatus::kFailed;
+  NetStatus Resolve(const std::string& host, std::uint16_t port,
+                    ::addrinfo** list) override {
+    if (!WinsockReady()) return NetStatus::kFailed;
+    ::addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    const std::string service = std::to_string(port);
+    const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, list);
+    if (rc == 0) return NetStatus::kOk;
+    return rc == WSAHOST_NOT_FOUND || rc == WSANO_DATA || rc == WSANO_RECOVERY
+               ? NetStatus::kNotFound
+               : NetStatus::kFailed;
+  }
+
+  void FreeAddresses(::addrinfo* list) override { ::freeaddrinfo(list); }
+
+  NetStatus ConnectTo(const ::addrinfo& a) override {
+    const SOCKET s = ::socket(a.ai_family, a.ai_socktype, a.ai_protocol);
+    if (s == INVALID_SOCKET) return NetStatus::kFailed;
+    u_long nonBlocking = 1;
+    const BOOL noDelay = TRUE;
+    if (::ioctlsocket(s, FIONBIO, &nonBlocking) != 0) {
       ::closesocket(s);
+      return NetStatus::kFailed;
     }
-    return last_;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY,
+                 reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
+    if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) == 0) {
+      s_ = s;
+      return NetStatus::kOk;
+    }
+    const int err = ::WSAGetLastError();
+    if (WouldBlock(err)) {
+      s_ = s;
+      return NetStatus::kPending;
+    }
+    ::closesocket(s);
+    return Unreachable(err) ? NetStatus::kRefused : NetStatus::kFailed;
   }
-
-  void Forget() {
-    if (list_ != nullptr) ::freeaddrinfo(list_);
-    list_ = nullptr;
-    next_ = nullptr;
-  }
-
-  static constexpr std::chrono::seconds kKeepAddresses{30};
 
   SOCKET s_ = INVALID_SOCKET;
-  std::string host_;
-  std::uint16_t port_ = 0;
-  std::chrono::steady_clock::time_point resolvedAt_{};
-  ::addrinfo* list_ = nullptr;
-  const ::addrinfo* next_ = nullptr;
-  NetStatus last_ = NetStatus::kRefused;
 };
 
 }  // namespace

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "platform/shared/com_names.h"
+#include "platform/shared/end_notes.h"
 #include "platform/shared/options.h"
 #include "platform/win32/win32_translate.h"
 
@@ -37,12 +38,12 @@ using win32::WideGlyph;
 static_assert(sizeof(::DCB) == sizeof(DCB), "DCB layout");
 static_assert(sizeof(::COMMTIMEOUTS) == sizeof(COMMTIMEOUTS), "time-outs");
 
-HANDLE H(Handle h) { return reinterpret_cast<HANDLE>(h); }
-::COORD C(COORD c) { return ::COORD{c.X, c.Y}; }
-::SMALL_RECT R(const SMALL_RECT& r) {
+HANDLE AsNative(Handle h) { return reinterpret_cast<HANDLE>(h); }
+::COORD NativeCoord(COORD c) { return ::COORD{c.X, c.Y}; }
+::SMALL_RECT NativeRect(const SMALL_RECT& r) {
   return ::SMALL_RECT{r.Left, r.Top, r.Right, r.Bottom};
 }
-SMALL_RECT R(const ::SMALL_RECT& r) {
+SMALL_RECT SeamRect(const ::SMALL_RECT& r) {
   return SMALL_RECT{r.Left, r.Top, r.Right, r.Bottom};
 }
 
@@ -76,10 +77,10 @@ int FillBySpans(Handle h, std::uint32_t length, COORD at,
   // Only a fill from mid-row can need cutting: the others skip the query.
   ::CONSOLE_SCREEN_BUFFER_INFO info{};
   const SHORT width =
-      at.X > 0 && ::GetConsoleScreenBufferInfo(H(h), &info) ? info.dwSize.X : 0;
+      at.X > 0 && ::GetConsoleScreenBufferInfo(AsNative(h), &info) ? info.dwSize.X : 0;
   BOOL ok = TRUE;
   std::uint32_t total = 0;
-  for (const auto& span : FillSpans(C(at), length, width)) {
+  for (const auto& span : FillSpans(NativeCoord(at), length, width)) {
     DWORD n = 0;
     ok = fill(span.at, span.length, &n) && ok;
     total += n;
@@ -106,26 +107,9 @@ std::vector<int> NetPorts() {
   return ports;
 }
 
-// What is told on standard error at the end: why a network port could not
-// be opened (the program runs on without the port, and its screen would
-// hide it), and the program's text where ShowOnExit took it. At exit, and
-// from ExitProcess, whichever ends the process.
-std::vector<std::string> g_notes;
-std::string g_exitText;
-void PrintEndLines() {
-  for (const std::string& line : g_notes) {
-    std::fprintf(stderr, "zrvmon: %s\n", line.c_str());
-  }
-  std::fputs(g_exitText.c_str(), stderr);
-  g_notes.clear();
-  g_exitText.clear();
-  std::fflush(stderr);
-}
+// The end lines are told at exit, and from ExitProcess, whichever ends the
+// process.
 [[maybe_unused]] const bool g_endLinesAtExit = std::atexit(PrintEndLines) == 0;
-void NoteForUser(std::string line) {
-  if (g_notes.size() >= 8) g_notes.erase(g_notes.begin());
-  g_notes.push_back(std::move(line));
-}
 
 void PrintPorts() {
   // The whole device namespace; the COM ports among it are listed with the
@@ -221,31 +205,23 @@ bool WentAway(Port* p) {
 
 // The native handle for a call: a port's current one, else the handle
 // itself (the console's).
-HANDLE N(Handle h) {
+HANDLE NativeFor(Handle h) {
   const Port* p = FindPort(h);
-  return p != nullptr ? p->native : H(h);
+  return p != nullptr ? p->native : AsNative(h);
 }
 
 net::NetPort* NetOf(Port* p) { return p != nullptr ? p->net.get() : nullptr; }
 
 // A failed open leaves no handle and the error, as a device that is not
-// there does; the reason goes to the user at the end.
+// there does.
 Handle OpenNetPort(const char* name, int port, const std::string& url) {
-  auto fail = [&](std::uint32_t error, const std::string& why) {
-    NoteForUser("COM" + std::to_string(port) + " (" + url + "): " + why);
+  std::uint32_t error = ERROR_SUCCESS;
+  auto netPort = net::OpenNetPort(port, url, net::MakeSocket(), &error);
+  if (netPort == nullptr) {
     ::SetLastError(error);
     return Handle{-1};
-  };
-  net::NetAddress where;
-  std::string why;
-  if (!net::ParseNetUrl(url, &where, &why)) {
-    return fail(ERROR_FILE_NOT_FOUND, why);
   }
-  auto netPort = std::make_unique<net::NetPort>(where, net::MakeSocket());
   const DCB line = net::NetOpenLine();
-  if (const std::uint32_t err = netPort->Open(line); err != ERROR_SUCCESS) {
-    return fail(err, netPort->Reason());
-  }
   const Handle h = g_nextPort;
   g_nextPort += 4;
   Port& p = g_ports[h];
@@ -299,13 +275,13 @@ int CloseHandle(Handle h) {
     g_ports.erase(h);
     return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
   }
-  return ::CloseHandle(H(h));
+  return ::CloseHandle(AsNative(h));
 }
 std::uint32_t GetLastError() { return ::GetLastError(); }
 void SetLastError(std::uint32_t code) { ::SetLastError(code); }
 
 int SetConsoleMode(Handle h, std::uint32_t mode) {
-  return ::SetConsoleMode(H(h), mode);
+  return ::SetConsoleMode(AsNative(h), mode);
 }
 int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
   g_handler = handler;
@@ -313,25 +289,25 @@ int SetConsoleCtrlHandler(PHANDLER_ROUTINE handler, int add) {
 }
 int GetConsoleScreenBufferInfo(Handle h, CONSOLE_SCREEN_BUFFER_INFO* info) {
   ::CONSOLE_SCREEN_BUFFER_INFO n{};
-  if (!::GetConsoleScreenBufferInfo(H(h), &n)) return 0;
+  if (!::GetConsoleScreenBufferInfo(AsNative(h), &n)) return 0;
   g_screenOpen = true;
   info->dwSize = {n.dwSize.X, n.dwSize.Y};
   info->dwCursorPosition = {n.dwCursorPosition.X, n.dwCursorPosition.Y};
   info->wAttributes = n.wAttributes;
-  info->srWindow = R(n.srWindow);
+  info->srWindow = SeamRect(n.srWindow);
   info->dwMaximumWindowSize = {n.dwMaximumWindowSize.X,
                                n.dwMaximumWindowSize.Y};
   return 1;
 }
 int SetConsoleCursorPosition(Handle h, COORD pos) {
-  return ::SetConsoleCursorPosition(H(h), C(pos));
+  return ::SetConsoleCursorPosition(AsNative(h), NativeCoord(pos));
 }
 int SetConsoleScreenBufferSize(Handle h, COORD size) {
-  return ::SetConsoleScreenBufferSize(H(h), C(size));
+  return ::SetConsoleScreenBufferSize(AsNative(h), NativeCoord(size));
 }
 int SetConsoleWindowInfo(Handle h, int absolute, const SMALL_RECT* window) {
-  ::SMALL_RECT r = R(*window);
-  return ::SetConsoleWindowInfo(H(h), absolute, &r);
+  ::SMALL_RECT r = NativeRect(*window);
+  return ::SetConsoleWindowInfo(AsNative(h), absolute, &r);
 }
 int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
                         COORD bufferCoord, SMALL_RECT* writeRegion) {
@@ -342,30 +318,30 @@ int WriteConsoleOutputA(Handle h, const CHAR_INFO* buffer, COORD bufferSize,
     cells[i].Char.UnicodeChar = WideGlyph(buffer[i].AsciiChar);
     cells[i].Attributes = buffer[i].Attributes;
   }
-  ::SMALL_RECT r = R(*writeRegion);
-  const BOOL ok = ::WriteConsoleOutputW(H(h), cells.data(), C(bufferSize),
-                                        C(bufferCoord), &r);
-  *writeRegion = R(r);
+  ::SMALL_RECT r = NativeRect(*writeRegion);
+  const BOOL ok = ::WriteConsoleOutputW(AsNative(h), cells.data(), NativeCoord(bufferSize),
+                                        NativeCoord(bufferCoord), &r);
+  *writeRegion = SeamRect(r);
   return ok;
 }
 int ScrollConsoleScreenBufferA(Handle h, const SMALL_RECT* scrollRect,
                                const SMALL_RECT* clipRect, COORD destOrigin,
                                const CHAR_INFO* fill) {
-  ::SMALL_RECT s = R(*scrollRect);
+  ::SMALL_RECT s = NativeRect(*scrollRect);
   ::SMALL_RECT c{};
-  if (clipRect) c = R(*clipRect);
+  if (clipRect) c = NativeRect(*clipRect);
   ::CHAR_INFO f{};
   f.Char.UnicodeChar = WideGlyph(fill->AsciiChar);
   f.Attributes = fill->Attributes;
-  return ::ScrollConsoleScreenBufferW(H(h), &s, clipRect ? &c : nullptr,
-                                      C(destOrigin), &f);
+  return ::ScrollConsoleScreenBufferW(AsNative(h), &s, clipRect ? &c : nullptr,
+                                      NativeCoord(destOrigin), &f);
 }
 int FillConsoleOutputCharacterA(Handle h, char c, std::uint32_t length,
                                 COORD at, std::uint32_t* written) {
   const wchar_t glyph = WideGlyph(c);
   return FillBySpans(h, length, at, written,
                      [&](::COORD from, DWORD n, DWORD* done) {
-                       return ::FillConsoleOutputCharacterW(H(h), glyph, n,
+                       return ::FillConsoleOutputCharacterW(AsNative(h), glyph, n,
                                                             from, done);
                      });
 }
@@ -374,7 +350,7 @@ int FillConsoleOutputAttribute(Handle h, std::uint16_t attribute,
                                std::uint32_t* written) {
   return FillBySpans(h, length, at, written,
                      [&](::COORD from, DWORD n, DWORD* done) {
-                       return ::FillConsoleOutputAttribute(H(h), attribute, n,
+                       return ::FillConsoleOutputAttribute(AsNative(h), attribute, n,
                                                            from, done);
                      });
 }
@@ -383,14 +359,14 @@ int ReadConsoleOutputCharacterA(Handle h, char* chars, std::uint32_t length,
   std::vector<wchar_t> wide(length ? length : 1);
   DWORD n = 0;
   const BOOL ok =
-      ::ReadConsoleOutputCharacterW(H(h), wide.data(), length, C(at), &n);
+      ::ReadConsoleOutputCharacterW(AsNative(h), wide.data(), length, NativeCoord(at), &n);
   for (DWORD i = 0; i < n; ++i) chars[i] = TypedByte(wide[i]);
   if (read != nullptr) *read = n;
   return ok;
 }
 int GetNumberOfConsoleInputEvents(Handle h, std::uint32_t* count) {
   DWORD n = 0;
-  const BOOL ok = ::GetNumberOfConsoleInputEvents(H(h), &n);
+  const BOOL ok = ::GetNumberOfConsoleInputEvents(AsNative(h), &n);
   *count = n;
   return ok;
 }
@@ -398,7 +374,7 @@ int PeekConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
   std::vector<::INPUT_RECORD> recs(length ? length : 1);
   DWORD n = 0;
-  const BOOL ok = ::PeekConsoleInputW(H(h), recs.data(), length, &n);
+  const BOOL ok = ::PeekConsoleInputW(AsNative(h), recs.data(), length, &n);
   for (DWORD i = 0; i < n; ++i) FromNative(recs[i], buffer[i]);
   *read = n;
   return ok;
@@ -407,7 +383,7 @@ int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
                       std::uint32_t* read) {
   std::vector<::INPUT_RECORD> recs(length ? length : 1);
   DWORD n = 0;
-  const BOOL ok = ::ReadConsoleInputW(H(h), recs.data(), length, &n);
+  const BOOL ok = ::ReadConsoleInputW(AsNative(h), recs.data(), length, &n);
   for (DWORD i = 0; i < n; ++i) FromNative(recs[i], buffer[i]);
   *read = n;
   return ok;
@@ -432,7 +408,7 @@ int GetCommState(Handle h, DCB* dcb) {
   ::DCB n{};
   n.DCBlength = sizeof n;
   BOOL ok = TRUE;
-  if (p == nullptr || Present(*p)) ok = ::GetCommState(N(h), &n);
+  if (p == nullptr || Present(*p)) ok = ::GetCommState(NativeFor(h), &n);
   if (p != nullptr && ok && p->native != INVALID_HANDLE_VALUE) p->dcb = n;
   if (!ok && WentAway(p)) ok = TRUE;
   if (p != nullptr && p->native == INVALID_HANDLE_VALUE) n = p->dcb;
@@ -463,7 +439,7 @@ int SetCommState(Handle h, const DCB* dcb) {
     p->dcbSet = true;
     return 1;
   }
-  if (!::SetCommState(N(h), &n) && !WentAway(p)) return 0;
+  if (!::SetCommState(NativeFor(h), &n) && !WentAway(p)) return 0;
   if (p != nullptr) {
     p->dcb = n;
     p->dcbSet = true;
@@ -480,7 +456,7 @@ int GetCommTimeouts(Handle h, COMMTIMEOUTS* timeouts) {
   }
   ::COMMTIMEOUTS n{};
   BOOL ok = TRUE;
-  if (p == nullptr || Present(*p)) ok = ::GetCommTimeouts(N(h), &n);
+  if (p == nullptr || Present(*p)) ok = ::GetCommTimeouts(NativeFor(h), &n);
   if (p != nullptr && ok && p->native != INVALID_HANDLE_VALUE) p->timeouts = n;
   if (!ok && WentAway(p)) ok = TRUE;
   if (p != nullptr && p->native == INVALID_HANDLE_VALUE) n = p->timeouts;
@@ -497,7 +473,7 @@ int SetCommTimeouts(Handle h, const COMMTIMEOUTS* timeouts) {
     ::SetLastError(ERROR_SUCCESS);
     return 1;
   }
-  if ((p == nullptr || Present(*p)) && !::SetCommTimeouts(N(h), &n) &&
+  if ((p == nullptr || Present(*p)) && !::SetCommTimeouts(NativeFor(h), &n) &&
       !WentAway(p)) {
     return 0;
   }
@@ -515,7 +491,7 @@ int PurgeComm(Handle h, std::uint32_t flags) {
     return 1;
   }
   if (p != nullptr && !Present(*p)) return 1;
-  return ::PurgeComm(N(h), flags) || WentAway(p);
+  return ::PurgeComm(NativeFor(h), flags) || WentAway(p);
 }
 std::uint32_t GetCommPathDelay(Handle h) {
   net::NetPort* port = NetOf(FindPort(h));
@@ -535,7 +511,7 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   ::COMSTAT s{};
   BOOL ok = TRUE;
   if (p == nullptr || Present(*p)) {
-    ok = ::ClearCommError(N(h), &e, &s) || WentAway(p);
+    ok = ::ClearCommError(NativeFor(h), &e, &s) || WentAway(p);
   }
   if (errors) *errors = e;
   if (stat) {
@@ -556,7 +532,7 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   DWORD n = 0;
   BOOL ok = TRUE;
   if (p == nullptr || Present(*p)) {
-    ok = ::ReadFile(N(h), buffer, toRead, &n, nullptr) || WentAway(p);
+    ok = ::ReadFile(NativeFor(h), buffer, toRead, &n, nullptr) || WentAway(p);
   }
   if (read) *read = n;
   return ok;
@@ -576,7 +552,7 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   BOOL ok = TRUE;
   if (p == nullptr || p->native != INVALID_HANDLE_VALUE) {
     n = 0;
-    ok = ::WriteFile(N(h), buffer, toWrite, &n, nullptr);
+    ok = ::WriteFile(NativeFor(h), buffer, toWrite, &n, nullptr);
     if (!ok && WentAway(p)) {
       ok = TRUE;
       n = toWrite;
@@ -641,7 +617,7 @@ bool ShowOnExit(const char* text) {
   // standard error can take the lines.
   DWORD mode = 0;
   if (::GetConsoleMode(::GetStdHandle(STD_ERROR_HANDLE), &mode)) return false;
-  g_exitText = text != nullptr ? text : "";
+  SetExitText(text);
   return true;
 }
 

@@ -25,7 +25,7 @@ plat::INPUT_RECORD FocusRecord() {
   return r;
 }
 
-std::uint32_t QueuedEvents() { return fake::Console().InputCount(); }
+std::uint32_t QueuedEvents() { return fake::ConsoleBuffer().InputCount(); }
 
 TEST_F(ConsoleKeys, ExtendedKeyGivesZeroThenItsCode) {
   fake::PushRecord(KeyRecord(0x70, 0, 0));  // F1 down only

@@ -10,7 +10,7 @@ using ConsoleScreen = ConsoleTest;
 
 void FillScreen(char c) {
   std::uint32_t written = 0;
-  fake::Console().FillChar(c, 80 * 25, plat::COORD{0, 0}, &written);
+  fake::ConsoleBuffer().FillChar(c, 80 * 25, plat::COORD{0, 0}, &written);
 }
 
 std::string Cells(int row, int from, int to) {
@@ -267,11 +267,11 @@ TEST_F(ConsoleScreen, ResizeHalfGrantedLaysOutInTheVisibleWindow) {
   EXPECT_EQ(ScreenRows(), 25);
   EXPECT_EQ(Console.WindowRight, 79);
   EXPECT_EQ(Console.WindowBottom, 24);
-  const plat::SMALL_RECT visible = fake::Console().Window();
+  const plat::SMALL_RECT visible = fake::ConsoleBuffer().Window();
   EXPECT_EQ(visible.Right, 79);
   EXPECT_EQ(visible.Bottom, 24);
-  EXPECT_EQ(fake::Console().Width(), 80);
-  EXPECT_EQ(fake::Console().Height(), 300);
+  EXPECT_EQ(fake::ConsoleBuffer().Width(), 80);
+  EXPECT_EQ(fake::ConsoleBuffer().Height(), 300);
 }
 
 TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedKeepsToTheWindow) {
@@ -281,8 +281,8 @@ TEST_F(ConsoleScreen, ResizeWhoseBufferStepIsGrantedKeepsToTheWindow) {
          .windowRows = 20});
   EXPECT_FALSE(ResizeScreen(49, 24));
   // The buffer took the first request; the larger visible window was refused.
-  EXPECT_EQ(fake::Console().Width(), 48);
-  EXPECT_EQ(fake::Console().Height(), 23);
+  EXPECT_EQ(fake::ConsoleBuffer().Width(), 48);
+  EXPECT_EQ(fake::ConsoleBuffer().Height(), 23);
   EXPECT_EQ(ScreenColumns(), 40);
   EXPECT_EQ(ScreenRows(), 20);
   EXPECT_EQ(Console.WindowRight, 39);

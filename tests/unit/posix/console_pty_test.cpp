@@ -354,6 +354,13 @@ TEST(ConsoleCalls, BadHandlesAndArgumentsAreRefused) {
     refused(PeekConsoleInputA(in, nullptr, 4, &n), ERROR_INVALID_PARAMETER);
     refused(ReadConsoleInputA(in, nullptr, 1, &n), ERROR_INVALID_PARAMETER);
     refused(ReadConsoleInputA(in, &r, 0, &n), ERROR_INVALID_PARAMETER);
+    // The buffer's refusals read as a Windows console's.
+    SetLastError(ERROR_SUCCESS);
+    refused(SetConsoleCursorPosition(out, COORD{-1, 0}),
+            ERROR_INVALID_PARAMETER);
+    SetLastError(ERROR_SUCCESS);
+    refused(SetConsoleScreenBufferSize(out, COORD{1, 1}),
+            ERROR_INVALID_PARAMETER);
     refused(CloseHandle(0x1234), ERROR_INVALID_HANDLE);
     refused(ReadFile(out, &r, 1, &n), ERROR_INVALID_HANDLE);
     refused(WriteFile(out, "x", 1, &n), ERROR_INVALID_HANDLE);

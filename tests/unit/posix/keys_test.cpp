@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "console/keymap_table.h"
+#include "platform/shared/keymap_table.h"
 #include "platform/posix/posix_internal.h"
 
 using plat::INPUT_RECORD;

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The key map: virtual-key code to key code for a key pressed plain, with
-// Shift, with Ctrl and with Alt. The table and its lookups only, so that the
-// platform backends can find the key that types a character the same way the
-// program reads it.
+// Shift, with Ctrl and with Alt. The table and its lookups only, kept below
+// the console layer so that the platform backends find the key that types a
+// character the same way the program reads it.
 #pragma once
 
 #include <cstdint>
@@ -139,4 +139,35 @@ inline constexpr std::uint16_t KeyMapCode(const KeyMapRow& row,
     return row.Ctrl;
   if (controlKeyState & plat::SHIFT_PRESSED) return row.Shift;
   return row.Plain;
+}
+
+// A key that types a byte: its virtual key and the modifiers held.
+struct KeyStroke {
+  std::uint16_t VirtualKey;
+  std::uint32_t ControlKeyState;
+};
+
+// The key that types `byte`: a letter by its own key (the event's character
+// carries the case), anything else by the first row giving it, plain before
+// Shift before Ctrl before Alt. False when no key types it.
+inline constexpr bool FindKeyStroke(std::uint8_t byte, KeyStroke* out) {
+  if ((byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z')) {
+    *out = {static_cast<std::uint16_t>(byte & ~0x20), 0};
+    return true;
+  }
+  constexpr std::uint32_t kStates[] = {0, plat::SHIFT_PRESSED,
+                                       plat::LEFT_CTRL_PRESSED,
+                                       plat::LEFT_ALT_PRESSED};
+  for (std::uint32_t state : kStates) {
+    for (const KeyMapRow& row : KeyMap) {
+      // A letter's Plain code is never read; its key was found above.
+      const bool letter = row.VirtualKey >= 0x41 && row.VirtualKey <= 0x5A;
+      if (state == 0 && letter) continue;
+      if (KeyMapCode(row, state) == byte) {
+        *out = {row.VirtualKey, state};
+        return true;
+      }
+    }
+  }
+  return false;
 }

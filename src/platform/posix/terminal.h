@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// The POSIX console's terminal between its files: the state of the
+// terminal taken over, the lock around curses, and the steps every console
+// call builds on.
+#pragma once
+
+#define NCURSES_WIDECHAR 1
+#include <curses.h>
+#include <poll.h>
+#include <termios.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/emu/emu_console.h"
+#include "platform/posix/posix_internal.h"
+
+namespace plat::posix {
+
+// How long an idle poll pause (Sleep(1)) lasts: a 64 Hz scheduler tick.
+inline constexpr std::int64_t kPollPauseNs = 15625000;
+
+struct Style {
+  attr_t attrs = A_NORMAL;
+  short pair = 0;
+  bool known = false;
+};
+
+struct TerminalState {
+  bool tried = false;
+  std::atomic<bool> active{false};
+  int fd = -1;    // curses' output, and the terminal modes
+  int inFd = -1;  // non-blocking reads of the keys
+  FILE* out = nullptr;
+  FILE* in = nullptr;
+  SCREEN* screen = nullptr;
+  termios saved{};
+  emu::EmuConsole console;
+  KeyDecoder keys;
+  Charset charset = Charset::kUtf8;
+  std::vector<INPUT_RECORD> decoded;
+  std::vector<pollfd> waitFds;
+  // Set by the benchmark alone: every pause lasts its full time, as a plain
+  // sleep does, so the two can be measured side by side.
+  bool plainSleep = false;
+  std::uint64_t shownVersion = ~std::uint64_t{0};
+  std::int64_t lastRenderMs = 0;
+  std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
+  // When the last poll pause ended with nothing come, or -1: the next one
+  // right after it belongs to the same idle wait.
+  std::int64_t idlePollEndNs = -1;
+  int colours = 0;
+  int pairs = 0;
+  short nextPair = 1;
+  short pairOf[16][16] = {};
+  Style styles[256];
+  bool titleByOsc = false;
+  std::string titleStart, titleEnd;  // terminfo status line, when no OSC
+  std::vector<cchar_t> line;
+};
+
+// The one terminal; never destroyed: exit paths from any thread may use it.
+TerminalState& Terminal();
+
+// Held around every use of curses, so that a restore from the signal
+// thread never interleaves with a repaint.
+extern std::timed_mutex g_curses;
+extern std::atomic<PHANDLER_ROUTINE> g_ctrlHandler;
+// Set by the first thread to end the process: the main thread's exit and
+// the signal thread's must never run side by side.
+extern std::atomic<bool> g_exiting;
+
+bool IsConsoleHandle(Handle h);
+// The console calls need a started console on a console handle; else the
+// last error says the handle is invalid.
+bool Ready(Handle h);
+
+void WriteRaw(int fd, const std::string& seq);
+// Brings the terminal up to date with the buffer. `throttled`: from a
+// keyboard poll, which may repaint at most every 20 ms.
+void FlushScreen(bool throttled);
+void WriteTitle(const std::string& text);
+
+// Another thread is ending the process; this one waits to go with it, for
+// a while at most.
+[[noreturn]] void WaitForExit(int code);
+// Gives the terminal back, tells the end lines and ends the process.
+[[noreturn]] void EndProcess(int code);
+
+// Reads what the terminal has sent, waiting at most waitNs (-1: until
+// something arrives or a signal wakes the wait), and queues the keys. With
+// `serial`, the wait also ends when a reply byte reaches an open port;
+// true then.
+bool PumpInput(std::int64_t waitNs, bool serial = false);
+// A keyboard poll. The program polls several times a millisecond while it
+// waits for the controller; the terminal is asked at most once in each, so
+// a key waits a millisecond at most.
+void PollInput();
+
+}  // namespace plat::posix
