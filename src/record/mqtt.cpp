@@ -325,7 +325,7 @@ void OnConnect(mosquitto*, void*, int rc) {
     const char* why = rc == 4   ? "a bad user name or password"
                       : rc == 5 ? "not authorised (user name or password refused)"
                                 : mosquitto_connack_string(rc);
-    Tell(c, Where(c) + " refused the connection: " + why, true);
+    Tell(c, Where(c) + " refused the connection: " + why + "; trying again", true);
     return;
   }
   c.connected = true;
