@@ -41,6 +41,8 @@ install(FILES README.md ${_docs}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR
 install(FILES service/zrvmon.rules.yml service/zrvmon.rules.test.yml
               service/prometheus.yml service/cell-7.conf.example
               service/ser2net.yaml.example service/zrvmon.logrotate
+              service/mosquitto-bridge.conf.example
+              service/zrvmon-mqtt-password.conf.example
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 if(ZRV_DEB)
   install(FILES packaging/debian/copyright ${_docs}/changelog.Debian.gz

@@ -12,11 +12,12 @@
 #   plot     gnuplot, for scripts/plot.sh
 #   package  the Debian package and the Windows archive, and their checks
 set -euo pipefail
-want=(cmake g++ make libncurses-dev)
+want=(cmake g++ make libncurses-dev libmosquitto-dev)
 mingw=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64)
 case "${1:-build}" in
   test) want+=(libgtest-dev tmux valgrind ser2net gnuplot-nox file curl jq prometheus logrotate
                 prometheus-node-exporter systemd "${mingw[@]}" wine wine64
+                mosquitto mosquitto-clients openssl
                 dpkg-dev lintian man-db groff-base unzip libimage-exiftool-perl) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
   fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;

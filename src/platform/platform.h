@@ -237,6 +237,18 @@ struct RunOptions {
   int Port = 0;                   // --port N, 1 to 128; 0: the prompt
   int LogInterval = 0;            // --log-interval SECONDS; 0: every cycle
   bool Headless = false;          // --headless (needs --port)
+  // MQTT: the broker of --mqtt URL, taken apart, and what goes with it.
+  const char* Mqtt = nullptr;
+  std::string MqttHost;
+  int MqttPort = 0;
+  bool MqttTls = false;                     // mqtts://
+  const char* MqttUser = nullptr;           // --mqtt-user NAME
+  const char* MqttPasswordFile = nullptr;   // --mqtt-password-file FILE
+  const char* MqttCa = nullptr;             // --mqtt-ca FILE
+  int MqttInterval = 10;                    // --mqtt-interval SECONDS
+  const char* MqttPrefix = "zrvmon";        // --mqtt-prefix P
+  const char* HaPrefix = "homeassistant";   // --ha-prefix P
+  bool HaDiscovery = true;                  // --no-ha-discovery
 };
 
 // The options of the command line (--help and --version aside); false,

@@ -89,8 +89,8 @@ std::string Escaped(std::string_view value) {
   return out;
 }
 
-// A decimal as the screen wrote it ("-12.50"), times 10^shift (negative:
-// divided), written exactly; empty when it is no such number.
+}  // namespace
+
 std::string Scaled(std::string_view text, int shift) {
   const bool negative = !text.empty() && text[0] == '-';
   if (negative) text.remove_prefix(1);
@@ -120,6 +120,17 @@ std::string Scaled(std::string_view text, int shift) {
   const bool zero = whole == "0" && fraction.empty();
   return (negative && !zero ? "-" : "") + whole + (fraction.empty() ? "" : "." + fraction);
 }
+
+std::string DefrostSeconds(const CycleSnapshot& shot) {
+  const Reading& time = shot[kDefrostColumn];
+  const int toSeconds = shot[kDefrostColumn + 1].text == "min" ? 60 : 3600;
+  if (time.text.empty()) return {};
+  bool whole = false;
+  const std::int64_t n = ParseNumber(Scaled(time.text, 2), &whole);
+  return whole ? Scaled(std::to_string(n * toSeconds), -2) : std::string();
+}
+
+namespace {
 
 // A series of the snapshot: its family, its own labels, the column it
 // comes from and the power of ten that makes it a base unit.
@@ -177,17 +188,8 @@ void KeepSnapshot(const CycleSnapshot& shot) {
     const Reading& r = shot[s.column];
     Keep(Key(s.family, s.labels), r, Scaled(r.text, s.shift));
   }
-  // The defrost time in seconds, from hours or minutes.
-  const Reading& time = shot[kDefrostColumn];
-  const int toSeconds = shot[kDefrostColumn + 1].text == "min" ? 60 : 3600;
-  std::string seconds;
-  if (!time.text.empty()) {
-    const std::string hundredths = Scaled(time.text, 2);
-    bool whole = false;
-    const std::int64_t n = ParseNumber(hundredths, &whole);
-    if (whole) seconds = Scaled(std::to_string(n * toSeconds), -2);
-  }
-  Keep(Key("zrv_defrost_remaining_seconds", ""), time, seconds);
+  Keep(Key("zrv_defrost_remaining_seconds", ""), shot[kDefrostColumn],
+       DefrostSeconds(shot));
 }
 
 std::string Render(bool anyReply, const LinkTally& sinceStart,

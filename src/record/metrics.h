@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "record/record.h"
 
@@ -29,6 +30,12 @@ void MetricsStarted();
 void MetricsFinish();
 // Why the metrics are paused, as a line for the user, or empty.
 std::string MetricsPausedLine();
+// A decimal as the screen wrote it ("-12.50"), times 10^shift (negative:
+// divided), written exactly; empty when it is no such number.
+std::string Scaled(std::string_view text, int shift);
+// The time to the next defrost in seconds, from row 7's hours or minutes;
+// empty when the row showed none.
+std::string DefrostSeconds(const CycleSnapshot& shot);
 // The file's text for a cycle (tests).
 std::string MetricsText(const CycleSnapshot& shot, bool anyReply,
                         const LinkTally& sinceStart, std::int64_t cycles,

@@ -27,6 +27,7 @@
 #include "monitor/state.h"
 #include "platform/platform.h"
 #include "record/metrics.h"
+#include "record/mqtt.h"
 
 namespace {
 
@@ -631,6 +632,7 @@ std::string Summary() {
              " written, " + std::to_string(g_log->rowsLost) + " lost, " +
              Counted(g_log->reopenings, "reopening", "reopenings");
   }
+  if (const std::string mqtt = MqttSummaryLine(); !mqtt.empty()) lines += "\n" + mqtt;
   return lines;
 }
 
@@ -648,6 +650,7 @@ std::string EndText() {
     }
   }
   if (!MetricsPausedLine().empty()) text += MetricsPausedLine() + "\n";
+  if (!MqttFailureLine().empty()) text += MqttFailureLine() + "\n";
   return text;
 }
 
@@ -690,6 +693,7 @@ void RecordStarted() {
   g_run.startedMs = g_run.lastCycleMs = plat::GetTickCount64();
   g_run.atStart = g_run.atLastCycle = g_run.atLastRow = LinkCounts;
   MetricsStarted();
+  MqttStarted();
 }
 
 void RecordCycle() {
@@ -705,15 +709,16 @@ void RecordCycle() {
                               (now.Unusable - g_run.atLastCycle.Unusable);
   // Readings that stopped within the cycle make it no live one, even
   // before row 22 has said so.
-  MetricsCycle(shot, usable > 0 && ReadingsCome(),
-               LinkTally{now.Requests - g_run.atStart.Requests,
-                         now.Unanswered - g_run.atStart.Unanswered,
-                         now.Unusable - g_run.atStart.Unusable},
-               g_run.cycles);
+  const bool live = usable > 0 && ReadingsCome();
+  const LinkTally sinceStart{now.Requests - g_run.atStart.Requests,
+                             now.Unanswered - g_run.atStart.Unanswered,
+                             now.Unusable - g_run.atStart.Unusable};
+  MetricsCycle(shot, live, sinceStart, g_run.cycles);
   g_run.atLastCycle = LinkCounts;
   g_latest.time = Timestamp();
   g_latest.shot = shot;
   g_latest.cycle = g_run.cycles;
+  MqttCycle(shot, live, sinceStart, g_latest.time);
   if (ReadsCounters(shot)) {
     for (const std::size_t column : kCountersGroup) g_latest.counters[column] = shot[column];
     g_latest.countersCycle = g_run.cycles;
@@ -729,6 +734,7 @@ void RecordFinish() {
     OfferRow(true);
   }
   MetricsFinish();
+  MqttFinish();
   bool finished = true;
   if (g_log != nullptr) {
     std::unique_lock<std::mutex> hold(g_log->lock);
@@ -766,6 +772,7 @@ void RecordFinish() {
 void ResetRecordForTests() {
   if (g_log != nullptr) RecordFinish();
   ResetMetricsForTests();
+  ResetMqttForTests();
   g_run = Run{};
   g_latest = Latest{};
 }

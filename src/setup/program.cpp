@@ -10,6 +10,7 @@
 #include "monitor/state.h"
 #include "platform/platform.h"
 #include "record/metrics.h"
+#include "record/mqtt.h"
 #include "record/record.h"
 
 namespace {
@@ -50,6 +51,7 @@ void CycleEndedHeadless() {
 // Readings stopped or came again, maybe in the middle of a cycle.
 void LinkStateChangedNow() {
   MetricsLinkState(ReadingsCome());
+  MqttLinkState(ReadingsCome());
   if (Headless) TellState();
 }
 
@@ -66,6 +68,7 @@ void TellStart(const plat::RunOptions& options) {
     records += std::string(", metrics ") + options.Metrics + " (unit " +
                (options.Unit != nullptr ? options.Unit : com) + ")";
   }
+  if (options.Mqtt != nullptr) records += std::string(", MQTT ") + options.Mqtt;
   std::fprintf(stderr, "zrvmon: polling %s (%s) headless%s\n", com.c_str(),
                device[0] != '\0' ? device : "no such device",
                records.empty() ? ", recording nothing" : records.c_str());
@@ -101,6 +104,14 @@ int ZrvMain(int argc, char** argv) {
                    why.c_str());
       RecordFinish();
       return kLogFailureExitCode;
+    }
+  }
+  if (options.Mqtt != nullptr) {
+    std::string why;
+    if (!MqttOpen(options, why)) {
+      std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
+      RecordFinish();
+      return kUsageExitCode;
     }
   }
   if (!ConsoleSetup()) {

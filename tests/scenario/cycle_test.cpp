@@ -20,6 +20,7 @@
 #include "monitor/rows.h"
 #include "monitor/state.h"
 #include "record/metrics.h"
+#include "record/mqtt.h"
 #include "record/record.h"
 #include "scenario.h"
 
@@ -620,6 +621,28 @@ TEST_F(Cycle, MetricsHoldTheReadingsInBaseUnits) {
   EXPECT_NE(text.find("zrv_unanswered_total{unit=\"cell-7\"} 2\n"), std::string::npos);
   RecordFinish();
   EXPECT_FALSE(std::filesystem::exists(path));
+}
+
+// The MQTT state: the screen's values in the keys' units; a lost read is
+// null, not its fall-back zero; a value not read this cycle is kept.
+TEST_F(Cycle, MqttStateHoldsTheReadingsAndNullForALostOne) {
+  ResetMqttForTests();
+  Start();
+  run.Cycle();
+  const std::string first = MqttStateJson(TakeSnapshot(), LinkTally{10, 1, 0}, "T");
+  if (first.empty()) GTEST_SKIP() << "no MQTT client on this platform";
+  for (const char* pair :
+       {"{\"time\":\"T\",\"temperature\":22.5,", "\"co2\":4000,\"co2_setpoint\":3000,",
+        "\"evaporator_temperature\":20,\"defrost_remaining\":7200,", "\"ventilation\":\"ON\",",
+        "\"temperature_control\":\"OFF\",", "\"temperature_mode\":\"C\",",
+        "\"running_heater\":3600,", "\"system\":12,\"requests\":10,\"unanswered\":1,"}) {
+    EXPECT_NE(first.find(pair), std::string::npos) << pair << "\n" << first;
+  }
+  run.Wire().Fault("RD DM984", zrvsim::FaultKind::kLost, "", 1);
+  run.Cycle();
+  const std::string second = MqttStateJson(TakeSnapshot(), LinkTally{}, "T");
+  EXPECT_NE(second.find("\"co2\":null,\"co2_setpoint\":3000,"), std::string::npos) << second;
+  EXPECT_NE(second.find("\"running_heater\":3600,"), std::string::npos) << second;
 }
 
 std::vector<std::string> Fields(const std::string& line) {

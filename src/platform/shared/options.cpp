@@ -19,7 +19,10 @@ const char* const kTitle =
 
 const char* const kUsage =
     "Usage: zrvmon [--port N [--headless]] [--log FILE [--log-interval S]]\n"
-    "              [--metrics FILE [--unit NAME]] [--help | --version]\n";
+    "              [--metrics FILE] [--unit NAME]\n"
+    "              [--mqtt URL [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
+    "               [--mqtt-ca FILE] [--mqtt-interval S] [--mqtt-prefix P]\n"
+    "               [--ha-prefix P] [--no-ha-discovery]] [--help | --version]\n";
 
 const char* const kHelp =
     "\n"
@@ -51,14 +54,32 @@ const char* const kHelp =
     "  --metrics FILE  keep FILE as Prometheus metrics (text format 0.0.4)\n"
     "                  for node exporter's textfile collector, written after\n"
     "                  each cycle, at most once a second; removed at the end\n"
-    "  --unit NAME     the metrics' unit label (default COM<n>): letters,\n"
-    "                  digits, '.', '_' and '-'\n"
+    "  --unit NAME     the unit's name in the metrics (default COM<n>) and on\n"
+    "                  MQTT (default HOST-COM<n>): letters, digits, '.', '_'\n"
+    "                  and '-'\n"
+    "  --mqtt URL      publish the readings to an MQTT broker, mqtt://HOST[:PORT]\n"
+    "                  (1883) or mqtts://HOST[:PORT] (8883, TLS; the certificate\n"
+    "                  and the host name are verified): P/UNIT/status online or\n"
+    "                  offline, P/UNIT/link up or down, P/UNIT/state a JSON\n"
+    "                  object, all retained; Home Assistant finds the unit\n"
+    "  --mqtt-user NAME  the broker's user; the password comes from the\n"
+    "                  environment variable ZRVMON_MQTT_PASSWORD or from\n"
+    "  --mqtt-password-file FILE  (its first line)\n"
+    "  --mqtt-ca FILE  the CA that signs the broker's certificate (default:\n"
+    "                  the system's CAs)\n"
+    "  --mqtt-interval S  the state at most every S seconds (1 to 3600,\n"
+    "                  default 10), and at once when the link goes up or down\n"
+    "  --mqtt-prefix P the topics' prefix (default zrvmon)\n"
+    "  --ha-prefix P   Home Assistant's discovery prefix (default homeassistant)\n"
+    "  --no-ha-discovery  publish no discovery configs for Home Assistant\n"
     "  --help          this text and the serial ports\n"
     "  --version       the program's version\n";
 
 // The options that take a value: "--name VALUE" or "--name=VALUE".
-constexpr const char* kValueOptions[] = {"--log-interval", "--log", "--port",
-                                         "--metrics", "--unit"};
+constexpr const char* kValueOptions[] = {
+    "--log-interval", "--log", "--port", "--metrics", "--unit", "--mqtt",
+    "--mqtt-user", "--mqtt-password-file", "--mqtt-ca", "--mqtt-interval",
+    "--mqtt-prefix", "--ha-prefix"};
 
 // A whole decimal number from `low` to `high`, or -1.
 long Whole(const char* value, long low, long high) {
@@ -98,6 +119,94 @@ const char* ValueAt(int argc, char** argv, int at, std::string_view name,
   return nullptr;
 }
 
+// mqtt://HOST[:PORT] or mqtts://HOST[:PORT], HOST in brackets when it is
+// an IPv6 address; false for anything else.
+bool TakeBrokerUrl(std::string_view url, RunOptions* out) {
+  const bool tls = url.substr(0, 8) == "mqtts://";
+  if (!tls && url.substr(0, 7) != "mqtt://") return false;
+  url.remove_prefix(tls ? 8 : 7);
+  if (!url.empty() && url.back() == '/') url.remove_suffix(1);
+  std::string_view host = url;
+  std::string_view port;
+  if (!url.empty() && url[0] == '[') {
+    const std::size_t close = url.find(']');
+    if (close == std::string_view::npos) return false;
+    host = url.substr(1, close - 1);
+    const std::string_view rest = url.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return false;
+    if (!rest.empty()) port = rest.substr(1);
+  } else if (const std::size_t colon = url.rfind(':'); colon != std::string_view::npos) {
+    host = url.substr(0, colon);
+    port = url.substr(colon + 1);
+    if (port.empty()) return false;
+  }
+  if (host.empty() || host.find_first_of("/@?#[] \t") != std::string_view::npos) {
+    return false;
+  }
+  long n = tls ? 8883 : 1883;
+  if (!port.empty()) n = Whole(std::string(port).c_str(), 1, 65535);
+  if (n < 0) return false;
+  out->MqttHost = host;
+  out->MqttPort = static_cast<int>(n);
+  out->MqttTls = tls;
+  return true;
+}
+
+// A topic prefix: no wildcards, no empty level at either end.
+bool ValidPrefix(std::string_view prefix) {
+  return !prefix.empty() && prefix.find_first_of("+#") == std::string_view::npos &&
+         prefix.front() != '/' && prefix.back() != '/';
+}
+
+// The MQTT options: false, with the reason, for a bad value; *known false
+// when `option` is none of them.
+bool TakeMqttOption(std::string_view option, const char* value, RunOptions* out,
+                    bool* known, std::string* why) {
+  *known = true;
+  if (option == "--mqtt") {
+    out->Mqtt = value;
+    if (TakeBrokerUrl(value, out)) return true;
+    *why = std::string("--mqtt takes mqtt://HOST[:PORT] or mqtts://HOST[:PORT]: '") +
+           value + "'";
+    return false;
+  }
+  if (option == "--mqtt-user") {
+    out->MqttUser = value;
+  } else if (option == "--mqtt-password-file") {
+    out->MqttPasswordFile = value;
+  } else if (option == "--mqtt-ca") {
+    out->MqttCa = value;
+  } else if (option == "--mqtt-interval") {
+    const long n = Whole(value, 1, 3600);
+    if (n < 0) {
+      *why = std::string("--mqtt-interval takes seconds from 1 to 3600: '") + value + "'";
+      return false;
+    }
+    out->MqttInterval = static_cast<int>(n);
+  } else if (option == "--mqtt-prefix" || option == "--ha-prefix") {
+    if (!ValidPrefix(value)) {
+      *why = std::string(option) +
+             " takes a topic prefix without '+', '#' or a '/' at either end: '" +
+             value + "'";
+      return false;
+    }
+    (option == "--ha-prefix" ? out->HaPrefix : out->MqttPrefix) = value;
+  } else {
+    *known = false;
+  }
+  return true;
+}
+
+// Why the MQTT options do not go together, or empty.
+std::string MqttConflict(const RunOptions& o, const char* lonely) {
+  if (o.Mqtt == nullptr && lonely != nullptr) return std::string(lonely) + " needs --mqtt";
+  if (o.MqttCa != nullptr && !o.MqttTls) return "--mqtt-ca needs an mqtts:// URL";
+  if (o.MqttPasswordFile != nullptr && o.MqttUser == nullptr) {
+    return "--mqtt-password-file needs --mqtt-user";
+  }
+  return {};
+}
+
 int Usage(const std::string& why) {
   std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
   std::fputs(kUsage, stderr);
@@ -109,11 +218,17 @@ int Usage(const std::string& why) {
 bool ParseRunOptions(int argc, char** argv, RunOptions* out,
                      std::string* why) {
   RunOptions options;
+  const char* mqttOnly = nullptr;  // an MQTT option that needs --mqtt
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
     if (arg == "--help" || arg == "-h" || arg == "--version") continue;
     if (arg == "--headless") {
       options.Headless = true;
+      continue;
+    }
+    if (arg == "--no-ha-discovery") {
+      options.HaDiscovery = false;
+      mqttOnly = "--no-ha-discovery";
       continue;
     }
     bool known = false;
@@ -127,7 +242,11 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
         return false;
       }
       const std::string_view option = name;
-      if (option == "--log") {
+      bool mqtt = false;
+      if (!TakeMqttOption(option, value, &options, &mqtt, why)) return false;
+      if (mqtt) {
+        if (option != "--mqtt") mqttOnly = name;
+      } else if (option == "--log") {
         options.Log = value;
       } else if (option == "--log-interval") {
         const long n = Whole(value, 0, 86400);
@@ -164,6 +283,10 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
   }
   if (options.LogInterval > 0 && options.Log == nullptr) {
     *why = "--log-interval needs --log";
+    return false;
+  }
+  if (const std::string conflict = MqttConflict(options, mqttOnly); !conflict.empty()) {
+    *why = conflict;
     return false;
   }
   if (options.Headless && options.Port == 0) {

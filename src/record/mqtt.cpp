@@ -1,0 +1,659 @@
+// SPDX-License-Identifier: MIT
+#include "record/mqtt.h"
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <set>
+#include <string_view>
+#include <thread>
+
+#include "monitor/state.h"
+#include "record/metrics.h"
+
+#ifndef ZRV_VERSION
+#define ZRV_VERSION "unknown"
+#endif
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A killed monitor goes offline within one and a half of these.
+constexpr int kKeepAliveSeconds = 20;
+// A clean end waits no longer for the broker to take `offline`.
+constexpr auto kFinishWait = std::chrono::seconds(2);
+// The wait before the next try doubles from the first to the last.
+constexpr int kFirstRetrySeconds = 1;
+constexpr int kLastRetrySeconds = 60;
+// How long the client's thread waits on the broker at a time: how soon a
+// state the polling thread left goes out.
+constexpr int kLoopMs = 100;
+
+// Rows 6 and 7 are only on units that show them.
+enum class Row { kAny, kEvaporator, kDefrost };
+enum class Form { kNumber, kSwitch, kMode, kDefrostTime, kTally };
+
+// A key of the state, and the entity Home Assistant makes of it.
+struct Entity {
+  const char* key;
+  const char* name;
+  std::size_t column;  // of the snapshot; for kTally which count
+  int shift;           // the power of ten that makes it the key's unit
+  Form form;
+  const char* deviceClass;
+  const char* unit;
+  const char* stateClass;
+  bool diagnostic;
+  Row row;
+};
+
+constexpr Entity kEntities[] = {
+    {"temperature", "Temperature", kTempColumn, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
+    {"temperature_setpoint", "Temperature set point", kTempColumn + 1, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
+    {"temperature_average", "Temperature average", kTempColumn + 2, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
+    {"humidity", "Humidity", kRhColumn, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
+    {"humidity_setpoint", "Humidity set point", kRhColumn + 1, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
+    {"humidity_average", "Humidity average", kRhColumn + 2, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
+    {"co2", "CO2", kCo2Column, 4, Form::kNumber, "carbon_dioxide", "ppm", "measurement", false, Row::kAny},
+    {"co2_setpoint", "CO2 set point", kCo2Column + 1, 4, Form::kNumber, "carbon_dioxide", "ppm", "measurement", false, Row::kAny},
+    {"evaporator_temperature", "Evaporator temperature", kEvapColumn, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kEvaporator},
+    {"defrost_remaining", "Defrost in", kDefrostColumn, 0, Form::kDefrostTime, "duration", "s", "measurement", false, Row::kDefrost},
+    {"defrost_end_temperature", "Defrost end temperature", kDefrostColumn + 2, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kDefrost},
+    {"ventilation", "Ventilation", kIndicatorColumn, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
+    {"temperature_control", "Temperature control", kIndicatorColumn + 1, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
+    {"floor_heater", "Floor heater", kIndicatorColumn + 2, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
+    {"temperature_mode", "Temperature mode", kIndicatorColumn + 3, 0, Form::kMode, "enum", nullptr, nullptr, false, Row::kAny},
+    {"running_total", "Running total", kCounterColumn, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"running_heater", "Running heater", kCounterColumn + 1, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"running_cooler2", "Running cooler 2", kCounterColumn + 2, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"running_cooler", "Running cooler", kCounterColumn + 3, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"running_defrost", "Running defrost", kCounterColumn + 4, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"running_humidifier", "Running humidifier", kCounterColumn + 5, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
+    {"timer_minimum_t106", "Timer T106 minimum", kTimerColumn, 0, Form::kNumber, nullptr, nullptr, "measurement", false, Row::kAny},
+    {"timer_minimum_t107", "Timer T107 minimum", kTimerColumn + 1, 0, Form::kNumber, nullptr, nullptr, "measurement", false, Row::kAny},
+    {"system", "System number", kSystemColumn, 0, Form::kNumber, nullptr, nullptr, nullptr, true, Row::kAny},
+    {"requests", "Requests", 0, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
+    {"unanswered", "Unanswered requests", 1, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
+    {"unusable", "Unusable replies", 2, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
+};
+constexpr std::size_t kEntityCount = std::size(kEntities);
+
+bool Shows(Row row) {
+  const bool evaporatorUnit = ControllerVariant == 1 || ControllerVariant == 9;
+  if (row == Row::kEvaporator) return evaporatorUnit && EvaporatorSensor;
+  return row == Row::kAny || evaporatorUnit;
+}
+
+std::string JsonText(std::string_view text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+// The value as JSON, empty when the screen showed none.
+std::string ValueOf(const Entity& e, const CycleSnapshot& shot) {
+  const std::string& text = shot[e.column].text;
+  switch (e.form) {
+    case Form::kSwitch:
+      return text.empty() ? "" : text == "1" ? "\"ON\"" : "\"OFF\"";
+    case Form::kMode:
+      return text.empty() ? "" : text == "1" ? "\"C\"" : "\"H\"";
+    case Form::kDefrostTime:
+      return DefrostSeconds(shot);
+    default:
+      return Scaled(text, e.shift);
+  }
+}
+
+// ---- the polling thread's -------------------------------------------------
+
+struct Kept {
+  // The latest value of every key, empty for null: a failed read makes it
+  // null, a read not made leaves it.
+  std::array<std::string, kEntityCount> values;
+  bool linkDown = false;  // readings stopped since the last cycle's end
+  int link = -1;          // what was last handed over: -1 nothing yet
+};
+Kept g_kept;
+
+void Keep(const CycleSnapshot& shot) {
+  for (std::size_t i = 0; i < kEntityCount; ++i) {
+    const Entity& e = kEntities[i];
+    if (e.form == Form::kTally) continue;
+    const ReadOutcome outcome = shot[e.column].outcome;
+    const std::string value = ValueOf(e, shot);
+    if (outcome == ReadOutcome::kFailed) {
+      g_kept.values[i].clear();
+    } else if (outcome == ReadOutcome::kRead && !value.empty()) {
+      g_kept.values[i] = value;
+    }
+  }
+}
+
+std::string Render(const LinkTally& sinceStart, const std::string& time) {
+  std::string json = "{\"time\":" + JsonText(time);
+  for (std::size_t i = 0; i < kEntityCount; ++i) {
+    const Entity& e = kEntities[i];
+    if (!Shows(e.row)) continue;
+    std::string value = g_kept.values[i];
+    if (e.form == Form::kTally) {
+      const std::int64_t counts[] = {sinceStart.Requests, sinceStart.Unanswered,
+                                     sinceStart.Unusable};
+      value = std::to_string(counts[e.column]);
+    }
+    json += ",\"" + std::string(e.key) + "\":" + (value.empty() ? "null" : value);
+  }
+  return json + "}";
+}
+
+// ---- shared with the client's thread -----------------------------------------
+
+struct Settings {
+  std::string host;
+  int port = 0;
+  bool tls = false;
+  std::string url;  // as said to the user
+  std::string user;
+  std::string password;
+  std::string ca;
+  int interval = 10;
+  std::string unit;
+  std::string uid;  // the unit as Home Assistant's ids take it
+  std::string topics;  // <prefix>/<unit>
+  std::string haPrefix;
+  bool discovery = true;
+};
+
+struct Client {
+  Settings settings;
+  mosquitto* mosq = nullptr;
+  std::thread thread;
+  bool running = false;
+
+  std::mutex lock;  // guards what follows
+  std::condition_variable wake;
+  std::string state;        // the mailbox: the latest state, one slot
+  bool stateFresh = false;  // not published yet
+  bool urgent = false;      // goes out without waiting for the interval
+  int link = -1;            // -1 not known yet, 0 down, 1 up
+  bool linkFresh = false;
+  std::string device;  // discovery's device, once start-up is over
+  std::array<bool, kEntityCount> shown{};
+  bool stop = false;
+  Clock::time_point stopBy;
+  bool done = false;
+  std::int64_t published = 0;  // states the broker took
+  std::int64_t lost = 0;       // times a connection to it was lost
+  std::string failure;         // why it is not reached now
+
+  // The client thread's own.
+  bool connected = false;
+  bool announce = false;  // discovery is due
+  std::set<int> stateMids;
+  int offlineMid = -1;
+  bool offlineTaken = false;
+  std::string told;     // the last line said
+  std::string tlsError;  // what the library last said went wrong
+  Clock::time_point lastState{};
+};
+Client* g_client = nullptr;  // kept to the end: a hung thread may hold it
+
+void Tell(Client& c, const std::string& line, bool failure) {
+  {
+    std::lock_guard<std::mutex> hold(c.lock);
+    c.failure = failure ? line : "";
+  }
+  if (line == c.told) return;
+  c.told = line;
+  RecordNews(line);
+}
+
+std::string Where(const Client& c) { return "zrvmon: MQTT broker " + c.settings.url; }
+
+void Publish(Client& c, const std::string& topic, const std::string& payload,
+             int* mid = nullptr) {
+  mosquitto_publish(c.mosq, mid, topic.c_str(), static_cast<int>(payload.size()),
+                    payload.data(), 1, true);
+}
+
+std::string Discovery(const Client& c, const Entity& e, const std::string& device) {
+  const Settings& s = c.settings;
+  const std::string id = "zrvmon_" + s.uid + "_" + e.key;
+  std::string json = "{\"name\":" + JsonText(e.name) + ",\"unique_id\":\"" + id +
+                     "\",\"state_topic\":" + JsonText(s.topics + "/state") +
+                     ",\"value_template\":\"{{ value_json." + e.key + " }}\"";
+  if (e.deviceClass != nullptr) json += ",\"device_class\":\"" + std::string(e.deviceClass) + "\"";
+  if (e.unit != nullptr) json += ",\"unit_of_measurement\":\"" + std::string(e.unit) + "\"";
+  if (e.stateClass != nullptr) json += ",\"state_class\":\"" + std::string(e.stateClass) + "\"";
+  if (e.form == Form::kSwitch) json += ",\"payload_on\":\"ON\",\"payload_off\":\"OFF\"";
+  if (e.form == Form::kMode) json += ",\"options\":[\"C\",\"H\"]";
+  if (e.diagnostic) json += ",\"entity_category\":\"diagnostic\"";
+  // A state older than a few intervals is no reading: the monitor hangs.
+  json += ",\"expire_after\":" + std::to_string(3 * s.interval + 60) +
+          ",\"availability_mode\":\"all\",\"availability\":[{\"topic\":" +
+          JsonText(s.topics + "/status") + "},{\"topic\":" + JsonText(s.topics + "/link") +
+          ",\"payload_available\":\"up\",\"payload_not_available\":\"down\"}]";
+  return json + ",\"device\":" + device + "}";
+}
+
+void PublishDiscovery(Client& c, const std::string& device,
+                      const std::array<bool, kEntityCount>& shown) {
+  const Settings& s = c.settings;
+  const std::string node = s.haPrefix + "/";
+  const std::string object = "/zrvmon_" + s.uid + "/";
+  for (std::size_t i = 0; i < kEntityCount; ++i) {
+    if (!shown[i]) continue;
+    const Entity& e = kEntities[i];
+    const bool binary = e.form == Form::kSwitch;
+    Publish(c, node + (binary ? "binary_sensor" : "sensor") + object + e.key + "/config",
+            Discovery(c, e, device));
+  }
+  // The controller's line itself, available whenever the monitor is.
+  Publish(c, node + "binary_sensor" + object + "link/config",
+          "{\"name\":\"Controller link\",\"unique_id\":\"zrvmon_" + s.uid +
+              "_link\",\"state_topic\":" + JsonText(s.topics + "/link") +
+              ",\"payload_on\":\"up\",\"payload_off\":\"down\",\"device_class\":"
+              "\"connectivity\",\"entity_category\":\"diagnostic\",\"availability\":"
+              "[{\"topic\":" + JsonText(s.topics + "/status") + "}],\"device\":" +
+              device + "}");
+}
+
+// What the mailbox holds goes out when it is due; called while connected.
+void PublishDue(Client& c) {
+  std::unique_lock<std::mutex> hold(c.lock);
+  const Clock::time_point now = Clock::now();
+  if (c.announce && !c.device.empty()) {
+    const std::string device = c.device;
+    const auto shown = c.shown;
+    c.announce = false;
+    hold.unlock();
+    if (c.settings.discovery) PublishDiscovery(c, device, shown);
+    hold.lock();
+  }
+  std::string link;
+  if (c.linkFresh && c.link >= 0) link = c.link == 1 ? "up" : "down";
+  c.linkFresh = false;
+  std::string state;
+  if (c.stateFresh &&
+      (c.urgent || now - c.lastState >= std::chrono::seconds(c.settings.interval))) {
+    state = c.state;
+    c.stateFresh = c.urgent = false;
+    c.lastState = now;
+  }
+  hold.unlock();
+  if (!link.empty()) Publish(c, c.settings.topics + "/link", link);
+  if (!state.empty()) {
+    int mid = 0;
+    Publish(c, c.settings.topics + "/state", state, &mid);
+    c.stateMids.insert(mid);
+  }
+}
+
+// After a (re)connection or Home Assistant's return, everything once more.
+void AllAgain(Client& c) {
+  std::lock_guard<std::mutex> hold(c.lock);
+  c.announce = true;
+  c.linkFresh = c.link >= 0;
+  c.stateFresh = c.urgent = !c.state.empty();
+}
+
+void OnConnect(mosquitto*, void*, int rc) {
+  Client& c = *g_client;
+  if (rc != 0) {
+    const char* why = rc == 4   ? "a bad user name or password"
+                      : rc == 5 ? "not authorised (user name or password refused)"
+                                : mosquitto_connack_string(rc);
+    Tell(c, Where(c) + " refused the connection: " + why + "; trying again", true);
+    return;
+  }
+  c.connected = true;
+  Tell(c, Where(c) + " connected, unit " + c.settings.unit, false);
+  Publish(c, c.settings.topics + "/status", "online");
+  if (c.settings.discovery) {
+    mosquitto_subscribe(c.mosq, nullptr, (c.settings.haPrefix + "/status").c_str(), 1);
+  }
+  AllAgain(c);
+}
+
+void OnDisconnect(mosquitto*, void*, int) {
+  Client& c = *g_client;
+  c.stateMids.clear();
+  if (!c.connected) return;
+  c.connected = false;
+  bool stopping = false;
+  {
+    std::lock_guard<std::mutex> hold(c.lock);
+    stopping = c.stop;
+    if (!stopping) ++c.lost;
+  }
+  if (!stopping) Tell(c, Where(c) + " was lost: trying again", true);
+}
+
+void OnPublish(mosquitto*, void*, int mid) {
+  Client& c = *g_client;
+  if (c.stateMids.erase(mid) > 0) {
+    std::lock_guard<std::mutex> hold(c.lock);
+    ++c.published;
+  }
+  if (mid == c.offlineMid) c.offlineTaken = true;
+}
+
+void OnMessage(mosquitto*, void*, const mosquitto_message* m) {
+  Client& c = *g_client;
+  const std::string_view payload(static_cast<const char*>(m->payload),
+                                 static_cast<std::size_t>(std::max(m->payloadlen, 0)));
+  if (m->topic == c.settings.haPrefix + "/status" && payload == "online") AllAgain(c);
+}
+
+void OnLog(mosquitto*, void*, int level, const char* text) {
+  if (level == MOSQ_LOG_ERR && text != nullptr) g_client->tlsError = text;
+}
+
+// A try that failed before the broker answered it.
+void Failed(Client& c, int rc, int error) {
+  std::string why;
+  if (rc == MOSQ_ERR_TLS || rc == MOSQ_ERR_TLS_HANDSHAKE) {
+    std::string detail = c.tlsError;
+    if (const std::size_t at = detail.rfind(':'); at != std::string::npos) {
+      detail = detail.substr(at + 1);
+    }
+    why = " is not trusted, nothing was sent" +
+          (detail.empty() ? std::string() : " (" + detail + ")") +
+          (c.settings.ca.empty() ? ": --mqtt-ca names the CA that signs its certificate"
+                                 : ": its certificate is not signed by " + c.settings.ca +
+                                       " for its host name");
+  } else if (rc == MOSQ_ERR_EAI) {
+    why = " cannot be reached: its host name is not known";
+  } else if (rc == MOSQ_ERR_CONN_REFUSED) {
+    return;  // said when the broker answered
+  } else {
+    why = std::string(" cannot be reached: ") +
+          (rc == MOSQ_ERR_ERRNO && error != 0 ? std::strerror(error) : mosquitto_strerror(rc));
+  }
+  Tell(c, Where(c) + why + "; trying again", true);
+}
+
+void ClientLoop(Client* client) {
+  Client& c = *client;
+  int delay = kFirstRetrySeconds;
+  Clock::time_point nextTry = Clock::now();
+  Clock::time_point tried{};
+  bool first = true;
+  auto later = [&] {
+    nextTry = Clock::now() + std::chrono::seconds(delay);
+    delay = std::min(delay * 2, kLastRetrySeconds);
+  };
+  for (;;) {
+    {
+      std::unique_lock<std::mutex> hold(c.lock);
+      if (c.stop) break;
+      if (mosquitto_socket(c.mosq) < 0 && Clock::now() < nextTry) {
+        c.wake.wait_until(hold, nextTry, [&] { return c.stop; });
+        continue;
+      }
+    }
+    if (mosquitto_socket(c.mosq) < 0) {
+      c.tlsError.clear();
+      errno = 0;
+      const int rc = first ? mosquitto_connect_async(c.mosq, c.settings.host.c_str(),
+                                                     c.settings.port, kKeepAliveSeconds)
+                           : mosquitto_reconnect_async(c.mosq);
+      const int error = errno;
+      first = false;
+      tried = Clock::now();
+      if (rc != MOSQ_ERR_SUCCESS) {
+        Failed(c, rc, error);
+        later();
+      }
+      continue;
+    }
+    const bool wasConnected = c.connected;
+    errno = 0;
+    const int rc = mosquitto_loop(c.mosq, kLoopMs, 1);
+    const int error = errno;
+    if (c.connected) {
+      delay = kFirstRetrySeconds;
+      PublishDue(c);
+    } else if (rc == MOSQ_ERR_SUCCESS &&
+               Clock::now() - tried > std::chrono::seconds(kKeepAliveSeconds)) {
+      Tell(c, Where(c) + " does not answer; trying again", true);
+      mosquitto_disconnect(c.mosq);
+      later();
+    }
+    if (rc != MOSQ_ERR_SUCCESS) {
+      if (!wasConnected) Failed(c, rc, error);
+      if (mosquitto_socket(c.mosq) >= 0) mosquitto_disconnect(c.mosq);
+      later();
+    }
+  }
+  if (c.connected) {
+    Publish(c, c.settings.topics + "/status", "offline", &c.offlineMid);
+    Clock::time_point by;
+    {
+      std::lock_guard<std::mutex> hold(c.lock);
+      by = c.stopBy;
+    }
+    while (!c.offlineTaken && Clock::now() < by &&
+           mosquitto_loop(c.mosq, kLoopMs, 1) == MOSQ_ERR_SUCCESS) {
+    }
+    mosquitto_disconnect(c.mosq);
+  }
+  std::lock_guard<std::mutex> hold(c.lock);
+  c.done = true;
+  c.wake.notify_all();
+}
+
+std::string DefaultUnit(int port) {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "localhost");
+  std::string name(host, std::strcspn(host, "."));
+  for (char& ch : name) {
+    const bool ok = (ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') ||
+                    (ch >= '0' && ch <= '9') || ch == '_' || ch == '-';
+    if (!ok) ch = '-';
+  }
+  return (name.empty() ? "localhost" : name) + "-COM" + std::to_string(port);
+}
+
+// The client connects from now on.
+void StartClient(Client& c, const std::string& unit) {
+  Settings& s = c.settings;
+  s.unit = unit;
+  s.uid = unit;
+  for (char& ch : s.uid) {
+    if (!((ch >= 'a' && ch <= 'z') || (ch >= 'A' && ch <= 'Z') || (ch >= '0' && ch <= '9') ||
+          ch == '-')) {
+      ch = '_';
+    }
+  }
+  s.topics += "/" + unit;
+  // Each unit its own id, so that two monitors never throw each other off.
+  mosquitto_reinitialise(c.mosq, ("zrvmon-" + unit).c_str(), true, nullptr);
+  mosquitto_int_option(c.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  mosquitto_connect_callback_set(c.mosq, OnConnect);
+  mosquitto_disconnect_callback_set(c.mosq, OnDisconnect);
+  mosquitto_publish_callback_set(c.mosq, OnPublish);
+  mosquitto_message_callback_set(c.mosq, OnMessage);
+  mosquitto_log_callback_set(c.mosq, OnLog);
+  const std::string status = s.topics + "/status";
+  mosquitto_will_set(c.mosq, status.c_str(), 7, "offline", 1, true);
+  if (!s.user.empty()) {
+    mosquitto_username_pw_set(c.mosq, s.user.c_str(),
+                              s.password.empty() ? nullptr : s.password.c_str());
+  }
+  if (s.tls) {
+    if (s.ca.empty()) {
+      mosquitto_int_option(c.mosq, MOSQ_OPT_TLS_USE_OS_CERTS, 1);
+    } else {
+      mosquitto_tls_set(c.mosq, s.ca.c_str(), nullptr, nullptr, nullptr, nullptr);
+    }
+    mosquitto_tls_opts_set(c.mosq, 1, nullptr, nullptr);
+    mosquitto_tls_insecure_set(c.mosq, false);
+  }
+  c.thread = std::thread(ClientLoop, &c);
+  c.running = true;
+}
+
+}  // namespace
+
+bool MqttOpen(const plat::RunOptions& options, std::string& why) {
+  Settings s;
+  s.host = options.MqttHost;
+  s.port = options.MqttPort;
+  s.tls = options.MqttTls;
+  s.url = std::string(s.tls ? "mqtts://" : "mqtt://") +
+          (s.host.find(':') != std::string::npos ? "[" + s.host + "]" : s.host) + ":" +
+          std::to_string(s.port);
+  s.interval = options.MqttInterval;
+  s.topics = options.MqttPrefix;
+  s.haPrefix = options.HaPrefix;
+  s.discovery = options.HaDiscovery;
+  if (options.MqttUser != nullptr) s.user = options.MqttUser;
+  if (const char* path = options.MqttPasswordFile) {
+    std::ifstream in(path);
+    if (!in || !std::getline(in, s.password)) {
+      why = std::string("cannot read the MQTT password from ") + path + ": " +
+            (errno != 0 ? std::strerror(errno) : "it is empty");
+      return false;
+    }
+    if (!s.password.empty() && s.password.back() == '\r') s.password.pop_back();
+  } else if (const char* password = std::getenv("ZRVMON_MQTT_PASSWORD");
+             password != nullptr && !s.user.empty()) {
+    s.password = password;
+  }
+  if (options.MqttCa != nullptr) {
+    s.ca = options.MqttCa;
+    if (!std::ifstream(s.ca)) {
+      why = "cannot read the CA of --mqtt-ca " + s.ca + ": " + std::strerror(errno);
+      return false;
+    }
+  }
+  mosquitto_lib_init();
+  g_client = new Client;
+  g_client->settings = s;
+  g_client->mosq = mosquitto_new(nullptr, true, nullptr);
+  if (g_client->mosq == nullptr) {
+    why = std::string("cannot make an MQTT client: ") + std::strerror(errno);
+    return false;
+  }
+  if (options.Unit != nullptr) {
+    StartClient(*g_client, options.Unit);
+  } else if (options.Port != 0) {
+    StartClient(*g_client, DefaultUnit(options.Port));
+  }
+  return true;
+}
+
+void MqttStarted() {
+  if (g_client == nullptr) return;
+  g_kept = Kept{};
+  // The system number start-up read, until a cycle reads it.
+  for (std::size_t i = 0; i < kEntityCount; ++i) {
+    if (std::string_view(kEntities[i].key) == "system" && SystemNumber != 0) {
+      g_kept.values[i] = std::to_string(SystemNumber);
+    }
+  }
+  if (!g_client->running) StartClient(*g_client, DefaultUnit(ActivePort));
+  const std::string device =
+      "{\"identifiers\":[\"zrvmon_" + g_client->settings.uid + "\"],\"name\":" +
+      JsonText("ZRV " + g_client->settings.unit) + ",\"model\":\"ZRV variant " +
+      std::to_string(ControllerVariant) + ", revision " +
+      std::to_string(ControllerRevision) + "\",\"sw_version\":" + JsonText(ZRV_VERSION) + "}";
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  for (std::size_t i = 0; i < kEntityCount; ++i) g_client->shown[i] = Shows(kEntities[i].row);
+  g_client->device = device;
+  g_client->announce = true;
+}
+
+std::string MqttStateJson(const CycleSnapshot& shot, const LinkTally& sinceStart,
+                          const std::string& time) {
+  Keep(shot);
+  return Render(sinceStart, time);
+}
+
+void MqttCycle(const CycleSnapshot& shot, bool live, const LinkTally& sinceStart,
+               const std::string& time) {
+  if (g_client == nullptr) return;
+  const std::string state = MqttStateJson(shot, sinceStart, time);
+  const int link = live && !g_kept.linkDown ? 1 : 0;
+  g_kept.linkDown = false;
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  g_client->state = state;
+  g_client->stateFresh = true;
+  if (link != g_client->link) {
+    g_client->link = link;
+    g_client->linkFresh = g_client->urgent = true;
+  }
+}
+
+void MqttLinkState(bool readingsCome) {
+  g_kept.linkDown = !readingsCome;
+  if (g_client == nullptr || readingsCome) return;
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  if (g_client->link == 0) return;
+  g_client->link = 0;
+  g_client->linkFresh = true;
+  // The last state again at once: it is no longer live.
+  g_client->stateFresh = g_client->urgent = !g_client->state.empty();
+}
+
+void MqttFinish() {
+  Client* c = g_client;
+  if (c == nullptr || !c->running) return;
+  std::unique_lock<std::mutex> hold(c->lock);
+  c->stop = true;
+  c->stopBy = Clock::now() + kFinishWait;
+  c->wake.notify_all();
+  const bool done = c->wake.wait_until(hold, c->stopBy, [c] { return c->done; });
+  hold.unlock();
+  c->running = false;
+  if (!done) {
+    // A broker or a name lookup that hangs keeps it: the end goes on.
+    c->thread.detach();
+    return;
+  }
+  c->thread.join();
+  mosquitto_destroy(c->mosq);
+  c->mosq = nullptr;
+  mosquitto_lib_cleanup();
+}
+
+std::string MqttSummaryLine() {
+  if (g_client == nullptr) return {};
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  const std::int64_t n = g_client->published;
+  const std::int64_t lost = g_client->lost;
+  return "  mqtt: " + std::to_string(n) + (n == 1 ? " state" : " states") +
+         " published, the broker lost " + std::to_string(lost) +
+         (lost == 1 ? " time" : " times");
+}
+
+std::string MqttFailureLine() {
+  if (g_client == nullptr) return {};
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  return g_client->failure;
+}
+
+void ResetMqttForTests() { g_kept = Kept{}; }
