@@ -122,7 +122,50 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
     // full and R and T could no longer get in.
     KeyBuffer.Delete(0, judged);
   }
+  // A reset just answered Y goes first; the link stays one request at a
+  // time, and the read just made keeps its outcome.
+  if (BetweenRequests != nullptr && !ResetRequested && !AbortFlag) {
+    const ReadOutcome made = LastRead;
+    BetweenRequests();
+    LastRead = made;
+  }
   return value;
+}
+
+SetPointWrite WriteSetPoint(std::uint16_t address, std::int32_t value,
+                            std::int32_t& readBack) {
+  struct Target {
+    std::uint16_t address;
+    std::int32_t* setPoint;
+    Quantity quantity;
+    std::int32_t row;
+    double scale;
+  };
+  const Target targets[] = {{890, &TempSetPoint, kTempSetValue, kTempLine.Row, 10.0},
+                            {893, &RhSetPoint, kRhSetValue, kRhLine.Row, 10.0},
+                            {894, &Co2SetPoint, kCo2SetValue, kCo2Line.Row, 100.0}};
+  const Target* target = nullptr;
+  for (const Target& t : targets) {
+    if (t.address == address) target = &t;
+  }
+  if (target == nullptr) return SetPointWrite::kNotTaken;
+  Str255 reply;
+  // A negative value goes out as its 16-bit complement.
+  WriteDM(ActivePort, address, static_cast<std::uint16_t>(value), reply);
+  if (!(reply == "OK")) return SetPointWrite::kNotTaken;
+  ReadDM(ActivePort, address, reply);
+  if (LastLinkRead() != ReadOutcome::kRead) return SetPointWrite::kNoReadBack;
+  readBack = ConvertWord(reply, 'i');
+  if (readBack != value) return SetPointWrite::kReadBackDiffers;
+  *target->setPoint = readBack;
+  CycleReads[target->quantity] = ReadOutcome::kRead;
+  // The row shows it now, so that what is recorded of this cycle has it.
+  const std::int32_t column = CursorColumn();
+  const std::int32_t row = CursorRow();
+  MoveCursor(kSetPointColumn, target->row);
+  ConsoleWrite(FormatFixed(readBack / target->scale, 6, 2).view());
+  MoveCursor(column, row);
+  return SetPointWrite::kWritten;
 }
 
 std::int32_t ReadRegisterStable(PortNumber port, std::uint16_t address,

@@ -374,6 +374,7 @@ void ShutdownMonitor() {
 
 int RunMonitor(const MonitorRun& run) {
   LinkStateChanged = run.LinkStateChanged;
+  BetweenRequests = run.BetweenRequests;
   if (!StartMonitor(run.Port)) {
     ReportInvalidPortEntry();
     return kInputErrorExitCode;

@@ -15,6 +15,8 @@ struct MonitorRun {
   void (*CycleEnded)() = nullptr;
   // When row 22's text changes (readings stop or come again).
   void (*LinkStateChanged)() = nullptr;
+  // Between two requests of polling (see BetweenRequests).
+  void (*BetweenRequests)() = nullptr;
 };
 int RunMonitor(const MonitorRun& run = {});
 // The start-up sequence alone (through the title); false when the port entry

@@ -21,6 +21,9 @@ inline constexpr std::string_view kComPortLabel = "    ComPort ";
 inline constexpr RowLabel kTempLine{3, 2, "Temp.        "};
 inline constexpr RowLabel kRhLine{4, 2, "RH           "};
 inline constexpr RowLabel kCo2Line{5, 2, "CO2          "};
+// Rows 3 to 5 show the set point in this column, after the reading.
+inline constexpr std::int32_t kSetPointColumn =
+    kTempLine.Column + static_cast<std::int32_t>(kTempLine.Label.size()) + 13;
 inline constexpr RowLabel kEvapLine{6, 2, "Evap.Temp.   "};
 // Row 7 in hours, or in minutes on controllers whose relay 7000 errs.
 inline constexpr RowLabel kDefrostLine{7, 2, "Defrost in   "};

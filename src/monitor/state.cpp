@@ -34,6 +34,7 @@ Str255 CounterResetIncomplete;
 Str255 LinkStateShown;
 bool LinkStateOnScreen = false;
 void (*LinkStateChanged)() = nullptr;
+void (*BetweenRequests)() = nullptr;
 
 void ResetMonitorStateForTests() {
   ActivePort = 0;
@@ -69,4 +70,5 @@ void ResetMonitorStateForTests() {
   LinkStateShown.Clear();
   LinkStateOnScreen = false;
   LinkStateChanged = nullptr;
+  BetweenRequests = nullptr;
 }

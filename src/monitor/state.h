@@ -68,6 +68,10 @@ extern bool LinkStateOnScreen;
 // Called as row 22's text changes, between cycles' ends too (set by the
 // program entry through RunMonitor; null: nobody asks).
 extern void (*LinkStateChanged)();
+// Called between two requests of polling, where the hot keys are acted on
+// and never while the reset prompt or the terminal is open: a request of
+// the program entry's own may go there (null: none).
+extern void (*BetweenRequests)();
 
 // Tests only: every variable back to its program-start (zero or empty) value.
 void ResetMonitorStateForTests();

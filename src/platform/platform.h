@@ -249,6 +249,8 @@ struct RunOptions {
   const char* MqttPrefix = "zrvmon";        // --mqtt-prefix P
   const char* HaPrefix = "homeassistant";   // --ha-prefix P
   bool HaDiscovery = true;                  // --no-ha-discovery
+  bool MqttControl = false;                 // --mqtt-control
+  const char* SetPointLimits = nullptr;     // --setpoint-limits LIMITS
 };
 
 // The options of the command line (--help and --version aside); false,

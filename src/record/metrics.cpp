@@ -16,6 +16,7 @@
 #include "link/serial_port.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
+#include "record/control.h"
 
 #ifndef ZRV_VERSION
 #define ZRV_VERSION "unknown"
@@ -72,6 +73,7 @@ constexpr Family kFamilies[] = {
     {"zrv_unanswered_total", "counter", "Requests that got no reply since the start"},
     {"zrv_unusable_total", "counter", "Replies that could not be used since the start"},
     {"zrv_cycles_total", "counter", "Polling cycles completed since the start"},
+    {"zrv_setpoint_writes_total", "counter", "Set point commands from MQTT since the start, by outcome"},
     {"zrv_last_cycle_timestamp_seconds", "gauge", "Unix time at the end of the last complete cycle"},
 };
 
@@ -206,6 +208,15 @@ std::string Render(bool anyReply, const LinkTally& sinceStart,
   values[Key("zrv_unanswered_total", "")] = std::to_string(sinceStart.Unanswered);
   values[Key("zrv_unusable_total", "")] = std::to_string(sinceStart.Unusable);
   values[Key("zrv_cycles_total", "")] = std::to_string(cycles);
+  for (int key = 0; SetPointControlOn() && key < kSetPointKeys; ++key) {
+    for (int outcome = 0; outcome < kSetPointOutcomes; ++outcome) {
+      values[Key("zrv_setpoint_writes_total",
+                 std::string("key=\"") + kSetPointKinds[key].key + "\",outcome=\"" +
+                     kSetPointOutcomeNames[outcome] + "\"")] =
+          std::to_string(SetPointCount(static_cast<SetPointKey>(key),
+                                       static_cast<SetPointOutcome>(outcome)));
+    }
+  }
   char stamp[32];
   std::snprintf(stamp, sizeof stamp, "%.3f", nowSeconds);
   values[Key("zrv_last_cycle_timestamp_seconds", "")] = stamp;

@@ -2,6 +2,7 @@
 #include "record/mqtt.h"
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,13 +13,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <mutex>
 #include <set>
 #include <string_view>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "monitor/state.h"
+#include "record/control.h"
 #include "record/metrics.h"
 
 #ifndef ZRV_VERSION
@@ -39,6 +44,21 @@ constexpr int kLastRetrySeconds = 60;
 // How long the client's thread waits on the broker at a time: how soon a
 // state the polling thread left goes out.
 constexpr int kLoopMs = 100;
+
+// Answers kept while the broker is away, the oldest going first.
+constexpr std::size_t kMostResults = 32;
+
+// The number entities of --mqtt-control, in the order of the set points.
+struct Control {
+  const char* name;
+  const char* deviceClass;
+  const char* unit;
+};
+constexpr Control kControls[kSetPointKeys] = {
+    {"Set temperature", "temperature", "°C"},
+    {"Set humidity", "humidity", "%"},
+    {"Set CO2", "carbon_dioxide", "ppm"},
+};
 
 // Rows 6 and 7 are only on units that show them.
 enum class Row { kAny, kEvaporator, kDefrost };
@@ -134,6 +154,7 @@ struct Kept {
   // null, a read not made leaves it.
   std::array<std::string, kEntityCount> values;
   bool linkDown = false;  // readings stopped since the last cycle's end
+  bool written = false;   // a set point was written since the last state
   int link = -1;          // what was last handed over: -1 nothing yet
 };
 Kept g_kept;
@@ -184,6 +205,15 @@ struct Settings {
   std::string topics;  // <prefix>/<unit>
   std::string haPrefix;
   bool discovery = true;
+  bool control = false;  // --mqtt-control
+  int comPort = 0;       // for lines to the user
+};
+
+// The latest command for a set point, not written yet.
+struct Pending {
+  bool waiting = false;
+  std::int32_t value = 0;
+  Clock::time_point since{};
 };
 
 struct Client {
@@ -207,6 +237,8 @@ struct Client {
   std::int64_t published = 0;  // states the broker took
   std::int64_t lost = 0;       // times a connection to it was lost
   std::string failure;         // why it is not reached now
+  std::array<Pending, kSetPointKeys> pending{};
+  std::vector<std::string> results;  // answers the polling thread left
 
   // The client thread's own.
   bool connected = false;
@@ -233,9 +265,106 @@ void Tell(Client& c, const std::string& line, bool failure) {
 std::string Where(const Client& c) { return "zrvmon: MQTT broker " + c.settings.url; }
 
 void Publish(Client& c, const std::string& topic, const std::string& payload,
-             int* mid = nullptr) {
+             int* mid = nullptr, bool retain = true) {
   mosquitto_publish(c.mosq, mid, topic.c_str(), static_cast<int>(payload.size()),
-                    payload.data(), 1, true);
+                    payload.data(), 1, retain);
+}
+
+// The sensors' availability: the monitor runs and its controller answers.
+std::string Availability(const Client& c) {
+  const Settings& s = c.settings;
+  return ",\"availability_mode\":\"all\",\"availability\":[{\"topic\":" +
+         JsonText(s.topics + "/status") + "},{\"topic\":" + JsonText(s.topics + "/link") +
+         ",\"payload_available\":\"up\",\"payload_not_available\":\"down\"}]";
+}
+
+// A set point as Home Assistant's number entity, its range the limits'.
+std::string NumberDiscovery(const Client& c, SetPointKey key, const std::string& device) {
+  const Settings& s = c.settings;
+  const SetPointKind& kind = kSetPointKinds[key];
+  const Control& control = kControls[key];
+  return "{\"name\":" + JsonText(control.name) + ",\"unique_id\":\"zrvmon_" + s.uid + "_" +
+         kind.key + "_set\",\"command_topic\":" + JsonText(s.topics + "/set/" + kind.key) +
+         ",\"retain\":false,\"state_topic\":" + JsonText(s.topics + "/state") +
+         ",\"value_template\":\"{{ value_json." + kind.key + " }}\",\"min\":" +
+         SetPointText(key, SetPointLimits[key].low) +
+         ",\"max\":" + SetPointText(key, SetPointLimits[key].high) +
+         ",\"step\":" + SetPointText(key, 1) + ",\"mode\":\"box\",\"device_class\":\"" +
+         control.deviceClass + "\",\"unit_of_measurement\":" + JsonText(control.unit) +
+         Availability(c) + ",\"device\":" + device + "}";
+}
+
+// Now in UTC, RFC 3339 with milliseconds; safe on any thread.
+std::string UtcNow() {
+  using namespace std::chrono;
+  const auto now = system_clock::now();
+  const std::time_t seconds = system_clock::to_time_t(now);
+  const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[96];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
+// The answer to a command; `requested` and `written` are JSON already.
+std::string ResultJson(SetPointKey key, const std::string& requested,
+                       const std::string& written, const std::string& reason) {
+  return "{\"key\":\"" + std::string(kSetPointKinds[key].key) + "\",\"requested\":" +
+         requested + ",\"written\":" + (written.empty() ? "null" : written) +
+         ",\"ok\":" + (reason.empty() ? "true" : "false") +
+         ",\"reason\":" + (reason.empty() ? "null" : JsonText(reason)) +
+         ",\"time\":" + JsonText(UtcNow()) + "}";
+}
+
+// A command answered without the polling thread: it goes nowhere.
+void Refuse(Client& c, SetPointKey key, const std::string& requested,
+            const std::string& shown, const std::string& reason) {
+  CountSetPoint(key, kWriteRefused);
+  Publish(c, c.settings.topics + "/set/result", ResultJson(key, requested, "", reason),
+          nullptr, false);
+  RecordNews(SetPointNews(c.settings.comPort, key, shown + " refused", reason));
+}
+
+// A payload as it may be shown: printable, and short.
+std::string Printable(std::string_view payload) {
+  std::string out;
+  for (const char ch : payload.substr(0, 32)) {
+    out += static_cast<unsigned char>(ch) < 0x20 || static_cast<unsigned char>(ch) > 0x7e ? '?' : ch;
+  }
+  return "'" + out + (payload.size() > 32 ? "...'" : "'");
+}
+
+// A command came: refused at once when it cannot be written, else the
+// latest for its set point (one waiting before it is answered).
+void TakeCommand(Client& c, std::string_view name, std::string_view payload, bool retained) {
+  int found = 0;
+  while (found < kSetPointKeys && name != kSetPointKinds[found].key) ++found;
+  if (found == kSetPointKeys) return;  // our own answers, or no set point
+  const auto key = static_cast<SetPointKey>(found);
+  std::int32_t value = 0;
+  std::string why;
+  const bool parsed = ParseSetPoint(key, payload, value, why);
+  const std::string requested =
+      parsed ? SetPointText(key, value) : JsonText(std::string(payload.substr(0, 64)));
+  const std::string shown = parsed ? SetPointShown(key, value) : Printable(payload);
+  if (retained) why = "a retained command is a replay, not a request";
+  if (retained || !parsed) {
+    Refuse(c, key, requested, shown, why);
+    return;
+  }
+  Pending before;
+  {
+    std::lock_guard<std::mutex> hold(c.lock);
+    before = c.pending[key];
+    c.pending[key] = {true, value, Clock::now()};
+  }
+  if (before.waiting) {
+    Refuse(c, key, SetPointText(key, before.value), SetPointShown(key, before.value),
+           "a later command came before it was written");
+  }
 }
 
 std::string Discovery(const Client& c, const Entity& e, const std::string& device) {
@@ -251,10 +380,7 @@ std::string Discovery(const Client& c, const Entity& e, const std::string& devic
   if (e.form == Form::kMode) json += ",\"options\":[\"C\",\"H\"]";
   if (e.diagnostic) json += ",\"entity_category\":\"diagnostic\"";
   // A state older than a few intervals is no reading: the monitor hangs.
-  json += ",\"expire_after\":" + std::to_string(3 * s.interval + 60) +
-          ",\"availability_mode\":\"all\",\"availability\":[{\"topic\":" +
-          JsonText(s.topics + "/status") + "},{\"topic\":" + JsonText(s.topics + "/link") +
-          ",\"payload_available\":\"up\",\"payload_not_available\":\"down\"}]";
+  json += ",\"expire_after\":" + std::to_string(3 * s.interval + 60) + Availability(c);
   return json + ",\"device\":" + device + "}";
 }
 
@@ -269,6 +395,10 @@ void PublishDiscovery(Client& c, const std::string& device,
     const bool binary = e.form == Form::kSwitch;
     Publish(c, node + (binary ? "binary_sensor" : "sensor") + object + e.key + "/config",
             Discovery(c, e, device));
+  }
+  for (int key = 0; s.control && key < kSetPointKeys; ++key) {
+    Publish(c, node + "number" + object + kSetPointKinds[key].key + "/config",
+            NumberDiscovery(c, static_cast<SetPointKey>(key), device));
   }
   // The controller's line itself, available whenever the monitor is.
   Publish(c, node + "binary_sensor" + object + "link/config",
@@ -302,7 +432,12 @@ void PublishDue(Client& c) {
     c.stateFresh = c.urgent = false;
     c.lastState = now;
   }
+  std::vector<std::string> results;
+  results.swap(c.results);
   hold.unlock();
+  for (const std::string& result : results) {
+    Publish(c, c.settings.topics + "/set/result", result, nullptr, false);
+  }
   if (!link.empty()) Publish(c, c.settings.topics + "/link", link);
   if (!state.empty()) {
     int mid = 0;
@@ -322,9 +457,11 @@ void AllAgain(Client& c) {
 void OnConnect(mosquitto*, void*, int rc) {
   Client& c = *g_client;
   if (rc != 0) {
-    const char* why = rc == 4   ? "a bad user name or password"
-                      : rc == 5 ? "not authorised (user name or password refused)"
-                                : mosquitto_connack_string(rc);
+    // MQTT 5's codes where control asked for it.
+    const char* why = rc == 4 || rc == 134 ? "a bad user name or password"
+                      : rc == 5 || rc == 135 ? "not authorised (user name or password refused)"
+                      : rc >= 128            ? mosquitto_reason_string(rc)
+                                             : mosquitto_connack_string(rc);
     Tell(c, Where(c) + " refused the connection: " + why + "; trying again", true);
     return;
   }
@@ -333,6 +470,11 @@ void OnConnect(mosquitto*, void*, int rc) {
   Publish(c, c.settings.topics + "/status", "online");
   if (c.settings.discovery) {
     mosquitto_subscribe(c.mosq, nullptr, (c.settings.haPrefix + "/status").c_str(), 1);
+  }
+  if (c.settings.control) {
+    // Retained as published: a replay is told from a request by its flag.
+    mosquitto_subscribe_v5(c.mosq, nullptr, (c.settings.topics + "/set/+").c_str(), 1,
+                           MQTT_SUB_OPT_RETAIN_AS_PUBLISHED, nullptr);
   }
   AllAgain(c);
 }
@@ -364,7 +506,13 @@ void OnMessage(mosquitto*, void*, const mosquitto_message* m) {
   Client& c = *g_client;
   const std::string_view payload(static_cast<const char*>(m->payload),
                                  static_cast<std::size_t>(std::max(m->payloadlen, 0)));
-  if (m->topic == c.settings.haPrefix + "/status" && payload == "online") AllAgain(c);
+  const std::string_view topic = m->topic;
+  const std::string commands = c.settings.topics + "/set/";
+  if (c.settings.control && topic.substr(0, commands.size()) == commands) {
+    TakeCommand(c, topic.substr(commands.size()), payload, m->retain);
+  } else if (topic == c.settings.haPrefix + "/status" && payload == "online") {
+    AllAgain(c);
+  }
 }
 
 void OnLog(mosquitto*, void*, int level, const char* text) {
@@ -491,7 +639,9 @@ void StartClient(Client& c, const std::string& unit) {
   s.topics += "/" + unit;
   // Each unit its own id, so that two monitors never throw each other off.
   mosquitto_reinitialise(c.mosq, ("zrvmon-" + unit).c_str(), true, nullptr);
-  mosquitto_int_option(c.mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+  // Control needs MQTT 5 to see a retained command as such.
+  mosquitto_int_option(c.mosq, MOSQ_OPT_PROTOCOL_VERSION,
+                       s.control ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
   mosquitto_connect_callback_set(c.mosq, OnConnect);
   mosquitto_disconnect_callback_set(c.mosq, OnDisconnect);
   mosquitto_publish_callback_set(c.mosq, OnPublish);
@@ -530,6 +680,8 @@ bool MqttOpen(const plat::RunOptions& options, std::string& why) {
   s.topics = options.MqttPrefix;
   s.haPrefix = options.HaPrefix;
   s.discovery = options.HaDiscovery;
+  s.control = options.MqttControl;
+  s.comPort = options.Port;
   if (options.MqttUser != nullptr) s.user = options.MqttUser;
   if (const char* path = options.MqttPasswordFile) {
     std::ifstream in(path);
@@ -602,6 +754,7 @@ void MqttCycle(const CycleSnapshot& shot, bool live, const LinkTally& sinceStart
   std::lock_guard<std::mutex> hold(g_client->lock);
   g_client->state = state;
   g_client->stateFresh = true;
+  if (std::exchange(g_kept.written, false)) g_client->urgent = true;
   if (link != g_client->link) {
     g_client->link = link;
     g_client->linkFresh = g_client->urgent = true;
@@ -654,6 +807,36 @@ std::string MqttFailureLine() {
   if (g_client == nullptr) return {};
   std::lock_guard<std::mutex> hold(g_client->lock);
   return g_client->failure;
+}
+
+bool MqttTakeSetPoint(SetPointCommand& command) {
+  if (g_client == nullptr) return false;
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  Pending* oldest = nullptr;
+  for (Pending& p : g_client->pending) {
+    if (p.waiting && (oldest == nullptr || p.since < oldest->since)) oldest = &p;
+  }
+  if (oldest == nullptr) return false;
+  oldest->waiting = false;
+  command.key = static_cast<SetPointKey>(oldest - g_client->pending.data());
+  command.value = oldest->value;
+  command.waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         Clock::now() - oldest->since)
+                         .count();
+  return true;
+}
+
+void MqttSetPointResult(const SetPointCommand& command, bool written,
+                        const std::string& reason) {
+  if (g_client == nullptr) return;
+  const std::string value = SetPointText(command.key, command.value);
+  const std::string result = ResultJson(command.key, value, written ? value : "", reason);
+  g_kept.written = g_kept.written || written;
+  std::lock_guard<std::mutex> hold(g_client->lock);
+  if (g_client->results.size() >= kMostResults) {
+    g_client->results.erase(g_client->results.begin());
+  }
+  g_client->results.push_back(result);
 }
 
 void ResetMqttForTests() { g_kept = Kept{}; }

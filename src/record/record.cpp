@@ -26,6 +26,7 @@
 #include "monitor/rows.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
+#include "record/control.h"
 #include "record/metrics.h"
 #include "record/mqtt.h"
 
@@ -50,6 +51,7 @@ std::atomic<void (*)(const std::string&)> g_news{nullptr};
 // again is no loss when it cannot go in).
 struct Waiting {
   std::string row;  // without its rows_lost field
+  std::string writes;  // the set point writes since the row before
   std::int64_t droppedBefore = 0;
   bool due = true;
 };
@@ -101,6 +103,14 @@ std::string ErrorText(int error) {
   return error != 0 ? std::strerror(error) : "a write failed";
 }
 
+// With control, the writes go last: a log of either layout is begun again
+// below a header of its own when the other is asked for.
+std::string LogHeader() {
+  std::string header(kRecordHeader);
+  if (SetPointControlOn()) header += kRecordWritesColumn;
+  return header;
+}
+
 std::int64_t FieldCount(std::string_view line) {
   return static_cast<std::int64_t>(std::count(line.begin(), line.end(), ',')) + 1;
 }
@@ -146,8 +156,9 @@ bool ContinueExisting(const std::string& path, std::uintmax_t size,
     rest = rest.substr(0, start);
     last = {};
   }
-  if (last != kRecordHeader && FieldCount(last) != FieldCount(kRecordHeader)) {
-    head += std::string(kRecordHeader) + "\n";
+  const std::string header = LogHeader();
+  if (last != header && FieldCount(last) != FieldCount(header)) {
+    head += header + "\n";
   }
   return true;
 }
@@ -188,7 +199,7 @@ std::FILE* OpenAt(const std::string& path, std::string& why) {
   const bool regular = std::filesystem::is_regular_file(path, ec);
   const std::uintmax_t size = regular ? SizeAt(path) : 0;
   const bool there = size > 0 && size != kUnknownSize;
-  std::string head = std::string(kRecordHeader) + "\n";
+  std::string head = LogHeader() + "\n";
   if (there && !ContinueExisting(path, size, head, why)) return nullptr;
   std::FILE* file = std::fopen(path.c_str(), "ab");
   if (file == nullptr) {
@@ -232,10 +243,12 @@ void Join(std::string& lines, const std::string& line) {
 void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
   const bool asked = std::exchange(log.reopen, false);
   std::string row;
+  std::string writes;
   bool due = true;
   if (!log.waiting.empty()) {
     Waiting& next = log.waiting.front();
     row = std::move(next.row);
+    writes = std::move(next.writes);
     due = next.due;
     log.lostSinceRow += next.droppedBefore;
     log.waiting.pop_front();
@@ -261,12 +274,13 @@ void WriteNext(Log& log, std::unique_lock<std::mutex>& hold) {
   }
   bool written = false;
   if (!row.empty() && log.file != nullptr) {
-    std::string text = row + "," + std::to_string(lost) + "\n";
+    std::string text = row + "," + std::to_string(lost) +
+                       (SetPointControlOn() ? "," + writes : "") + "\n";
     // Emptied in place (a copytruncate rotation): the rows go on below a
     // header of their own.
     const std::uintmax_t size = SizeAt(log.path);
     if (size == 0) {
-      text = std::string(kRecordHeader) + "\n" + text;
+      text = LogHeader() + "\n" + text;
       if (news.empty()) news = "zrvmon: the log " + log.path + " was emptied: it goes on";
     }
     written = AppendWhole(log.file, log.path, size, text, why);
@@ -544,7 +558,7 @@ void OfferRow(bool due) {
   g_run.rowDone = true;
   g_run.lastRowMs = g_run.lastCycleMs;
   g_run.lastRowCycle = g_latest.cycle;
-  Waiting next{LatestRow(), 0, due};
+  Waiting next{LatestRow(), TakeSetPointWrites(), 0, due};
   g_run.atLastRow = g_run.atLastCycle;
   std::string news;
   {

@@ -29,6 +29,11 @@ inline constexpr std::string_view kRecordHeader =
     "defrost_s,humid_s,t106_min,t107_min,requests,unanswered,unusable,"
     "cycle,counters_cycle,rows_lost";
 
+// With --mqtt-control, after them: the set points written since the row
+// before ("temperature_setpoint=21.5", " failed" when it was not taken, ';'
+// between two).
+inline constexpr std::string_view kRecordWritesColumn = ",setpoint_writes";
+
 // What the cycle just ended showed, value by value in the log's column
 // order from `system` to `t107_min`: the text the screen showed when the
 // value was read with a usable reply (empty otherwise), and its read's

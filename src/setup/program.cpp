@@ -5,10 +5,12 @@
 #include <string>
 
 #include "console/screen.h"
+#include "monitor/guarded_read.h"
 #include "monitor/link_state.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
 #include "platform/platform.h"
+#include "record/control.h"
 #include "record/metrics.h"
 #include "record/mqtt.h"
 #include "record/record.h"
@@ -55,6 +57,49 @@ void LinkStateChangedNow() {
   if (Headless) TellState();
 }
 
+// A remote write waits no longer for the person at the unit (the reset
+// prompt or the terminal) to give up the line.
+constexpr std::int64_t kLongestWaitMs = 60000;
+
+// Between two requests: one set point command from MQTT, written and read
+// back. Only a confirmed write is claimed; none is tried again.
+void WriteCommandedSetPoint() {
+  SetPointCommand command;
+  if (!MqttTakeSetPoint(command)) return;
+  const SetPointKey key = command.key;
+  const std::string asked = SetPointShown(key, command.value);
+  std::string reason;
+  std::string news;
+  SetPointOutcome outcome = kWriteRefused;
+  if (command.waitedMs > kLongestWaitMs) {
+    reason = "the terminal was in use";
+    news = SetPointNews(ActivePort, key, asked + " refused", reason);
+  } else {
+    std::int32_t* const setPoints[kSetPointKeys] = {&TempSetPoint, &RhSetPoint, &Co2SetPoint};
+    const std::int32_t before = *setPoints[key];
+    std::int32_t readBack = 0;
+    const SetPointWrite done =
+        WriteSetPoint(kSetPointKinds[key].address, command.value, readBack);
+    outcome = done == SetPointWrite::kWritten ? kWriteOk : kWriteFailed;
+    if (done == SetPointWrite::kNotTaken) reason = "the controller did not answer OK";
+    if (done == SetPointWrite::kNoReadBack) reason = "its read-back got no usable reply";
+    if (done == SetPointWrite::kReadBackDiffers) {
+      reason = "its read-back was " + SetPointShown(key, readBack);
+    }
+    const std::string written =
+        std::string(kSetPointKinds[key].key) + "=" + SetPointText(key, command.value);
+    NoteSetPointWrite(outcome == kWriteOk ? written : written + " failed");
+    news = SetPointNews(ActivePort, key,
+                        outcome == kWriteOk
+                            ? SetPointShown(key, before) + " -> " + asked
+                            : asked + " not written",
+                        reason);
+  }
+  CountSetPoint(key, outcome);
+  MqttSetPointResult(command, outcome == kWriteOk, reason);
+  RecordNews(news);
+}
+
 void TellStart(const plat::RunOptions& options) {
   const std::string com = "COM" + std::to_string(options.Port);
   char device[Str255::kMax + 1] = {};
@@ -69,6 +114,7 @@ void TellStart(const plat::RunOptions& options) {
                (options.Unit != nullptr ? options.Unit : com) + ")";
   }
   if (options.Mqtt != nullptr) records += std::string(", MQTT ") + options.Mqtt;
+  if (options.MqttControl) records += " with set point control";
   std::fprintf(stderr, "zrvmon: polling %s (%s) headless%s\n", com.c_str(),
                device[0] != '\0' ? device : "no such device",
                records.empty() ? ", recording nothing" : records.c_str());
@@ -87,6 +133,14 @@ int ZrvMain(int argc, char** argv) {
   if (Headless) {
     SetRecordNews(TellRecord);
     plat::SetReopenHandler(RecordReopen);
+  }
+  // Before the log, whose columns it decides.
+  if (options.MqttControl) {
+    std::string why;
+    if (!SetPointControlOpen(options.SetPointLimits, why)) {
+      std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
+      return kUsageExitCode;
+    }
   }
   // Before the prompt, so that a log that cannot be kept stops the run
   // before anything is sent.
@@ -122,7 +176,8 @@ int ZrvMain(int argc, char** argv) {
   if (Headless) TellStart(options);
   const int code = RunMonitor({options.Port, RecordStarted,
                                Headless ? CycleEndedHeadless : RecordCycle,
-                               LinkStateChangedNow});
+                               LinkStateChangedNow,
+                               options.MqttControl ? WriteCommandedSetPoint : nullptr});
   plat::SetReopenHandler(nullptr);
   RecordFinish();
   SetRecordNews(nullptr);

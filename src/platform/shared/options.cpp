@@ -22,7 +22,9 @@ const char* const kUsage =
     "              [--metrics FILE] [--unit NAME]\n"
     "              [--mqtt URL [--mqtt-user NAME] [--mqtt-password-file FILE]\n"
     "               [--mqtt-ca FILE] [--mqtt-interval S] [--mqtt-prefix P]\n"
-    "               [--ha-prefix P] [--no-ha-discovery]] [--help | --version]\n";
+    "               [--ha-prefix P] [--no-ha-discovery]\n"
+    "               [--mqtt-control [--setpoint-limits LIMITS]]]\n"
+    "              [--help | --version]\n";
 
 const char* const kHelp =
     "\n"
@@ -72,6 +74,14 @@ const char* const kHelp =
     "  --mqtt-prefix P the topics' prefix (default zrvmon)\n"
     "  --ha-prefix P   Home Assistant's discovery prefix (default homeassistant)\n"
     "  --no-ha-discovery  publish no discovery configs for Home Assistant\n"
+    "  --mqtt-control  take the three set points from P/UNIT/set/KEY (KEY\n"
+    "                  temperature_setpoint, humidity_setpoint or co2_setpoint;\n"
+    "                  Home Assistant gets number entities): each command is\n"
+    "                  checked, written between two requests, read back and\n"
+    "                  answered on P/UNIT/set/result; retained ones are refused\n"
+    "  --setpoint-limits temperature=MIN:MAX,humidity=MIN:MAX,co2=MIN:MAX\n"
+    "                  what a command may ask, in C, % and ppm (default\n"
+    "                  temperature=5:35,humidity=20:90,co2=1000:10000)\n"
     "  --help          this text and the serial ports\n"
     "  --version       the program's version\n";
 
@@ -79,7 +89,7 @@ const char* const kHelp =
 constexpr const char* kValueOptions[] = {
     "--log-interval", "--log", "--port", "--metrics", "--unit", "--mqtt",
     "--mqtt-user", "--mqtt-password-file", "--mqtt-ca", "--mqtt-interval",
-    "--mqtt-prefix", "--ha-prefix"};
+    "--mqtt-prefix", "--ha-prefix", "--setpoint-limits"};
 
 // A whole decimal number from `low` to `high`, or -1.
 long Whole(const char* value, long low, long high) {
@@ -191,6 +201,8 @@ bool TakeMqttOption(std::string_view option, const char* value, RunOptions* out,
       return false;
     }
     (option == "--ha-prefix" ? out->HaPrefix : out->MqttPrefix) = value;
+  } else if (option == "--setpoint-limits") {
+    out->SetPointLimits = value;
   } else {
     *known = false;
   }
@@ -201,6 +213,9 @@ bool TakeMqttOption(std::string_view option, const char* value, RunOptions* out,
 std::string MqttConflict(const RunOptions& o, const char* lonely) {
   if (o.Mqtt == nullptr && lonely != nullptr) return std::string(lonely) + " needs --mqtt";
   if (o.MqttCa != nullptr && !o.MqttTls) return "--mqtt-ca needs an mqtts:// URL";
+  if (o.SetPointLimits != nullptr && !o.MqttControl) {
+    return "--setpoint-limits needs --mqtt-control";
+  }
   if (o.MqttPasswordFile != nullptr && o.MqttUser == nullptr) {
     return "--mqtt-password-file needs --mqtt-user";
   }
@@ -229,6 +244,11 @@ bool ParseRunOptions(int argc, char** argv, RunOptions* out,
     if (arg == "--no-ha-discovery") {
       options.HaDiscovery = false;
       mqttOnly = "--no-ha-discovery";
+      continue;
+    }
+    if (arg == "--mqtt-control") {
+      options.MqttControl = true;
+      mqttOnly = "--mqtt-control";
       continue;
     }
     bool known = false;
