@@ -122,6 +122,7 @@ bool ParseSetPoint(SetPointKey key, std::string_view payload, std::int32_t& valu
   const SetPointLimit& limit = SetPointLimits[key];
   std::int32_t n = 0;
   if (!ToRegister(key, payload, n, why)) return false;
+  value = n;
   if (n < limit.low || n > limit.high) {
     why = std::string(n < limit.low ? "below the limit of " : "above the limit of ") +
           SetPointText(key, n < limit.low ? limit.low : limit.high) + " " + kind.unit;

@@ -38,7 +38,8 @@ bool SetPointControlOn();
 
 // A command's payload for set point `key` in the register's units; false,
 // with the reason, when it is no plain decimal, lies outside the limits or
-// is finer than the register holds.
+// is finer than the register holds. `value` is set whenever the payload is
+// a number the register holds, within the limits or not.
 bool ParseSetPoint(SetPointKey key, std::string_view payload, std::int32_t& value,
                    std::string& why);
 // A register value in the command's unit, exactly ("21.5", "1500").

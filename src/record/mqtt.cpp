@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -344,12 +345,14 @@ void TakeCommand(Client& c, std::string_view name, std::string_view payload, boo
   while (found < kSetPointKeys && name != kSetPointKinds[found].key) ++found;
   if (found == kSetPointKeys) return;  // our own answers, or no set point
   const auto key = static_cast<SetPointKey>(found);
-  std::int32_t value = 0;
+  constexpr std::int32_t kNone = INT32_MIN;
+  std::int32_t value = kNone;
   std::string why;
   const bool parsed = ParseSetPoint(key, payload, value, why);
+  const bool number = value != kNone;
   const std::string requested =
-      parsed ? SetPointText(key, value) : JsonText(std::string(payload.substr(0, 64)));
-  const std::string shown = parsed ? SetPointShown(key, value) : Printable(payload);
+      number ? SetPointText(key, value) : JsonText(std::string(payload.substr(0, 64)));
+  const std::string shown = number ? SetPointShown(key, value) : Printable(payload);
   if (retained) why = "a retained command is a replay, not a request";
   if (retained || !parsed) {
     Refuse(c, key, requested, shown, why);

@@ -8,11 +8,14 @@
 # the will. A password-protected TLS listener with a CA made by openssl: a
 # wrong password and a missing --mqtt-ca are refused with clear lines, the
 # right ones work. A site broker bridged to a central one with the shipped
-# example carries three units' states there.
+# example carries three units' states there. Set points: without
+# --mqtt-control a command changes nothing; with it a command is written
+# and read back, one out of limits, not a number or retained is refused
+# with nothing on the wire, and one while the terminal is open waits for it.
 source "$(dirname "$0")/lib.sh"
-E2E_TIMEOUT=280
+E2E_TIMEOUT=340
 e2e_init "$1"
-for tool in mosquitto mosquitto_sub mosquitto_passwd openssl jq; do
+for tool in mosquitto mosquitto_sub mosquitto_pub mosquitto_passwd openssl jq; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/deps.sh test installs it)"
 done
 declare -A BROKERS=()
@@ -82,6 +85,7 @@ config() { sed -n "s|^homeassistant/$1/zrvmon_cell-7/$2/config ||p" "$E2E_DIR/di
 [[ "$(config sensor co2 | jq -c '[.unique_id,.device_class,.unit_of_measurement,.state_class,.value_template,.availability_mode,(.availability|length),.device.identifiers[0]]')" \
   == '["zrvmon_cell-7_co2","carbon_dioxide","ppm","measurement","{{ value_json.co2 }}","all",2,"zrvmon_cell-7"]' ]] \
   || fail "co2's config: $(config sensor co2)"
+grep -q '^homeassistant/number/' "$E2E_DIR/discovery.out" && fail "a number entity without --mqtt-control"
 [[ "$(config binary_sensor link | jq -c '[.device_class,.payload_on,(.availability|length)]')" == '["connectivity","up",1]' ]] \
   || fail "link's config: $(config binary_sensor link)"
 [[ "$(config sensor running_total | jq -r '.device_class + " " + .state_class')" == "duration total_increasing" ]] \
@@ -105,6 +109,13 @@ done
 awk -v a="$(value co2_setpoint)" -v b="$(shown 5 5)" 'BEGIN { exit !(a == b * 10000) }' \
   || fail "co2_setpoint $(value co2_setpoint) ppm, the screen $(shown 5 5) %"
 
+set_point() { mosquitto_pub -h 127.0.0.1 -p "$P" -t "$U/set/$1" -m "$2" "${@:3}" || fail "mosquitto_pub $*"; }
+no_write_since() { ! requests | tail -n +"$(($1 + 1))" | grep -q '^WR'; }
+before=$(request_count)
+set_point temperature_setpoint 21.5
+sleep 2
+no_write_since "$before" || fail "a command without --mqtt-control was written"
+
 log "the line dies and comes back"
 sim_toggle_silent
 t0=$(now_ms)
@@ -125,6 +136,68 @@ log "Esc"
 mon_quit
 retained_is "$P" "$U/status" offline || fail "status after Esc: $(retained "$P" "$U/status")"
 last_request_cq Esc
+
+log "set points from Home Assistant"
+mosquitto_sub -h 127.0.0.1 -p "$P" -v -t "$U/set/result" >"$E2E_DIR/results.out" 2>&1 &
+HPIDS+=($!)
+MON_CMD+=(--mqtt-control --log "$E2E_DIR/ctl.csv")
+mon_start ctl
+mon_connect ctl 20
+number() { retained "$P" homeassistant/number/zrvmon_cell-7/temperature_setpoint/config | cut -d' ' -f2-; }
+wait_until 15 "no number entity" eval 'number | grep -q "\"mode\":\"box\""'
+[[ "$(number | jq -c '[.unique_id,.command_topic,.retain,.min,.max,.step,.value_template]')" \
+  == '["zrvmon_cell-7_temperature_setpoint_set","zrvmon/cell-7/set/temperature_setpoint",false,5,35,0.1,"{{ value_json.temperature_setpoint }}"]' ]] \
+  || fail "the number's config: $(number)"
+result() { sed -n "$1p" "$E2E_DIR/results.out" | cut -d' ' -f2- | jq -c "[.key,.requested,.written,.ok,.reason]"; }
+results() { (($(grep -c . "$E2E_DIR/results.out") >= $1)); }
+wire_since() { requests | tail -n +"$(($1 + 1))" | grep -A1 '^WR' | paste -sd'|'; }
+before=$(request_count)
+set_point temperature_setpoint 21.5
+wait_until 10 "no result" results 1
+[[ "$(result 1)" == '["temperature_setpoint",21.5,21.5,true,null]' ]] || fail "result $(result 1)"
+[[ "$(wire_since "$before")" == "WR DM890 215|RD DM890" ]] || fail "the wire: $(wire_since "$before")"
+wait_row 3 ' C  /   21\.50 C  /' 5 ctl
+setpoint_state() { [[ "$(retained "$P" "$U/state" | cut -d' ' -f2- | jq .temperature_setpoint)" == 21.5 ]]; }
+wait_until 5 "the state's temperature_setpoint is not 21.5" setpoint_state
+log "accepted: wire $(wire_since "$before"); row 3 '$(row 3 ctl)'; $(sed -n 1p "$E2E_DIR/results.out")"
+
+before=$(request_count)
+set_point temperature_setpoint 99
+set_point temperature_setpoint abc
+set_point humidity_setpoint 55 -r
+wait_until 10 "no refusals" results 4
+[[ "$(result 2)|$(result 3)|$(result 4)" == '["temperature_setpoint",99,null,false,"above the limit of 35 C"]|["temperature_setpoint","abc",null,false,"not a plain decimal number"]|["humidity_setpoint",55,null,false,"a retained command is a replay, not a request"]' ]] \
+  || fail "refusals $(result 2) $(result 3) $(result 4)"
+sleep 1
+no_write_since "$before" || fail "a refused command was written: $(wire_since "$before")"
+log "refused: nothing on the wire; row 3 '$(row 3 ctl)'; $(sed -n 2p "$E2E_DIR/results.out")"
+
+keys t ctl
+wait_for " Send            : Receive    /esc" 5 ctl
+before=$(request_count)
+set_point temperature_setpoint 20.5
+sleep 3
+no_write_since "$before" || fail "written while the terminal was open: $(wire_since "$before")"
+results 5 && fail "answered while the terminal was open: $(result 5)"
+keys Escape ctl
+wait_until 10 "no result after the terminal" results 5
+[[ "$(result 5)" == '["temperature_setpoint",20.5,20.5,true,null]' ]] || fail "result $(result 5)"
+[[ "$(wire_since "$before")" == "WR DM890 205|RD DM890" ]] || fail "the wire: $(wire_since "$before")"
+wait_row 3 ' C  /   20\.50 C  /' 5 ctl
+log "waited: wire $(wire_since "$before"); row 3 '$(row 3 ctl)'; $(sed -n 5p "$E2E_DIR/results.out")"
+mon_quit ctl
+grep -q ',setpoint_writes$' "$E2E_DIR/ctl.csv" && grep -q ',temperature_setpoint=21.5$' "$E2E_DIR/ctl.csv" \
+  || fail "the log names no write: $(grep -v '^#' "$E2E_DIR/ctl.csv" | cut -c1-40 | head -n 2)"
+
+# Headless, the retained command left on the broker is a replay.
+headless replay --mqtt "mqtt://127.0.0.1:$P" --unit cell-7 --mqtt-control
+wait_until 15 "no refusal of the replay" said replay \
+  "zrvmon: COM1: humidity set point 55.00 % refused (MQTT): a retained command is a replay, not a request"
+mosquitto_pub -h 127.0.0.1 -p "$P" -t "$U/set/humidity_setpoint" -r -n
+set_point temperature_setpoint 21
+wait_until 10 "no line for the write" said replay "zrvmon: COM1: temperature set point 20.50 C -> 21.00 C (MQTT)"
+kill -TERM "$HPID"
+wait "$HPID" || fail "replay exited with $?"
 
 log "SIGTERM and kill -9"
 headless term --mqtt "mqtt://127.0.0.1:$P" --unit cell-8
