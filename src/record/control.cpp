@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
 #include "record/control.h"
 
+#include <array>
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+
+#include "monitor/guarded_read.h"
+#include "monitor/state.h"
+#include "platform/platform.h"
+#include "record/mqtt.h"
+#include "record/record.h"
 
 const SetPointKind kSetPointKinds[kSetPointKeys] = {
     {"temperature_setpoint", "temperature set point", "temperature", "C", 890, 1},
@@ -19,9 +27,32 @@ constexpr SetPointLimit kDefaultLimits[kSetPointKeys] = {{50, 350}, {200, 900}, 
 // Enough for any 16-bit register in any of the units, and no overflow.
 constexpr std::size_t kMostDigits = 9;
 
+// A remote write waits no longer for the person at the unit (the reset
+// prompt or the terminal) to give up the line.
+constexpr std::uint64_t kLongestWaitMs = 60000;
+
 bool Control = false;
 std::atomic<std::int64_t> Counts[kSetPointKeys][kSetPointOutcomes];
 std::string Writes;
+
+// The latest command per set point, shared with the MQTT client's thread.
+std::mutex PendingLock;
+std::array<bool, kSetPointKeys> Waiting{};
+std::array<SetPointCommand, kSetPointKeys> Pending{};
+
+bool TakeSetPoint(SetPointCommand& command) {
+  std::lock_guard<std::mutex> hold(PendingLock);
+  int oldest = -1;
+  for (int key = 0; key < kSetPointKeys; ++key) {
+    if (Waiting[key] && (oldest < 0 || Pending[key].sinceMs < Pending[oldest].sinceMs)) {
+      oldest = key;
+    }
+  }
+  if (oldest < 0) return false;
+  Waiting[oldest] = false;
+  command = Pending[oldest];
+  return true;
+}
 
 bool AllDigits(std::string_view text) {
   if (text.empty()) return false;
@@ -170,8 +201,49 @@ std::int64_t SetPointCount(SetPointKey key, SetPointOutcome outcome) {
   return Counts[key][outcome].load();
 }
 
-void NoteSetPointWrite(const std::string& text) {
-  Writes += (Writes.empty() ? "" : ";") + text;
+bool OfferSetPoint(const SetPointCommand& command, SetPointCommand& replaced) {
+  std::lock_guard<std::mutex> hold(PendingLock);
+  const bool waited = Waiting[command.key];
+  replaced = Pending[command.key];
+  Pending[command.key] = command;
+  Waiting[command.key] = true;
+  return waited;
+}
+
+void WriteCommandedSetPoint() {
+  SetPointCommand command;
+  if (!TakeSetPoint(command)) return;
+  const SetPointKey key = command.key;
+  const std::string asked = SetPointShown(key, command.value);
+  std::string reason;
+  std::string news;
+  SetPointOutcome outcome = kWriteRefused;
+  if (plat::GetTickCount64() - command.sinceMs > kLongestWaitMs) {
+    reason = "the terminal was in use";
+    news = SetPointNews(ActivePort, key, asked + " refused", reason);
+  } else {
+    std::int32_t* const setPoints[kSetPointKeys] = {&TempSetPoint, &RhSetPoint, &Co2SetPoint};
+    const std::int32_t before = *setPoints[key];
+    std::int32_t readBack = 0;
+    const SetPointWrite done =
+        WriteSetPoint(kSetPointKinds[key].address, command.value, readBack);
+    outcome = done == SetPointWrite::kWritten ? kWriteOk : kWriteFailed;
+    if (done == SetPointWrite::kNotTaken) reason = "the controller did not answer OK";
+    if (done == SetPointWrite::kNoReadBack) reason = "its read-back got no usable reply";
+    if (done == SetPointWrite::kReadBackDiffers) {
+      reason = "its read-back was " + SetPointShown(key, readBack);
+    }
+    const std::string write =
+        std::string(kSetPointKinds[key].key) + "=" + SetPointText(key, command.value);
+    Writes += (Writes.empty() ? "" : ";") + write + (outcome == kWriteOk ? "" : " failed");
+    news = SetPointNews(ActivePort, key,
+                        outcome == kWriteOk ? SetPointShown(key, before) + " -> " + asked
+                                            : asked + " not written",
+                        reason);
+  }
+  CountSetPoint(key, outcome);
+  MqttSetPointResult(command, outcome == kWriteOk, reason);
+  RecordNews(news);
 }
 
 std::string TakeSetPointWrites() {
@@ -187,4 +259,5 @@ void ResetSetPointControlForTests() {
     for (auto& count : Counts[key]) count = 0;
   }
   Writes.clear();
+  Waiting = {};
 }

@@ -57,9 +57,21 @@ void CountSetPoint(SetPointKey key, SetPointOutcome outcome);
 std::int64_t SetPointCount(SetPointKey key, SetPointOutcome outcome);
 extern const char* const kSetPointOutcomeNames[kSetPointOutcomes];
 
-// The polling thread's: a write made, for the log's next row, which takes
-// them all.
-void NoteSetPointWrite(const std::string& text);
+// A command checked as it came, waiting to be written.
+struct SetPointCommand {
+  SetPointKey key = kTempSetPoint;
+  std::int32_t value = 0;        // in the register's units
+  std::uint64_t sinceMs = 0;     // when it came (GetTickCount64)
+};
+// From any thread: the latest command for its set point. True, with it in
+// `replaced`, when it takes the place of one not written yet.
+bool OfferSetPoint(const SetPointCommand& command, SetPointCommand& replaced);
+// Between two requests of polling: the command that has waited longest is
+// written and read back (or refused when the line was held too long),
+// answered, counted and noted. None is ever tried again.
+void WriteCommandedSetPoint();
+
+// The writes made since the log's last row, which takes them.
 std::string TakeSetPointWrites();
 
 // Tests only: off, the defaults, nothing counted.

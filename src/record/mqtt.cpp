@@ -210,12 +210,6 @@ struct Settings {
   int comPort = 0;       // for lines to the user
 };
 
-// The latest command for a set point, not written yet.
-struct Pending {
-  bool waiting = false;
-  std::int32_t value = 0;
-  Clock::time_point since{};
-};
 
 struct Client {
   Settings settings;
@@ -238,7 +232,6 @@ struct Client {
   std::int64_t published = 0;  // states the broker took
   std::int64_t lost = 0;       // times a connection to it was lost
   std::string failure;         // why it is not reached now
-  std::array<Pending, kSetPointKeys> pending{};
   std::vector<std::string> results;  // answers the polling thread left
 
   // The client thread's own.
@@ -358,13 +351,8 @@ void TakeCommand(Client& c, std::string_view name, std::string_view payload, boo
     Refuse(c, key, requested, shown, why);
     return;
   }
-  Pending before;
-  {
-    std::lock_guard<std::mutex> hold(c.lock);
-    before = c.pending[key];
-    c.pending[key] = {true, value, Clock::now()};
-  }
-  if (before.waiting) {
+  SetPointCommand before;
+  if (OfferSetPoint({key, value, plat::GetTickCount64()}, before)) {
     Refuse(c, key, SetPointText(key, before.value), SetPointShown(key, before.value),
            "a later command came before it was written");
   }
@@ -810,23 +798,6 @@ std::string MqttFailureLine() {
   if (g_client == nullptr) return {};
   std::lock_guard<std::mutex> hold(g_client->lock);
   return g_client->failure;
-}
-
-bool MqttTakeSetPoint(SetPointCommand& command) {
-  if (g_client == nullptr) return false;
-  std::lock_guard<std::mutex> hold(g_client->lock);
-  Pending* oldest = nullptr;
-  for (Pending& p : g_client->pending) {
-    if (p.waiting && (oldest == nullptr || p.since < oldest->since)) oldest = &p;
-  }
-  if (oldest == nullptr) return false;
-  oldest->waiting = false;
-  command.key = static_cast<SetPointKey>(oldest - g_client->pending.data());
-  command.value = oldest->value;
-  command.waitedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                         Clock::now() - oldest->since)
-                         .count();
-  return true;
 }
 
 void MqttSetPointResult(const SetPointCommand& command, bool written,

@@ -33,17 +33,8 @@ std::string MqttSummaryLine();
 // Why the broker is not reached now, as a line for the user, or empty.
 std::string MqttFailureLine();
 
-// --mqtt-control: a command checked as it came, waiting to be written.
-struct SetPointCommand {
-  SetPointKey key = kTempSetPoint;
-  std::int32_t value = 0;      // in the register's units
-  std::int64_t waitedMs = 0;   // since it came
-};
-// The command that has waited longest, of the latest one per set point;
-// false when none waits. Called on the polling thread.
-bool MqttTakeSetPoint(SetPointCommand& command);
-// Its answer on P/UNIT/set/result: written (and read back) or why not. A
-// write makes the next state go out at once.
+// --mqtt-control: a command's answer on P/UNIT/set/result, written (and
+// read back) or why not. A write makes the next state go out at once.
 void MqttSetPointResult(const SetPointCommand& command, bool written,
                         const std::string& reason);
 

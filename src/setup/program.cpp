@@ -5,7 +5,6 @@
 #include <string>
 
 #include "console/screen.h"
-#include "monitor/guarded_read.h"
 #include "monitor/link_state.h"
 #include "monitor/monitor.h"
 #include "monitor/state.h"
@@ -55,49 +54,6 @@ void LinkStateChangedNow() {
   MetricsLinkState(ReadingsCome());
   MqttLinkState(ReadingsCome());
   if (Headless) TellState();
-}
-
-// A remote write waits no longer for the person at the unit (the reset
-// prompt or the terminal) to give up the line.
-constexpr std::int64_t kLongestWaitMs = 60000;
-
-// Between two requests: one set point command from MQTT, written and read
-// back. Only a confirmed write is claimed; none is tried again.
-void WriteCommandedSetPoint() {
-  SetPointCommand command;
-  if (!MqttTakeSetPoint(command)) return;
-  const SetPointKey key = command.key;
-  const std::string asked = SetPointShown(key, command.value);
-  std::string reason;
-  std::string news;
-  SetPointOutcome outcome = kWriteRefused;
-  if (command.waitedMs > kLongestWaitMs) {
-    reason = "the terminal was in use";
-    news = SetPointNews(ActivePort, key, asked + " refused", reason);
-  } else {
-    std::int32_t* const setPoints[kSetPointKeys] = {&TempSetPoint, &RhSetPoint, &Co2SetPoint};
-    const std::int32_t before = *setPoints[key];
-    std::int32_t readBack = 0;
-    const SetPointWrite done =
-        WriteSetPoint(kSetPointKinds[key].address, command.value, readBack);
-    outcome = done == SetPointWrite::kWritten ? kWriteOk : kWriteFailed;
-    if (done == SetPointWrite::kNotTaken) reason = "the controller did not answer OK";
-    if (done == SetPointWrite::kNoReadBack) reason = "its read-back got no usable reply";
-    if (done == SetPointWrite::kReadBackDiffers) {
-      reason = "its read-back was " + SetPointShown(key, readBack);
-    }
-    const std::string written =
-        std::string(kSetPointKinds[key].key) + "=" + SetPointText(key, command.value);
-    NoteSetPointWrite(outcome == kWriteOk ? written : written + " failed");
-    news = SetPointNews(ActivePort, key,
-                        outcome == kWriteOk
-                            ? SetPointShown(key, before) + " -> " + asked
-                            : asked + " not written",
-                        reason);
-  }
-  CountSetPoint(key, outcome);
-  MqttSetPointResult(command, outcome == kWriteOk, reason);
-  RecordNews(news);
 }
 
 void TellStart(const plat::RunOptions& options) {

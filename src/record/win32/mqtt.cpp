@@ -16,6 +16,5 @@ std::string MqttFailureLine() { return {}; }
 std::string MqttStateJson(const CycleSnapshot&, const LinkTally&, const std::string&) {
   return {};
 }
-bool MqttTakeSetPoint(SetPointCommand&) { return false; }
 void MqttSetPointResult(const SetPointCommand&, bool, const std::string&) {}
 void ResetMqttForTests() {}
