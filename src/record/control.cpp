@@ -113,10 +113,13 @@ bool SetPointControlOpen(const char* limits, std::string& why) {
   std::string_view rest = limits != nullptr ? limits : "";
   const std::string usage =
       "--setpoint-limits takes temperature=MIN:MAX,humidity=MIN:MAX,co2=MIN:MAX";
-  while (!rest.empty()) {
+  SetPointLimit taken[kSetPointKeys] = {SetPointLimits[0], SetPointLimits[1],
+                                        SetPointLimits[2]};
+  for (bool more = !rest.empty(); more;) {
     const std::size_t comma = rest.find(',');
     const std::string_view item = rest.substr(0, comma);
-    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    more = comma != std::string_view::npos;
+    if (more) rest.remove_prefix(comma + 1);
     const std::size_t equals = item.find('=');
     const std::size_t colon = item.find(':');
     int key = 0;
@@ -130,7 +133,7 @@ bool SetPointControlOpen(const char* limits, std::string& why) {
       return false;
     }
     const auto which = static_cast<SetPointKey>(key);
-    SetPointLimit& limit = SetPointLimits[key];
+    SetPointLimit& limit = taken[key];
     std::string problem;
     if (!ToRegister(which, item.substr(equals + 1, colon - equals - 1), limit.low, problem) ||
         !ToRegister(which, item.substr(colon + 1), limit.high, problem)) {
@@ -142,6 +145,7 @@ bool SetPointControlOpen(const char* limits, std::string& why) {
       return false;
     }
   }
+  for (int key = 0; key < kSetPointKeys; ++key) SetPointLimits[key] = taken[key];
   return true;
 }
 
