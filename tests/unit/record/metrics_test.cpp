@@ -13,6 +13,7 @@
 #include <string>
 
 #include "monitor/state.h"
+#include "record/control.h"
 
 namespace {
 
@@ -59,6 +60,24 @@ TEST(MetricsGolden, DeadLine) {
   }
   ExpectGolden("dead_line.prom",
                MetricsText(shot, false, {150, 31, 0}, 2, 1767225603.5));
+  ResetMetricsForTests();
+  ResetMonitorStateForTests();
+}
+
+// With --mqtt-control, the commands by set point and outcome, zeros too.
+TEST(MetricsGolden, SetPointWrites) {
+  std::string why;
+  ASSERT_TRUE(SetPointControlOpen(nullptr, why)) << why;
+  CountSetPoint(kTempSetPoint, kWriteOk);
+  CountSetPoint(kTempSetPoint, kWriteRefused);
+  CountSetPoint(kCo2SetPoint, kWriteFailed);
+  std::istringstream text(LiveCycle());
+  std::string family;
+  for (std::string line; std::getline(text, line);) {
+    if (line.find("zrv_setpoint_writes_total") != std::string::npos) family += line + "\n";
+  }
+  ExpectGolden("setpoint_writes.prom", family);
+  ResetSetPointControlForTests();
   ResetMetricsForTests();
   ResetMonitorStateForTests();
 }
