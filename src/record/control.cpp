@@ -256,6 +256,13 @@ std::string TakeSetPointWrites() {
   return taken;
 }
 
+void WithdrawSetPointCommands() {
+  for (SetPointCommand command; TakeSetPoint(command);) {
+    CountSetPoint(command.key, kWriteRefused);
+    MqttSetPointResult(command, false, "the monitor stopped");
+  }
+}
+
 void ResetSetPointControlForTests() {
   Control = false;
   for (int key = 0; key < kSetPointKeys; ++key) {

@@ -71,6 +71,9 @@ bool OfferSetPoint(const SetPointCommand& command, SetPointCommand& replaced);
 // answered, counted and noted. None is ever tried again.
 void WriteCommandedSetPoint();
 
+// The run ends: every command still waiting is answered, unwritten.
+void WithdrawSetPointCommands();
+
 // The writes made since the log's last row, which takes them.
 std::string TakeSetPointWrites();
 

@@ -401,6 +401,13 @@ void PublishDiscovery(Client& c, const std::string& device,
               device + "}");
 }
 
+// The answers the polling thread left; never retained.
+void PublishResults(Client& c, const std::vector<std::string>& results) {
+  for (const std::string& result : results) {
+    Publish(c, c.settings.topics + "/set/result", result, nullptr, false);
+  }
+}
+
 // What the mailbox holds goes out when it is due; called while connected.
 void PublishDue(Client& c) {
   std::unique_lock<std::mutex> hold(c.lock);
@@ -426,9 +433,7 @@ void PublishDue(Client& c) {
   std::vector<std::string> results;
   results.swap(c.results);
   hold.unlock();
-  for (const std::string& result : results) {
-    Publish(c, c.settings.topics + "/set/result", result, nullptr, false);
-  }
+  PublishResults(c, results);
   if (!link.empty()) Publish(c, c.settings.topics + "/link", link);
   if (!state.empty()) {
     int mid = 0;
@@ -588,6 +593,12 @@ void ClientLoop(Client* client) {
     }
   }
   if (c.connected) {
+    std::vector<std::string> results;
+    {
+      std::lock_guard<std::mutex> hold(c.lock);
+      results.swap(c.results);
+    }
+    PublishResults(c, results);
     Publish(c, c.settings.topics + "/status", "offline", &c.offlineMid);
     Clock::time_point by;
     {

@@ -135,6 +135,7 @@ int ZrvMain(int argc, char** argv) {
                                LinkStateChangedNow,
                                options.MqttControl ? WriteCommandedSetPoint : nullptr});
   plat::SetReopenHandler(nullptr);
+  WithdrawSetPointCommands();
   RecordFinish();
   SetRecordNews(nullptr);
   ConsoleClose();
