@@ -514,15 +514,23 @@ TEST(SetPoints, PayloadsAndLimits) {
   ResetSetPointControlForTests();
 }
 
+// Set point control on, the program entry's hook between the requests.
+class Control : public Cycle {
+ protected:
+  void SetUp() override {
+    ResetSetPointControlForTests();
+    std::string why;
+    ASSERT_TRUE(SetPointControlOpen(nullptr, why)) << why;
+    Start();
+    BetweenRequests = WriteCommandedSetPoint;
+  }
+  void TearDown() override { ResetSetPointControlForTests(); }
+};
+
 // A command goes between two whole requests, as a write and its read-back,
 // and the row shows it at once; of two for one set point only the latest
 // goes. A read-back that differs claims nothing, and nothing is tried again.
-TEST_F(Cycle, SetPointCommandGoesBetweenTwoRequests) {
-  ResetSetPointControlForTests();
-  std::string why;
-  ASSERT_TRUE(SetPointControlOpen(nullptr, why)) << why;
-  Start();
-  BetweenRequests = WriteCommandedSetPoint;
+TEST_F(Control, CommandGoesBetweenTwoRequests) {
   SetPointCommand replaced;
   EXPECT_FALSE(OfferSetPoint({kTempSetPoint, 230, plat::GetTickCount64()}, replaced));
   EXPECT_TRUE(OfferSetPoint({kTempSetPoint, 215, plat::GetTickCount64()}, replaced));
@@ -548,17 +556,11 @@ TEST_F(Cycle, SetPointCommandGoesBetweenTwoRequests) {
   EXPECT_EQ(SetPointCount(kTempSetPoint, kWriteOk), 1);
   EXPECT_EQ(SetPointCount(kCo2SetPoint, kWriteFailed), 1);
   EXPECT_EQ(TakeSetPointWrites(), "temperature_setpoint=21.5;co2_setpoint=2000 failed");
-  ResetSetPointControlForTests();
 }
 
 // While the terminal is open the command waits; after more than a minute
 // it is refused unwritten, and one that came later goes once it closes.
-TEST_F(Cycle, SetPointCommandWaitsForTheTerminal) {
-  ResetSetPointControlForTests();
-  std::string why;
-  ASSERT_TRUE(SetPointControlOpen(nullptr, why)) << why;
-  Start();
-  BetweenRequests = WriteCommandedSetPoint;
+TEST_F(Control, CommandWaitsForTheTerminal) {
   SetPointCommand replaced;
   OfferSetPoint({kTempSetPoint, 215, plat::GetTickCount64()}, replaced);
   OfferSetPoint({kRhSetPoint, 600, plat::GetTickCount64() + 30000}, replaced);
@@ -570,7 +572,6 @@ TEST_F(Cycle, SetPointCommandWaitsForTheTerminal) {
   EXPECT_EQ(SetPointCount(kTempSetPoint, kWriteRefused), 1);
   EXPECT_EQ(CountOf(sent, "WR DM893 600"), 1);
   EXPECT_EQ(RhSetPoint, 600);
-  ResetSetPointControlForTests();
 }
 
 std::vector<std::string> FileLines(const std::string& path) {
