@@ -137,7 +137,8 @@ bool SetPointControlOpen(const char* limits, std::string& why) {
     std::string problem;
     if (!ToRegister(which, item.substr(equals + 1, colon - equals - 1), limit.low, problem) ||
         !ToRegister(which, item.substr(colon + 1), limit.high, problem)) {
-      why = usage + ": '" + std::string(item) + "' is " + problem;
+      why = usage;
+      why.append(": '").append(item).append("' is ").append(problem);
       return false;
     }
     if (limit.low > limit.high) {

@@ -388,8 +388,9 @@ void PublishDiscovery(Client& c, const std::string& device,
             Discovery(c, e, device));
   }
   for (int key = 0; s.control && key < kSetPointKeys; ++key) {
-    Publish(c, node + "number" + object + kSetPointKinds[key].key + "/config",
-            NumberDiscovery(c, static_cast<SetPointKey>(key), device));
+    std::string topic = node + "number";
+    topic.append(object).append(kSetPointKinds[key].key).append("/config");
+    Publish(c, topic, NumberDiscovery(c, static_cast<SetPointKey>(key), device));
   }
   // The controller's line itself, available whenever the monitor is.
   Publish(c, node + "binary_sensor" + object + "link/config",
