@@ -151,6 +151,7 @@ wait_until 15 "no number entity" eval 'number | grep -q "\"mode\":\"box\""'
 result() { sed -n "$1p" "$E2E_DIR/results.out" | cut -d' ' -f2- | jq -c "[.key,.requested,.written,.ok,.reason]"; }
 results() { (($(grep -c . "$E2E_DIR/results.out") >= $1)); }
 wire_since() { requests | tail -n +"$(($1 + 1))" | grep -A1 '^WR' | paste -sd'|'; }
+trace_of() { grep -A3 -F "> WR DM890 $1" "$TRACE" | paste -sd'|'; }
 before=$(request_count)
 set_point temperature_setpoint 21.5
 wait_until 10 "no result" results 1
@@ -159,7 +160,7 @@ wait_until 10 "no result" results 1
 wait_row 3 ' C  /   21\.50 C  /' 5 ctl
 setpoint_state() { [[ "$(retained "$P" "$U/state" | cut -d' ' -f2- | jq .temperature_setpoint)" == 21.5 ]]; }
 wait_until 5 "the state's temperature_setpoint is not 21.5" setpoint_state
-log "accepted: wire $(wire_since "$before"); row 3 '$(row 3 ctl)'; $(sed -n 1p "$E2E_DIR/results.out")"
+log "accepted: wire $(trace_of 215); row 3 '$(row 3 ctl)'; $(sed -n 1p "$E2E_DIR/results.out")"
 
 before=$(request_count)
 set_point temperature_setpoint 99
@@ -184,7 +185,7 @@ wait_until 10 "no result after the terminal" results 5
 [[ "$(result 5)" == '["temperature_setpoint",20.5,20.5,true,null]' ]] || fail "result $(result 5)"
 [[ "$(wire_since "$before")" == "WR DM890 205|RD DM890" ]] || fail "the wire: $(wire_since "$before")"
 wait_row 3 ' C  /   20\.50 C  /' 5 ctl
-log "waited: wire $(wire_since "$before"); row 3 '$(row 3 ctl)'; $(sed -n 5p "$E2E_DIR/results.out")"
+log "waited: wire $(trace_of 205); row 3 '$(row 3 ctl)'; $(sed -n 5p "$E2E_DIR/results.out")"
 mon_quit ctl
 grep -q ',setpoint_writes$' "$E2E_DIR/ctl.csv" && grep -q ',temperature_setpoint=21.5$' "$E2E_DIR/ctl.csv" \
   || fail "the log names no write: $(grep -v '^#' "$E2E_DIR/ctl.csv" | cut -c1-40 | head -n 2)"
