@@ -70,7 +70,9 @@ bool DiscardUntil(std::int32_t port, std::uint64_t untilMs, std::uint64_t lastMs
 
 // A request went unanswered: its reply may still come, and a controller
 // that answers in turn sends it before the next request's. Replies are then
-// in doubt until one request has been answered alone.
+// in doubt until one request has been answered alone: a controller that
+// stalled with several requests in its input answers them all, one after
+// another, so one late reply gone says nothing of the rest.
 bool ReplyInDoubt = false;
 // How long the controller has lately taken to answer, from the request's
 // leaving the line to the end of the reply less its wire time; it decays by
@@ -188,7 +190,7 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   // let the caller know instead of sending.
   Str255 stale;
   if (ReadPortText(port, stale, kReplyMax, kEtx, kLineFeed) > 0) {
-    ReplyInDoubt = false;  // the late reply, if that was it, is gone
+    ReplyInDoubt = true;  // others may follow it
     reply = Str255(kStaleInputReply);
     return ReplyOutcome::kUnusable;
   }
@@ -245,7 +247,6 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   const std::uint64_t took = now > waitFrom + wire ? now - waitFrom - wire : 0;
   AnswerMs = std::max(took, AnswerMs - AnswerMs / 8);
   if (ReplyInDoubt && SecondReplyFollows(port, received.size() + 2)) {
-    ReplyInDoubt = false;  // both came: the line is clear again
     return ReplyOutcome::kUnusable;
   }
   ReplyInDoubt = false;

@@ -99,7 +99,7 @@ void ReadSetPoint(std::uint16_t address, std::int32_t& setPoint,
   const std::int32_t value = ReadRegister(ActivePort, address, 'i');
   if (LastRead == ReadOutcome::kSkipped) return;
   setPoint = value;
-  CycleReads[quantity] = LastRead;
+  SetPointReads[quantity - kTempSetValue] = LastRead;
 }
 
 // A signed reading that enters its running sum only when the controller
@@ -287,6 +287,9 @@ void PollingCycle() {
   // Each value is read afresh in this cycle, or not at all.
   for (int q = 0; q < kTempSetValue; ++q) {
     CycleReads[q] = ReadOutcome::kSkipped;
+  }
+  for (int q = kTempSetValue; q < kQuantities; ++q) {
+    CycleReads[q] = SetPointReads[q - kTempSetValue];
   }
   ShowVent(true);
   ++SampleCount;

@@ -27,6 +27,7 @@ std::int32_t VentPhase = 0, TempCtlPhase = 0, FloorHtrPhase = 0;
 Str255 VentState, TempCtlState, FloorHtrState, TempModeState;
 CursorPosition SavedCursor;
 ReadOutcome CycleReads[kQuantities] = {};
+ReadOutcome SetPointReads[kQuantities - kTempSetValue] = {};
 std::int64_t TempSamples = 0, RhSamples = 0;
 bool PollingStarted = false;
 ReadOutcome LastRead = ReadOutcome::kSkipped;
@@ -63,6 +64,7 @@ void ResetMonitorStateForTests() {
   TempModeState.Clear();
   SavedCursor = CursorPosition{};
   for (ReadOutcome& outcome : CycleReads) outcome = ReadOutcome::kSkipped;
+  for (ReadOutcome& outcome : SetPointReads) outcome = ReadOutcome::kSkipped;
   TempSamples = RhSamples = 0;
   PollingStarted = false;
   LastRead = ReadOutcome::kSkipped;

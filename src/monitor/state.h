@@ -50,8 +50,13 @@ enum Quantity : std::uint8_t {
   kTempSetValue, kRhSetValue, kCo2SetValue,
   kQuantities
 };
-// The reads of the cycle under way or just ended (the set points' last).
+// The reads of the cycle under way or just ended (for the set points: of
+// the values the rows show).
 extern ReadOutcome CycleReads[kQuantities];
+// The set points' last reads, in Quantity order. A set point read at a
+// cycle's end is painted only in the next cycle, and counts from then: the
+// row it ends shows the value before it.
+extern ReadOutcome SetPointReads[kQuantities - kTempSetValue];
 // The answered temperature and humidity reads in TempSum and RhSum.
 extern std::int64_t TempSamples, RhSamples;
 // Start-up is over: the hot keys act from the polling cycle's first read.

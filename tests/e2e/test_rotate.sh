@@ -11,7 +11,8 @@ E2E_TIMEOUT=150
 e2e_init "$1"
 LOG=$E2E_DIR/u.csv
 HPID=""
-trap 'stop_pid "$HPID"; mountpoint -q "$E2E_DIR/disk" && umount "$E2E_DIR/disk"; e2e_cleanup' EXIT
+# The script's own status goes on to e2e_cleanup, not that of the clean-up steps.
+trap 'rc=$?; stop_pid "$HPID"; mountpoint -q "$E2E_DIR/disk" && umount "$E2E_DIR/disk"; (exit $rc); e2e_cleanup' EXIT
 
 headless() {  # NAME LOG [options]: a monitor as its service runs it
   local name=$1 log=$2

@@ -464,6 +464,17 @@ TEST_F(Cycle, SetPointRefreshShowsTheNewValues) {
   EXPECT_EQ(Cells(3, 28, 33), " 22.50");
   run.Cycle();
   EXPECT_EQ(Cells(3, 28, 33), " 18.00");
+  // A refresh that got no usable reply leaves the fall-back shown, and
+  // the next one counts only from the row that shows its value.
+  run.Wire().ScriptReply("RD DM890", "xx");
+  for (int cycle = 11; cycle <= 20; ++cycle) run.Cycle();
+  EXPECT_EQ(Cells(3, 28, 33), "  0.00");
+  EXPECT_EQ(TakeSnapshot()[kTempColumn + 1].text, "");
+  run.Wire().ScriptReply("RD DM890", "225");
+  for (int cycle = 21; cycle <= 29; ++cycle) run.Cycle();
+  EXPECT_EQ(TakeSnapshot()[kTempColumn + 1].outcome, ReadOutcome::kFailed);
+  run.Cycle();
+  EXPECT_EQ(TakeSnapshot()[kTempColumn + 1].text, "22.50");
 }
 
 // The line read when T came goes on on its own row after the terminal: the

@@ -349,6 +349,25 @@ TEST_F(HostLinkTest, LateReplyOnTheLineBeforeTheRequestLeftIsNotItsReply) {
   EXPECT_EQ(controller.lines, (std::vector<std::string>{"RD DM1", "RD DM2"}));
 }
 
+TEST_F(HostLinkTest, AControllerThatStalledNeverGivesARequestAnothersReply) {
+  // Four requests wait in a stalled controller, which then answers all of
+  // them in turn while later requests go out.
+  for (int i = 1; i <= 9; ++i) {
+    controller.replies["RD DM" + std::to_string(i)] = {"0000" + std::to_string(i) + "\r\n"};
+  }
+  controller.latency = 30000;
+  Open();
+  controller.heldUntil = fake::Now() + 2700000;
+  Str255 reply;
+  for (int i = 1; i <= 9; ++i) {
+    ReadDM(1, static_cast<std::uint16_t>(i), reply);
+    const std::string own = "0000" + std::to_string(i);
+    EXPECT_TRUE(reply.empty() || reply == kStaleInputReply || reply.view() == own)
+        << i << ": " << reply.str();
+  }
+  EXPECT_EQ(reply, "00009");
+}
+
 TEST_F(HostLinkTest, AWriteThatReturnsLateKeepsItsReply) {
   // The reply is already in when WriteFile returns: it came after the
   // request left, so it is the request's own.

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +27,9 @@ class ScriptedController : public scripted_wire::CommandLineEndpoint {
   std::string fallback;
   fake::Micros latency = 2000;
   fake::Micros gap = 0;
+  // A controller stalled until then answers the lines it held, and those
+  // that follow, in turn, `latency` apart.
+  fake::Micros heldUntil = 0;
 
  protected:
   void OnLine(const std::string& line, fake::Micros at,
@@ -37,11 +41,18 @@ class ScriptedController : public scripted_wire::CommandLineEndpoint {
       pieces = {fallback};
     }
     fake::Micros start = at + latency;
+    if (heldUntil > 0) {
+      start = std::max({start, heldUntil, lastStart_ + latency});
+      lastStart_ = start;
+    }
     for (const std::string& piece : pieces) {
       if (!piece.empty()) out.push_back({piece, start});
       start += gap;
     }
   }
+
+ private:
+  fake::Micros lastStart_ = 0;
 };
 
 class LinkTest : public ::testing::Test {
