@@ -159,6 +159,7 @@ SetPointWrite WriteSetPoint(std::uint16_t address, std::int32_t value,
   if (readBack != value) return SetPointWrite::kReadBackDiffers;
   *target->setPoint = readBack;
   CycleReads[target->quantity] = ReadOutcome::kRead;
+  SetPointReads[target->quantity - kTempSetValue] = ReadOutcome::kRead;
   // The row shows it now, so that what is recorded of this cycle has it.
   const std::int32_t column = CursorColumn();
   const std::int32_t row = CursorRow();
