@@ -26,6 +26,7 @@
 #include "monitor/state.h"
 #include "record/control.h"
 #include "record/metrics.h"
+#include "record/mqtt_state.h"
 
 #ifndef ZRV_VERSION
 #define ZRV_VERSION "unknown"
@@ -33,6 +34,7 @@
 
 namespace {
 
+using namespace mqtt;
 using Clock = std::chrono::steady_clock;
 
 // A killed monitor goes offline within one and a half of these.
@@ -60,135 +62,6 @@ constexpr Control kControls[kSetPointKeys] = {
     {"Set humidity", "humidity", "%"},
     {"Set CO2", "carbon_dioxide", "ppm"},
 };
-
-// Rows 6 and 7 are only on units that show them.
-enum class Row { kAny, kEvaporator, kDefrost };
-enum class Form { kNumber, kSwitch, kMode, kDefrostTime, kTally };
-
-// A key of the state, and the entity Home Assistant makes of it.
-struct Entity {
-  const char* key;
-  const char* name;
-  std::size_t column;  // of the snapshot; for kTally which count
-  int shift;           // the power of ten that makes it the key's unit
-  Form form;
-  const char* deviceClass;
-  const char* unit;
-  const char* stateClass;
-  bool diagnostic;
-  Row row;
-};
-
-constexpr Entity kEntities[] = {
-    {"temperature", "Temperature", kTempColumn, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
-    {"temperature_setpoint", "Temperature set point", kTempColumn + 1, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
-    {"temperature_average", "Temperature average", kTempColumn + 2, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kAny},
-    {"humidity", "Humidity", kRhColumn, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
-    {"humidity_setpoint", "Humidity set point", kRhColumn + 1, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
-    {"humidity_average", "Humidity average", kRhColumn + 2, 0, Form::kNumber, "humidity", "%", "measurement", false, Row::kAny},
-    {"co2", "CO2", kCo2Column, 4, Form::kNumber, "carbon_dioxide", "ppm", "measurement", false, Row::kAny},
-    {"co2_setpoint", "CO2 set point", kCo2Column + 1, 4, Form::kNumber, "carbon_dioxide", "ppm", "measurement", false, Row::kAny},
-    {"evaporator_temperature", "Evaporator temperature", kEvapColumn, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kEvaporator},
-    {"defrost_remaining", "Defrost in", kDefrostColumn, 0, Form::kDefrostTime, "duration", "s", "measurement", false, Row::kDefrost},
-    {"defrost_end_temperature", "Defrost end temperature", kDefrostColumn + 2, 0, Form::kNumber, "temperature", "°C", "measurement", false, Row::kDefrost},
-    {"ventilation", "Ventilation", kIndicatorColumn, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
-    {"temperature_control", "Temperature control", kIndicatorColumn + 1, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
-    {"floor_heater", "Floor heater", kIndicatorColumn + 2, 0, Form::kSwitch, nullptr, nullptr, nullptr, false, Row::kAny},
-    {"temperature_mode", "Temperature mode", kIndicatorColumn + 3, 0, Form::kMode, "enum", nullptr, nullptr, false, Row::kAny},
-    {"running_total", "Running total", kCounterColumn, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"running_heater", "Running heater", kCounterColumn + 1, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"running_cooler2", "Running cooler 2", kCounterColumn + 2, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"running_cooler", "Running cooler", kCounterColumn + 3, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"running_defrost", "Running defrost", kCounterColumn + 4, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"running_humidifier", "Running humidifier", kCounterColumn + 5, 0, Form::kNumber, "duration", "s", "total_increasing", false, Row::kAny},
-    {"timer_minimum_t106", "Timer T106 minimum", kTimerColumn, 0, Form::kNumber, nullptr, nullptr, "measurement", false, Row::kAny},
-    {"timer_minimum_t107", "Timer T107 minimum", kTimerColumn + 1, 0, Form::kNumber, nullptr, nullptr, "measurement", false, Row::kAny},
-    {"system", "System number", kSystemColumn, 0, Form::kNumber, nullptr, nullptr, nullptr, true, Row::kAny},
-    {"requests", "Requests", 0, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
-    {"unanswered", "Unanswered requests", 1, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
-    {"unusable", "Unusable replies", 2, 0, Form::kTally, nullptr, nullptr, "total_increasing", true, Row::kAny},
-};
-constexpr std::size_t kEntityCount = std::size(kEntities);
-
-bool Shows(Row row) {
-  const bool evaporatorUnit = ControllerVariant == 1 || ControllerVariant == 9;
-  if (row == Row::kEvaporator) return evaporatorUnit && EvaporatorSensor;
-  return row == Row::kAny || evaporatorUnit;
-}
-
-std::string JsonText(std::string_view text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-// The value as JSON, empty when the screen showed none.
-std::string ValueOf(const Entity& e, const CycleSnapshot& shot) {
-  const std::string& text = shot[e.column].text;
-  switch (e.form) {
-    case Form::kSwitch:
-      return text.empty() ? "" : text == "1" ? "\"ON\"" : "\"OFF\"";
-    case Form::kMode:
-      return text.empty() ? "" : text == "1" ? "\"C\"" : "\"H\"";
-    case Form::kDefrostTime:
-      return DefrostSeconds(shot);
-    default:
-      return Scaled(text, e.shift);
-  }
-}
-
-// ---- the polling thread's -------------------------------------------------
-
-struct Kept {
-  // The latest value of every key, empty for null: a failed read makes it
-  // null, a read not made leaves it.
-  std::array<std::string, kEntityCount> values;
-  bool linkDown = false;  // readings stopped since the last cycle's end
-  bool written = false;   // a set point was written since the last state
-  int link = -1;          // what was last handed over: -1 nothing yet
-};
-Kept g_kept;
-
-void Keep(const CycleSnapshot& shot) {
-  for (std::size_t i = 0; i < kEntityCount; ++i) {
-    const Entity& e = kEntities[i];
-    if (e.form == Form::kTally) continue;
-    const ReadOutcome outcome = shot[e.column].outcome;
-    const std::string value = ValueOf(e, shot);
-    if (outcome == ReadOutcome::kFailed) {
-      g_kept.values[i].clear();
-    } else if (outcome == ReadOutcome::kRead && !value.empty()) {
-      g_kept.values[i] = value;
-    }
-  }
-}
-
-std::string Render(const LinkTally& sinceStart, const std::string& time) {
-  std::string json = "{\"time\":" + JsonText(time);
-  for (std::size_t i = 0; i < kEntityCount; ++i) {
-    const Entity& e = kEntities[i];
-    if (!Shows(e.row)) continue;
-    std::string value = g_kept.values[i];
-    if (e.form == Form::kTally) {
-      const std::int64_t counts[] = {sinceStart.Requests, sinceStart.Unanswered,
-                                     sinceStart.Unusable};
-      value = std::to_string(counts[e.column]);
-    }
-    json += ",\"" + std::string(e.key) + "\":" + (value.empty() ? "null" : value);
-  }
-  return json + "}";
-}
 
 // ---- shared with the client's thread -----------------------------------------
 
@@ -723,11 +596,11 @@ bool MqttOpen(const plat::RunOptions& options, std::string& why) {
 
 void MqttStarted() {
   if (g_client == nullptr) return;
-  g_kept = Kept{};
+  mqtt::Latest = Kept{};
   // The system number start-up read, until a cycle reads it.
   for (std::size_t i = 0; i < kEntityCount; ++i) {
     if (std::string_view(kEntities[i].key) == "system" && SystemNumber != 0) {
-      g_kept.values[i] = std::to_string(SystemNumber);
+      mqtt::Latest.values[i] = std::to_string(SystemNumber);
     }
   }
   if (!g_client->running) StartClient(*g_client, DefaultUnit(ActivePort));
@@ -752,12 +625,12 @@ void MqttCycle(const CycleSnapshot& shot, bool live, const LinkTally& sinceStart
                const std::string& time) {
   if (g_client == nullptr) return;
   const std::string state = MqttStateJson(shot, sinceStart, time);
-  const int link = live && !g_kept.linkDown ? 1 : 0;
-  g_kept.linkDown = false;
+  const int link = live && !mqtt::Latest.linkDown ? 1 : 0;
+  mqtt::Latest.linkDown = false;
   std::lock_guard<std::mutex> hold(g_client->lock);
   g_client->state = state;
   g_client->stateFresh = true;
-  if (std::exchange(g_kept.written, false)) g_client->urgent = true;
+  if (std::exchange(mqtt::Latest.written, false)) g_client->urgent = true;
   if (link != g_client->link) {
     g_client->link = link;
     g_client->linkFresh = g_client->urgent = true;
@@ -765,7 +638,7 @@ void MqttCycle(const CycleSnapshot& shot, bool live, const LinkTally& sinceStart
 }
 
 void MqttLinkState(bool readingsCome) {
-  g_kept.linkDown = !readingsCome;
+  mqtt::Latest.linkDown = !readingsCome;
   if (g_client == nullptr || readingsCome) return;
   std::lock_guard<std::mutex> hold(g_client->lock);
   if (g_client->link == 0) return;
@@ -817,7 +690,7 @@ void MqttSetPointResult(const SetPointCommand& command, bool written,
   if (g_client == nullptr) return;
   const std::string value = SetPointText(command.key, command.value);
   const std::string result = ResultJson(command.key, value, written ? value : "", reason);
-  g_kept.written = g_kept.written || written;
+  mqtt::Latest.written = mqtt::Latest.written || written;
   std::lock_guard<std::mutex> hold(g_client->lock);
   if (g_client->results.size() >= kMostResults) {
     g_client->results.erase(g_client->results.begin());
@@ -825,4 +698,4 @@ void MqttSetPointResult(const SetPointCommand& command, bool written,
   g_client->results.push_back(result);
 }
 
-void ResetMqttForTests() { g_kept = Kept{}; }
+void ResetMqttForTests() { mqtt::Latest = Kept{}; }

@@ -24,6 +24,7 @@
 #include "record/metrics.h"
 #include "record/mqtt.h"
 #include "record/record.h"
+#include "known_unit.h"
 #include "scenario.h"
 
 namespace {
@@ -32,84 +33,13 @@ using scenario::Cells;
 using scenario::Contains;
 using scenario::CountOf;
 using scenario::kMs;
-using Replies = std::map<std::string, std::string>;
+using known_unit::Cycle;
+using known_unit::KnownState;
+using known_unit::Replies;
 
-// A variant 9 unit with an evaporator sensor, the offset scale and every
-// register the monitor reads pinned to a known reply.
-Replies KnownState() {
-  return {{"RD 7000", "0"},
-          {"RD 3000", "1"},
-          {"RD 3003", "1"},
-          {"RD DM108", "7123"},
-          {"RD DM89", "360"},
-          {"RD DM109", "12"},
-          {"RD DM890", "225"},
-          {"RD DM893", "500"},
-          {"RD DM894", "30"},
-          {"RD DM891", "100"},
-          {"RD DM992", "23200"},
-          {"RD DM993", "16000"},
-          {"RD DM984", "40"},
-          {"RD DM991", "1400"},
-          {"RD DM88", "480"},
-          {"RD DM87", "3000"},
-          {"RD 512", "1"},
-          {"RD 513", "0"},
-          {"RD 514", "1"},
-          {"RD 515", "1"},
-          {"RD T106", "OK00012 00600"},
-          {"RD T107", "OK00345 00900"},
-          {"RD DM117", "7200"},
-          {"RD DM118", "0"},
-          {"RD DM119", "0"},
-          {"RD DM120", "0"},
-          {"RD DM121", "0"},
-          {"RD DM122", "0"},
-          {"RD DM125", "3600"},
-          {"RD DM126", "0"},
-          {"RD DM127", "0"},
-          {"RD DM128", "0"},
-          {"RD DM131", "1"},
-          {"RD DM132", "0"}};
-}
+}  // namespace
 
-class Cycle : public ::testing::Test {
- protected:
-  // Scripts the replies; rules added afterwards win over these.
-  void Script(const Replies& changes = {}) {
-    Replies replies = KnownState();
-    for (const auto& [request, reply] : changes) replies[request] = reply;
-    for (const auto& [request, reply] : replies) {
-      run.Wire().ScriptReply(request, reply);
-    }
-  }
-
-  void Begin() {
-    run.TypePort();
-    ASSERT_TRUE(run.Start());
-  }
-
-  void Start(const Replies& changes = {}) {
-    Script(changes);
-    Begin();
-  }
-
-  // The start of a row, as long as `expected`.
-  static std::string Head(int row, const std::string& expected) {
-    return fake::Row(row).substr(0, expected.size());
-  }
-
-  static void ExpectHead(int row, const std::string& expected) {
-    EXPECT_EQ(Head(row, expected), expected) << "row " << row;
-  }
-
-  static void ExpectKnownScreen();
-
-  ProgramRun run;
-};
-
-// The screen of the first cycle on the known state.
-void Cycle::ExpectKnownScreen() {
+void known_unit::Cycle::ExpectKnownScreen() {
   EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
   EXPECT_EQ(fake::RowTrimmed(2), "");
   EXPECT_EQ(fake::RowTrimmed(3), std::string(" Temp.        ") + " 22.50" +
@@ -145,6 +75,8 @@ void Cycle::ExpectKnownScreen() {
   EXPECT_EQ(fake::RowTrimmed(20), " t106             12  t107   345");
   EXPECT_EQ(fake::RowTrimmed(21), "");
 }
+
+namespace {
 
 TEST_F(Cycle, KnownControllerStatePaintsTheseRows) {
   Start();
@@ -487,100 +419,6 @@ TEST_F(Cycle, LineAfterTheTerminalLeavesTheSystemLineAlone) {
   fake::Key("Esc", fake::Now() + 1500 * kMs);
   for (int cycle = 0; cycle < 3; ++cycle) run.Cycle();
   EXPECT_EQ(fake::RowTrimmed(1), " System        #  12    ComPort 3");
-}
-
-// Payloads and limits in the units a command is given in, against the
-// registers' own.
-TEST(SetPoints, PayloadsAndLimits) {
-  ResetSetPointControlForTests();
-  const std::pair<const char*, std::int32_t> temperature[] = {
-      {"21.5", 215}, {"21.50", 215}, {"05", 50}, {"35", 350}, {"21.55", -1}, {"4.9", -1},
-      {"99", -1},    {"abc", -1},    {"", -1},   {" 21", -1}, {"+21", -1},   {"21.", -1},
-      {".5", -1},    {"1e2", -1},    {"-0", -1}, {"99999999999999999999", -1}};
-  for (const auto& [payload, expected] : temperature) {
-    std::int32_t value = -1;
-    std::string why;
-    const bool ok = ParseSetPoint(kTempSetPoint, payload, value, why);
-    EXPECT_EQ(ok ? value : -1, expected) << "'" << payload << "': " << why;
-  }
-  std::int32_t value = 0;
-  std::string why;
-  EXPECT_FALSE(ParseSetPoint(kCo2SetPoint, "1550", value, why));
-  EXPECT_EQ(why, "finer than the register holds (steps of 100 ppm)");
-  ASSERT_TRUE(SetPointControlOpen("temperature=-5:40,co2=500:2000", why)) << why;
-  EXPECT_TRUE(ParseSetPoint(kTempSetPoint, "-4.5", value, why) && value == -45) << why;
-  EXPECT_TRUE(ParseSetPoint(kCo2SetPoint, "500.0", value, why) && value == 5) << why;
-  for (const char* bad : {"temperature=40:5", "temp=1:2", "co2=1000", "humidity=20:90.05",
-                          "humidity=20:90,"}) {
-    EXPECT_FALSE(SetPointControlOpen(bad, why)) << bad;
-  }
-  EXPECT_EQ(why.rfind("--setpoint-limits takes temperature=MIN:MAX,", 0), 0u) << why;
-  ResetSetPointControlForTests();
-}
-
-// Set point control on, the program entry's hook between the requests.
-class Control : public Cycle {
- protected:
-  void SetUp() override {
-    ResetSetPointControlForTests();
-    std::string why;
-    ASSERT_TRUE(SetPointControlOpen("temperature=-5:35", why)) << why;
-    Start();
-    BetweenRequests = WriteCommandedSetPoint;
-  }
-  void TearDown() override { ResetSetPointControlForTests(); }
-};
-
-// A command goes between two whole requests, as a write and its read-back,
-// and the row shows it at once; of two for one set point only the latest
-// goes. A read-back that differs claims nothing, and nothing is tried again.
-TEST_F(Control, CommandGoesBetweenTwoRequests) {
-  SetPointCommand replaced;
-  EXPECT_FALSE(OfferSetPoint({kTempSetPoint, 230, plat::GetTickCount64()}, replaced));
-  EXPECT_TRUE(OfferSetPoint({kTempSetPoint, 215, plat::GetTickCount64()}, replaced));
-  EXPECT_EQ(replaced.value, 230);
-  run.Wire().ScriptReply("RD DM890", "215");
-  std::vector<std::string> sent = run.Cycle();
-  const auto at = std::find(sent.begin(), sent.end(), "WR DM890 215");
-  ASSERT_NE(at, sent.end());
-  EXPECT_EQ(at - sent.begin(), 2) << "after the first read of the cycle";
-  EXPECT_EQ(*(at + 1), "RD DM890");
-  EXPECT_FALSE(Contains(sent, "WR DM890 230"));
-  EXPECT_EQ(TempSetPoint, 215);
-  EXPECT_EQ(Cells(3, 28, 33), " 21.50");
-
-  // A negative value goes as its 16-bit complement.
-  OfferSetPoint({kTempSetPoint, -45, plat::GetTickCount64()}, replaced);
-  OfferSetPoint({kCo2SetPoint, 20, plat::GetTickCount64()}, replaced);
-  run.Wire().ScriptReply("RD DM890", "65491");
-  sent = run.Cycle();  // DM894 still reads 30
-  EXPECT_EQ(CountOf(sent, "WR DM890 65491") + CountOf(sent, "WR DM894 20"), 2);
-  EXPECT_EQ(TempSetPoint, -45);
-  EXPECT_EQ(Co2SetPoint, 30);
-  EXPECT_EQ(Cells(5, 28, 33), "  0.30");
-  sent = run.Cycle();
-  EXPECT_FALSE(std::any_of(sent.begin(), sent.end(),
-                           [](const std::string& r) { return r.rfind("WR", 0) == 0; }));
-  EXPECT_EQ(SetPointCount(kTempSetPoint, kWriteOk), 2);
-  EXPECT_EQ(SetPointCount(kCo2SetPoint, kWriteFailed), 1);
-  EXPECT_EQ(TakeSetPointWrites(),
-            "temperature_setpoint=21.5;temperature_setpoint=-4.5;co2_setpoint=2000 failed");
-}
-
-// While the terminal is open the command waits; after more than a minute
-// it is refused unwritten, and one that came later goes once it closes.
-TEST_F(Control, CommandWaitsForTheTerminal) {
-  SetPointCommand replaced;
-  OfferSetPoint({kTempSetPoint, 215, plat::GetTickCount64()}, replaced);
-  OfferSetPoint({kRhSetPoint, 600, plat::GetTickCount64() + 30000}, replaced);
-  run.Wire().ScriptReply("RD DM893", "600");
-  fake::Key("T", fake::Now() + 1 * kMs);
-  fake::Key("Esc", fake::Now() + 61 * scenario::kSecond);
-  const std::vector<std::string> sent = run.Cycle();
-  EXPECT_FALSE(Contains(sent, "WR DM890 215"));
-  EXPECT_EQ(SetPointCount(kTempSetPoint, kWriteRefused), 1);
-  EXPECT_EQ(CountOf(sent, "WR DM893 600"), 1);
-  EXPECT_EQ(RhSetPoint, 600);
 }
 
 std::vector<std::string> FileLines(const std::string& path) {
