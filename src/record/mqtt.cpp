@@ -83,39 +83,39 @@ struct Settings {
   int comPort = 0;       // for lines to the user
 };
 
-
 struct Client {
   Settings settings;
   mosquitto* mosq = nullptr;
   std::thread thread;
-  bool running = false;
 
-  std::mutex lock;  // guards what follows
+  std::mutex lock;  // guards what follows, up to the client thread's own
   std::condition_variable wake;
-  std::string state;        // the mailbox: the latest state, one slot
-  bool stateFresh = false;  // not published yet
-  bool urgent = false;      // goes out without waiting for the interval
-  int link = -1;            // -1 not known yet, 0 down, 1 up
-  bool linkFresh = false;
+  std::string state;   // the mailbox: the latest state, one slot
   std::string device;  // discovery's device, once start-up is over
-  std::array<bool, kEntityCount> shown{};
-  bool stop = false;
   Clock::time_point stopBy;
-  bool done = false;
-  std::int64_t published = 0;  // states the broker took
-  std::int64_t lost = 0;       // times a connection to it was lost
-  std::string failure;         // why it is not reached now
+  std::int64_t published = 0;        // states the broker took
+  std::int64_t lost = 0;             // times a connection to it was lost
+  std::string failure;               // why it is not reached now
   std::vector<std::string> results;  // answers the polling thread left
+  int link = -1;                     // -1 not known yet, 0 down, 1 up
+  bool stateFresh = false;           // not published yet
+  bool urgent = false;  // goes out without waiting for the interval
+  bool linkFresh = false;
+  bool stop = false;
+  bool done = false;
+  std::array<bool, kEntityCount> shown{};
 
   // The client thread's own.
-  bool connected = false;
-  bool announce = false;  // discovery is due
   std::set<int> stateMids;
-  int offlineMid = -1;
-  bool offlineTaken = false;
-  std::string told;     // the last line said
+  std::string told;      // the last line said
   std::string tlsError;  // what the library last said went wrong
   Clock::time_point lastState{};
+  int offlineMid = -1;
+  bool connected = false;
+  bool announce = false;  // discovery is due
+  bool offlineTaken = false;
+
+  bool running = false;  // the polling thread's: the client thread runs
 };
 Client* g_client = nullptr;  // kept to the end: a hung thread may hold it
 
@@ -257,8 +257,9 @@ void PublishDiscovery(Client& c, const std::string& device,
     if (!shown[i]) continue;
     const Entity& e = kEntities[i];
     const bool binary = e.form == Form::kSwitch;
-    Publish(c, node + (binary ? "binary_sensor" : "sensor") + object + e.key + "/config",
-            Discovery(c, e, device));
+    std::string topic = node + (binary ? "binary_sensor" : "sensor");
+    topic.append(object).append(e.key).append("/config");
+    Publish(c, topic, Discovery(c, e, device));
   }
   for (int key = 0; s.control && key < kSetPointKeys; ++key) {
     std::string topic = node + "number";

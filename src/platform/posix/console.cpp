@@ -80,9 +80,8 @@ namespace {
 char* TermCap(const char* cap) {
   char* s = tigetstr(cap);
   // (char*)-1 is how tigetstr says the name is no string capability.
-  return s == reinterpret_cast<char*>(-1)
-             ? nullptr
-             : s;  // NOLINT(performance-no-int-to-ptr)
+  // NOLINTNEXTLINE(performance-no-int-to-ptr)
+  return s == reinterpret_cast<char*>(-1) ? nullptr : s;
 }
 
 std::string TermString(const char* cap) {
