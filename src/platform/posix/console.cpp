@@ -2,9 +2,9 @@
 // The console on a terminal: the emulated console buffer holds the screen
 // as a Windows console would; this file takes the terminal over, shows the
 // buffer on it with ncursesw and gives it back. Output reaches the terminal
-// at once before a wait for a key or a pause of a frame or more, and at
-// most once a frame from the polls, which the program makes every
-// millisecond and which must stay cheap.
+// at once before a wait for a key, and at most once a frame from the pauses
+// and polls, which the program makes every millisecond and which must stay
+// cheap.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
@@ -401,6 +401,11 @@ bool StartConsole() {
   s.inFd = inFd;
   set_term(s.screen);
   std::string first = StayOnNormalScreen();
+  // Until it has once come back from an endwin, curses writes out after
+  // every cursor move, several writes an update; one round trip at the
+  // start, before any colour is set, leaves it writing each update whole.
+  endwin();
+  refresh();
   SetCursesModes(s);
   // Console sizes are 16-bit, and a huge terminal must not make a huge
   // buffer; the part beyond shows nothing.

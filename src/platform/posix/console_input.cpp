@@ -176,9 +176,8 @@ void Sleep(std::uint32_t ms) {
   // timed from when it came, not from when it was read.
   const std::int64_t deadline =
       start + (idleRun ? posix::kPollPauseNs : std::int64_t{ms} * 1000000);
-  // Nothing else would draw during a pause of a frame or more; a shorter
-  // one leaves the update to its frame, which the wait below keeps.
-  FlushScreen(ms < posix::kFrameMs);
+  // An update not yet due is drawn when its frame is: the wait ends then.
+  FlushScreen(true);
   const std::uint32_t keys = s.console.InputCount();
   for (;;) {
     std::int64_t left = deadline - posix::MonotonicNs();
