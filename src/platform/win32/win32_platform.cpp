@@ -155,21 +155,11 @@ struct Port {
   bool timeoutsSet = false;
   DWORD lastLook = 0;
   std::unique_ptr<net::NetPort> net{};  // a network port: no native handle
-  // The device is opened for overlapped I/O so that a poll's pause can wait
-  // for a byte: reads and writes wait for themselves on ioEvent, and the
-  // receive wait stays armed across pauses on rxEvent.
-  HANDLE ioEvent = nullptr;
-  HANDLE rxEvent = nullptr;
-  ::OVERLAPPED rxWait{};
-  DWORD rxMask = 0;
-  bool rxArmed = false;
+  int held = -1;  // the byte that ended a pause, not yet read; -1: none
 };
 
-// The console's input, as the program opened it: a poll's pause ends when
-// a key comes.
-HANDLE g_conin = INVALID_HANDLE_VALUE;
 // When the last poll pause ended with nothing come: the next one right
-// after it belongs to the same idle wait, and lasts a tick.
+// after it belongs to the same idle wait.
 LONGLONG g_idlePollEnd = -1;
 
 std::map<Handle, Port> g_ports;
@@ -182,39 +172,9 @@ Port* FindPort(Handle h) {
   return it == g_ports.end() ? nullptr : &it->second;
 }
 
-// A receive wait still armed is cancelled and its end awaited: the system
-// writes to the port's fields until then.
-void Disarm(Port& p) {
-  if (!p.rxArmed) return;
-  ::CancelIo(p.native);
-  DWORD ignored = 0;
-  ::GetOverlappedResult(p.native, &p.rxWait, &ignored, TRUE);
-  p.rxArmed = false;
-}
-
-void ClosePortEvents(Port& p) {
-  for (HANDLE* e : {&p.ioEvent, &p.rxEvent}) {
-    if (*e != nullptr) ::CloseHandle(*e);
-    *e = nullptr;
-  }
-}
-
-// Overlapped calls made to wait for their end, as on a plain handle.
-BOOL Finish(HANDLE h, BOOL started, ::OVERLAPPED& ov, DWORD* n) {
-  if (!started && ::GetLastError() != ERROR_IO_PENDING) return FALSE;
-  return ::GetOverlappedResult(h, &ov, n, TRUE);
-}
-
-::OVERLAPPED IoFor(Port& p) {
-  if (p.ioEvent == nullptr) p.ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ::OVERLAPPED ov{};
-  ov.hEvent = p.ioEvent;
-  return ov;
-}
-
 void MarkGone(Port& p) {
+  p.held = -1;  // the device's queue went with it
   if (p.native == INVALID_HANDLE_VALUE) return;
-  Disarm(p);
   ::CloseHandle(p.native);
   p.native = INVALID_HANDLE_VALUE;
   p.lastLook = ::GetTickCount();
@@ -232,8 +192,7 @@ bool Present(Port& p) {
                            p.disposition, p.flags, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   if ((p.dcbSet && !::SetCommState(h, &p.dcb)) ||
-      (p.timeoutsSet && !::SetCommTimeouts(h, &p.timeouts)) ||
-      !::SetCommMask(h, EV_RXCHAR)) {
+      (p.timeoutsSet && !::SetCommTimeouts(h, &p.timeouts))) {
     ::CloseHandle(h);
     return false;
   }
@@ -290,17 +249,9 @@ Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
       return OpenNetPort(name, port, url);
     }
   }
-  const bool com = ParseComName(name) > 0;
-  if (com) flagsAndAttributes |= FILE_FLAG_OVERLAPPED;
   HANDLE h = ::CreateFileA(name, desiredAccess, shareMode, nullptr,
                            creationDisposition, flagsAndAttributes, nullptr);
-  if (h != INVALID_HANDLE_VALUE && com) {
-    const DWORD error = ::GetLastError();
-    ::SetCommMask(h, EV_RXCHAR);
-    ::SetLastError(error);
-  }
   if (h != INVALID_HANDLE_VALUE && std::strcmp(name, "CONIN$") == 0) {
-    g_conin = h;
     // Some consoles (wine's) deliver no key until the input queue was first
     // peeked or read; a peek changes nothing on the others.
     const DWORD error = ::GetLastError();
@@ -327,8 +278,6 @@ int CloseHandle(Handle h) {
       return 1;
     }
     const HANDLE native = p->native;
-    if (native != INVALID_HANDLE_VALUE) Disarm(*p);
-    ClosePortEvents(*p);
     g_ports.erase(h);
     return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
   }
@@ -548,6 +497,7 @@ int PurgeComm(Handle h, std::uint32_t flags) {
     return 1;
   }
   if (p != nullptr && !Present(*p)) return 1;
+  if (p != nullptr && (flags & PURGE_RXCLEAR) != 0) p->held = -1;
   return ::PurgeComm(NativeFor(h), flags) || WentAway(p);
 }
 std::uint32_t GetCommPathDelay(Handle h) {
@@ -572,7 +522,7 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   }
   if (errors) *errors = e;
   if (stat) {
-    stat->cbInQue = s.cbInQue;
+    stat->cbInQue = s.cbInQue + (p != nullptr && p->held >= 0 ? 1 : 0);
     stat->cbOutQue = s.cbOutQue;
   }
   return ok;
@@ -586,15 +536,16 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
     ::SetLastError(ERROR_SUCCESS);
     return 1;
   }
+  if (p != nullptr && p->held >= 0 && toRead > 0) {
+    *static_cast<std::uint8_t*>(buffer) = static_cast<std::uint8_t>(p->held);
+    p->held = -1;
+    if (read) *read = 1;
+    return 1;
+  }
   DWORD n = 0;
   BOOL ok = TRUE;
-  if (p == nullptr) {
-    ok = ::ReadFile(AsNative(h), buffer, toRead, &n, nullptr);
-  } else if (Present(*p)) {
-    ::OVERLAPPED ov = IoFor(*p);
-    ok = Finish(p->native, ::ReadFile(p->native, buffer, toRead, nullptr, &ov),
-                ov, &n) ||
-         WentAway(p);
+  if (p == nullptr || Present(*p)) {
+    ok = ::ReadFile(NativeFor(h), buffer, toRead, &n, nullptr) || WentAway(p);
   }
   if (read) *read = n;
   return ok;
@@ -614,13 +565,7 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   BOOL ok = TRUE;
   if (p == nullptr || p->native != INVALID_HANDLE_VALUE) {
     n = 0;
-    if (p == nullptr) {
-      ok = ::WriteFile(AsNative(h), buffer, toWrite, &n, nullptr);
-    } else {
-      ::OVERLAPPED ov = IoFor(*p);
-      ok = Finish(p->native, ::WriteFile(p->native, buffer, toWrite, nullptr, &ov),
-                  ov, &n);
-    }
+    ok = ::WriteFile(NativeFor(h), buffer, toWrite, &n, nullptr);
     if (!ok && WentAway(p)) {
       ok = TRUE;
       n = toWrite;
@@ -673,73 +618,49 @@ LONGLONG NowMicros() {
   if (perSecond == 0 || !::QueryPerformanceCounter(&c)) {
     return static_cast<LONGLONG>(::GetTickCount64()) * 1000;
   }
-  return c.QuadPart / perSecond * 1000000 + c.QuadPart % perSecond * 1000000 / perSecond;
+  return c.QuadPart / perSecond * 1000000 +
+         c.QuadPart % perSecond * 1000000 / perSecond;
 }
 
-// Arms the port's receive wait if it is not; false when it cannot wait
-// (a byte came meanwhile, or the call failed): the pause then ends.
-bool ArmReceiveWait(Port& p) {
-  if (p.rxArmed) return true;
-  if (p.rxEvent == nullptr) p.rxEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (p.rxEvent == nullptr) return false;
-  ::ResetEvent(p.rxEvent);
-  p.rxWait = ::OVERLAPPED{};
-  p.rxWait.hEvent = p.rxEvent;
-  if (::WaitCommEvent(p.native, &p.rxMask, &p.rxWait)) return false;
-  if (::GetLastError() != ERROR_IO_PENDING) return false;
-  p.rxArmed = true;
-  return true;
-}
-
-// A poll's pause: it ends when a byte reaches a port, a key comes, or its
-// time is up, as the POSIX backend's does; true when something came.
-// Network ports keep the plain pause.
-bool PollPause(DWORD ms) {
-  std::vector<HANDLE> waits;
-  std::vector<Port*> ports;
+// A pause that waits for a byte on the one open device: a read whose comm
+// time-outs end it at the first byte, or after `ms` with none. The byte is
+// held for the program's next read. False when it cannot wait so (no such
+// port, or more than one, or a byte already held).
+bool WaitForByte(DWORD ms, bool& came) {
+  Port* only = nullptr;
   for (auto& [handle, port] : g_ports) {
-    if (port.net) {
-      ::Sleep(ms);
-      return false;
-    }
-    if (port.native == INVALID_HANDLE_VALUE) continue;
-    if (!ArmReceiveWait(port)) return true;
-    waits.push_back(port.rxEvent);
-    ports.push_back(&port);
+    if (port.net || port.native == INVALID_HANDLE_VALUE) continue;
+    if (only != nullptr) return false;
+    only = &port;
   }
-  // Keys already queued would end every pause: only new ones are awaited.
-  DWORD queued = 0;
-  const bool keys = g_conin != INVALID_HANDLE_VALUE &&
-                    ::GetNumberOfConsoleInputEvents(g_conin, &queued) && queued == 0;
-  if (keys) waits.push_back(g_conin);
-  if (waits.empty()) {
-    ::Sleep(ms);
-    return false;
-  }
-  const DWORD got = ::WaitForMultipleObjects(static_cast<DWORD>(waits.size()),
-                                             waits.data(), FALSE, ms);
-  if (got < WAIT_OBJECT_0 + ports.size()) {
-    Port& p = *ports[got - WAIT_OBJECT_0];
-    DWORD ignored = 0;
-    ::GetOverlappedResult(p.native, &p.rxWait, &ignored, FALSE);
-    p.rxArmed = false;
-    // Armed again at once: a byte that comes after the program's next empty
-    // status query must end the next pause.
-    ArmReceiveWait(p);
-  }
-  return got != WAIT_TIMEOUT;
+  if (only == nullptr || only->held >= 0 || !only->timeoutsSet) return false;
+  ::COMMTIMEOUTS wait = only->timeouts;
+  wait.ReadIntervalTimeout = MAXDWORD;
+  wait.ReadTotalTimeoutMultiplier = MAXDWORD;
+  wait.ReadTotalTimeoutConstant = ms;
+  if (!::SetCommTimeouts(only->native, &wait)) return false;
+  std::uint8_t byte = 0;
+  DWORD n = 0;
+  const BOOL ok = ::ReadFile(only->native, &byte, 1, &n, nullptr);
+  ::SetCommTimeouts(only->native, &only->timeouts);
+  came = ok && n == 1;
+  if (came) only->held = byte;
+  return true;
 }
 
 }  // namespace
 
-// A pause of a millisecond is a poll's (see PollPause). Within a run of
-// empty polls each lasts a scheduler tick, so a reply awaited costs 64
-// wake-ups a second, not a thousand; the program's waits are timed, not
-// counted. A lone poll stays a millisecond.
+// A pause of a millisecond is a poll's. Within a run of empty polls (a
+// reply awaited) each waits up to a scheduler tick for a byte, so that such
+// a wait costs 64 wake-ups a second, not a thousand, and ends as soon as
+// the byte comes; the program's waits are timed, not counted. A lone poll
+// stays a millisecond.
 void Sleep(std::uint32_t ms) {
   if (ms != 1) return ::Sleep(ms);
   const bool idleRun = g_idlePollEnd >= 0 && NowMicros() - g_idlePollEnd < 2000;
-  g_idlePollEnd = PollPause(idleRun ? 16 : 1) ? -1 : NowMicros();
+  bool came = false;
+  if (!idleRun || !WaitForByte(16, came)) ::Sleep(ms);
+  g_idlePollEnd = came ? -1 : NowMicros();
 }
 
 std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
