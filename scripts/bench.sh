@@ -454,7 +454,7 @@ fi
 echo
 echo "Cycle: measured period / wire need (both in ms). CPU: the monitor's own"
 echo "process; (wine): wine's server and console host besides. Wakes: voluntary"
-echo "context switches of the polling thread per second. Start-up: Enter to"
+echo "context switches of all its threads per second. Start-up: Enter to"
 echo "the first full screen, as seen in the pane, / the wire need of the requests"
 echo "up to the end of the first cycle (plus the 5 ms pause after DM901)."
 echo "rfc2217, socket: through ser2net on 127.0.0.1 to a pty like poll's."
