@@ -13,7 +13,10 @@
 # keeps the reading log ("log") beside the shipped one at 9600 baud. With
 # --before REV it adds, at every baud rate, the monitor built from the git
 # revision REV ("before") beside the shipped one. --latency MS sets the
-# simulated controller's reply latency (default 5). It reports:
+# simulated controller's reply latency (default 5). Every baud rate also
+# gets a headless run of each build; --mqtt adds headless runs at 9600 baud
+# with MQTT to a live, an absent and a mute broker; --plain adds the
+# "plain" runs. BENCH_RAW=FILE keeps the raw result lines. It reports:
 #   - the period of odd and even polling cycles (even ones carry the
 #     counters page), each against its wire need: request and reply
 #     characters at 11 bits each, the controller's latency per reply, and
@@ -89,9 +92,10 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   local mode=$1 baud=$2 window=$3
   E2E_QUIET=1
   E2E_TIMEOUT=$((window + warmup + 90))
-  if [[ "$mode" == wine ]]; then
+  if [[ "$mode" == wine* ]]; then
     E2E_WINE_COM=9
     export ZRVMON_EXE="$root/build-windows/zrvmon.exe"
+    [[ "$mode" == wine-before ]] && export ZRVMON_EXE="$root/$before_build/zrvmon.exe"
   fi
   source tests/e2e/lib.sh
   e2e_init "$build"
@@ -119,7 +123,7 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   hz=$(getconf CLK_TCK)
   ticks() { awk '{ sub(/^.*\) /, ""); s += $12 + $13 } END { print s + 0 }' "$@" 2>/dev/null; }
   helpers() {  # wine's server and console host, when under wine
-    [[ "$mode" == wine ]] || return 0
+    [[ "$mode" == wine* ]] || return 0
     local p
     for p in $(pgrep -x wineserver) $(pgrep -f 'conhost\.exe'); do echo "/proc/$p/stat"; done
   }
@@ -128,7 +132,7 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   tmx pipe-pane -o -t mon "cat >'$out'" || fail "pipe-pane"
   sleep 0.2
   local lines_a cpu_a help_a t_a lines_b cpu_b help_b t_b rss wake_a wake_b
-  wakes() { awk '/^voluntary_ctxt_switches:/ { print $2 }' "/proc/$pid/status"; }
+  wakes() { cat /proc/"$pid"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
   wake_a=$(wakes)
   lines_a=$(wc -l <"$TRACE")
   cpu_a=$(ticks "/proc/$pid/stat")
@@ -142,6 +146,8 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
   wake_b=$(wakes)
   tmx pipe-pane -t mon || fail "pipe-pane off"
   rss=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+  local sc
+  sc=$(syscall_rates "$pid" "$((window < 5 ? window : 5))")
   sleep 0.2
   mon_running || fail "the monitor ended during the measurement"
   mon_quit
@@ -151,7 +157,79 @@ one_run() {  # one_run MODE BAUD SECONDS: prints one result line
       -v mode="$mode" -v bytes="$bytes" -v wall="$(((t_b - t_a)))" \
       -v cpu="$((cpu_b - cpu_a))" -v help="$((help_b - help_a))" -v hz="$hz" \
       -v rss="$rss" -v startup="$((full - enter))" -v wakes="$((wake_b - wake_a))" \
-      "$cycle_awk" "$TRACE"
+      "$cycle_awk" "$TRACE" | sed "s/\$/ $sc/"
+}
+
+# syscall_rates PID SECONDS: strace -c on PID's threads for SECONDS, after
+# the CPU window (strace slows what it traces); prints "calls/s write/s
+# ioctl/s rt_sigaction/s", or dashes without strace.
+syscall_rates() {
+  local pid=$1 window=$2 out
+  command -v strace >/dev/null || { echo "- - - -"; return; }
+  out=$(mktemp)
+  timeout -s INT "$window" strace -c -f -q -p "$pid" -o "$out" >/dev/null 2>&1
+  awk -v w="$window" '$NF == "total" { t = $4 } $NF == "write" { wr = $4 }
+    $NF == "ioctl" { io = $4 } $NF == "rt_sigaction" { sa = $4 }
+    END { printf "%.0f %.0f %.0f %.0f\n", t / w, wr / w, io / w, sa / w }' "$out"
+  rm -f "$out"
+}
+
+free_port() {
+  python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
+}
+
+# headless_run MODE BAUD SECONDS: the monitor without a terminal ("headless",
+# or "hl-before" for the --before build), or with --mqtt to a live local
+# mosquitto ("mqtt-live"), to a port nobody listens on ("mqtt-none") or to
+# one that accepts and never answers ("mqtt-mute"). One result line.
+headless_run() {
+  local mode=$1 baud=$2 window=$3 dir hz mon="$root/$build/zrvmon" extra=() helper=""
+  dir=$(mktemp -d)
+  hz=$(getconf CLK_TCK)
+  [[ "$mode" == hl-before ]] && mon="$root/$before_build/zrvmon"
+  local port
+  port=$(free_port)
+  case "$mode" in
+    mqtt-live)
+      printf '%s\n' "listener $port 127.0.0.1" "persistence false" "allow_anonymous true" \
+        "user $(id -un)" >"$dir/broker.conf"
+      mosquitto -c "$dir/broker.conf" >/dev/null 2>&1 </dev/null &
+      helper=$! ;;
+    mqtt-mute)
+      python3 -c 'import socket, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", '"$port"')); s.listen(8); held = []
+while True: held.append(s.accept()[0])' >/dev/null 2>&1 &
+      helper=$! ;;
+  esac
+  [[ "$mode" == mqtt-* ]] && extra=(--mqtt "mqtt://127.0.0.1:$port" --unit bench)
+  [[ -n "$helper" ]] && sleep 0.5
+  "$build/zrvsim" --link "$dir/tty" --trace "$dir/w.log" --latency "$latency" --baud "$baud" \
+    >/dev/null 2>&1 &
+  local sim=$!
+  until [[ -e "$dir/tty" ]]; do sleep 0.05; done
+  ZRVMON_COM1="$dir/tty" "$mon" --port 1 --headless "${extra[@]}" </dev/null >/dev/null 2>"$dir/mon.err" &
+  local pid=$!
+  sleep $((warmup + 2))
+  ticks() { awk '{ sub(/^.*\) /, ""); print $12 + $13 }' "/proc/$pid/stat"; }
+  wakes() { cat /proc/"$pid"/task/*/status | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n }'; }
+  local a c0 w0 t0 b c1 w1 t1 rss
+  a=$(wc -l <"$dir/w.log"); c0=$(ticks); w0=$(wakes); t0=$(date +%s%3N)
+  sleep "$window"
+  b=$(wc -l <"$dir/w.log"); c1=$(ticks); w1=$(wakes); t1=$(date +%s%3N)
+  rss=$(awk '/^VmHWM:/ { print $2 }' "/proc/$pid/status")
+  local sc
+  sc=$(syscall_rates "$pid" "$((window < 5 ? window : 5))")
+  kill -TERM "$pid" "$sim" 2>/dev/null
+  [[ -n "$helper" ]] && kill -TERM "$helper" 2>/dev/null
+  wait 2>/dev/null
+  local line
+  line=$(awk -v baud="$baud" -v lat="$latency" -v a="$a" -v b="$b" -v mode="$mode" \
+      -v bytes=0 -v wall="$((t1 - t0))" -v cpu="$((c1 - c0))" -v help=0 -v hz="$hz" \
+      -v rss="$rss" -v startup=0 -v wakes="$((w1 - w0))" "$cycle_awk" "$dir/w.log") || {
+    cat "$dir/mon.err" >&2; rm -rf "$dir"; return 1; }
+  echo "$line $sc"
+  rm -rf "$dir"
 }
 
 # fleet_run N SECONDS: N simulators and N headless monitors with metrics,
@@ -226,7 +304,10 @@ fi
 
 if [[ "${1:-}" == --one ]]; then
   shift
-  one_run "$@"
+  case "$1" in
+    headless | hl-before | mqtt-*) headless_run "$@" ;;
+    *) one_run "$@" ;;
+  esac
   exit $?
 fi
 
@@ -235,6 +316,8 @@ bauds="9600 19200 4800"
 wine=0
 log=0
 net=1
+plain=0
+mqtt=0
 before=""
 while (($#)); do
   case "$1" in
@@ -245,7 +328,9 @@ while (($#)); do
     --no-net) net=0; shift ;;
     --latency) export BENCH_LATENCY=$2; latency=$2; shift 2 ;;
     --before) before=$2; shift 2 ;;
-    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine] [--no-net] [--log] [--latency MS] [--before REV]" >&2; exit 2 ;;
+    --plain) plain=1; shift ;;
+    --mqtt) mqtt=1; shift ;;
+    *) echo "usage: $0 [--seconds N] [--bauds \"9600 19200 4800\"] [--wine] [--no-net] [--log] [--plain] [--mqtt] [--latency MS] [--before REV]" >&2; exit 2 ;;
   esac
 done
 command -v tmux >/dev/null || { echo "bench: tmux is needed (apt-get install tmux)" >&2; exit 1; }
@@ -260,6 +345,10 @@ if [[ -n "$before" ]]; then
   tmp_tree=$(mktemp -d)
   git worktree add -f --detach "$tmp_tree" "$before" >/dev/null 2>&1 || exit 1
   (cd "$tmp_tree" && scripts/build.sh "$root/$before_build") || exit 1
+  if ((wine)); then
+    (cd "$tmp_tree" && scripts/build-windows.sh >/dev/null) || exit 1
+    cp "$tmp_tree/build-windows/zrvmon.exe" "$root/$before_build/"
+  fi
   git worktree remove --force "$tmp_tree"
 fi
 if ((wine)); then
@@ -270,10 +359,15 @@ fi
 
 runs=()
 for baud in $bauds; do
-  runs+=("plain $baud" "poll $baud")
+  ((plain)) && runs+=("plain $baud")
+  runs+=("poll $baud")
   [[ -n "$before" ]] && runs+=("before $baud")
+  runs+=("headless $baud")
+  [[ -n "$before" ]] && runs+=("hl-before $baud")
+  ((mqtt)) && [[ "$baud" == 9600 ]] && runs+=("mqtt-live $baud" "mqtt-none $baud" "mqtt-mute $baud")
   ((net)) && [[ "$baud" == 9600 ]] && runs+=("rfc2217 $baud" "socket $baud")
   ((wine)) && [[ "$baud" == 9600 ]] && runs+=("wine $baud")
+  ((wine)) && [[ -n "$before" && "$baud" == 9600 ]] && runs+=("wine-before $baud")
   ((log)) && [[ "$baud" == 9600 ]] && runs+=("log $baud")
 done
 tmp=$(mktemp -d)
@@ -284,23 +378,46 @@ for r in "${runs[@]}"; do
   line=$(bash "$0" --one $r "$seconds" 2>"$tmp/run.err") || {
     echo "bench: run '$r' failed:" >&2; cat "$tmp/run.err" >&2; exit 1; }
   results+=("$line")
+  [[ -n "${BENCH_RAW:-}" ]] && echo "$line" >>"$BENCH_RAW"
 done
 
 [[ -n "$before" ]] && echo "before: zrvmon built from $(git rev-parse --short "$before")"
 echo "zrvmon against zrvsim (--latency $latency), 80x25 tmux pane, ${seconds} s of polling per run"
 echo "after ${warmup} s of warm-up; $(nproc) cores, $(uname -r), $(date -u +%Y-%m-%d)."
 echo
-printf '%-7s %6s | %-24s | %-24s | %8s %7s %7s | %6s | %6s | %-18s\n' mode baud \
-  "odd cycle ms (ratio)" "even cycle ms (ratio)" "CPU ms/s" "(wine)" "wakes/s" "B/cyc" "RSS kB" "start-up ms (ratio)"
+printf '%-9s %6s | %-24s | %-24s | %8s %7s %7s | %6s | %6s | %-18s | %6s %6s %6s %6s\n' mode baud \
+  "odd cycle ms (ratio)" "even cycle ms (ratio)" "CPU ms/s" "(wine)" "wakes/s" "B/cyc" "RSS kB" \
+  "start-up ms (ratio)" "sys/s" "write" "ioctl" "sigact"
 for line in "${results[@]}"; do
-  read -r mode baud op on ep en cpu help bytes rss su sun wakes <<<"$line"
+  read -r mode baud op on ep en cpu help bytes rss su sun wakes sc wr io sa <<<"$line"
   awk -v m="$mode" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
       -v cpu="$cpu" -v help="$help" -v bytes="$bytes" -v rss="$rss" -v su="$su" -v sun="$sun" \
-      -v wakes="$wakes" 'BEGIN {
-    printf "%-7s %6d | %6.1f / %6.1f (%.3f) | %6.1f / %6.1f (%.3f) | %8.1f %7s %7d | %6d | %6d | %5d / %5d (%.2f)\n",
-      m, b, op, on, op / on, ep, en, ep / en, cpu, m == "wine" ? sprintf("%.1f", help) : "-",
-      wakes, bytes, rss, su, sun, su / sun
+      -v wakes="$wakes" -v sc="$sc" -v wr="$wr" -v io="$io" -v sa="$sa" 'BEGIN {
+    printf "%-9s %6d | %6.1f / %6.1f (%.3f) | %6.1f / %6.1f (%.3f) | %8.1f %7s %7d | %6d | %6d | %5d / %5d (%.2f) | %6s %6s %6s %6s\n",
+      m, b, op, on, op / on, ep, en, ep / en, cpu, (m ~ /^wine/) ? sprintf("%.1f", help) : "-",
+      wakes, bytes, rss, su, sun, (sun > 0 ? su / sun : 0), sc, wr, io, sa
   }'
+done
+# Side by side: interactive CPU against headless CPU of the same build, and
+# the MQTT runs against the headless run without MQTT.
+echo
+for line in "${results[@]}"; do
+  read -r mode baud op on ep en cpu _ <<<"$line"
+  case "$mode" in
+    poll) ref=headless ;;
+    before) ref=hl-before ;;
+    mqtt-*) ref=headless ;;
+    wine) ref=wine-before ;;
+    *) continue ;;
+  esac
+  for other in "${results[@]}"; do
+    read -r omode obaud oop oon oep oen ocpu _ <<<"$other"
+    [[ "$omode" == "$ref" && "$obaud" == "$baud" ]] || continue
+    awk -v m="$mode" -v r="$ref" -v b="$baud" -v op="$op" -v on="$on" -v ep="$ep" -v en="$en" \
+        -v cpu="$cpu" -v oop="$oop" -v oon="$oon" -v oep="$oep" -v oen="$oen" -v ocpu="$ocpu" 'BEGIN {
+      printf "%s / %s at %d baud: CPU %.2f, odd cycle ratio %.3f / %.3f, even %.3f / %.3f\n",
+        m, r, b, (ocpu > 0 ? cpu / ocpu : 0), op / on, oop / oon, ep / en, oep / oen }'
+  done
 done
 # The network ports against the pty, run for run.
 for line in "${results[@]}"; do
@@ -337,7 +454,12 @@ fi
 echo
 echo "Cycle: measured period / wire need (both in ms). CPU: the monitor's own"
 echo "process; (wine): wine's server and console host besides. Wakes: voluntary"
-echo "context switches of the polling thread per second. Start-up: Enter to"
+echo "context switches of all its threads per second. Start-up: Enter to"
 echo "the first full screen, as seen in the pane, / the wire need of the requests"
 echo "up to the end of the first cycle (plus the 5 ms pause after DM901)."
 echo "rfc2217, socket: through ser2net on 127.0.0.1 to a pty like poll's."
+echo "headless: the same monitor without a terminal (--headless); hl-before:"
+echo "the --before build so. mqtt-live: --mqtt to a local mosquitto; mqtt-none:"
+echo "to a loopback port nobody listens on; mqtt-mute: to one that accepts and"
+echo "never answers. sys/s, write, ioctl, sigact: system calls a second by"
+echo "strace -c -f over the 5 s after the CPU window (write: terminal and line)."

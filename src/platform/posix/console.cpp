@@ -2,9 +2,9 @@
 // The console on a terminal: the emulated console buffer holds the screen
 // as a Windows console would; this file takes the terminal over, shows the
 // buffer on it with ncursesw and gives it back. Output reaches the terminal
-// before every wait (sleep, blocking read) and at most every 20 ms from the
-// keyboard polls, which the program makes every millisecond and which must
-// stay cheap.
+// at once before a wait for a key, and at most once a frame from the pauses
+// and polls, which the program makes every millisecond and which must stay
+// cheap.
 #include <fcntl.h>
 #include <langinfo.h>
 #include <sys/ioctl.h>
@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <clocale>
 #include <cstdio>
@@ -37,7 +38,6 @@ namespace plat::posix {
 
 namespace {
 
-constexpr std::int64_t kPollRenderMs = 20;
 constexpr int kMaxConsoleSide = 1024;
 // An ordinary exit takes milliseconds; the terminal is given back before
 // the exit proper starts.
@@ -202,6 +202,8 @@ void RenderLocked(bool all) {
   doupdate();
   s.shownVersion = c.Version();
   s.lastRenderMs = MonotonicMs();
+  s.keyTaken = false;
+  s.pollRendered = false;
 }
 
 void ResizeLocked() {
@@ -218,14 +220,13 @@ void ResizeLocked() {
 
 }  // namespace
 
-// Brings the terminal up to date with the buffer. `throttled`: from a
-// keyboard poll, which may repaint at most every kPollRenderMs.
 void FlushScreen(bool throttled) {
   TerminalState& s = Terminal();
   if (!s.active || s.screen == nullptr) return;
   bool resize = TakeResizeRequest();
   if (!resize && s.console.Version() == s.shownVersion) return;
-  if (!resize && throttled && MonotonicMs() - s.lastRenderMs < kPollRenderMs) {
+  if (!resize && throttled && !s.keyTaken && s.pollRendered &&
+      MonotonicMs() - s.lastRenderMs < kFrameMs) {
     return;
   }
   std::lock_guard<std::timed_mutex> lock(g_curses);
@@ -235,6 +236,18 @@ void FlushScreen(bool throttled) {
   } else {
     RenderLocked(false);
   }
+  s.pollRendered = throttled;
+}
+
+std::int64_t FrameDueInNs() {
+  const TerminalState& s = Terminal();
+  if (!s.active || s.screen == nullptr ||
+      s.console.Version() == s.shownVersion) {
+    return -1;
+  }
+  if (!s.pollRendered) return 0;
+  const std::int64_t due = (s.lastRenderMs + kFrameMs) * 1000000;
+  return std::max<std::int64_t>(due - MonotonicNs(), 0);
 }
 
 // Another thread is ending the process; this one waits to go with it. An
@@ -363,6 +376,10 @@ bool StartConsole() {
   ChooseEncoding();
   StartSignalThread();
 
+  // Curses leaves a stop signal that is not at its default alone; else it
+  // swaps its action out and back around every update, two system calls
+  // each. In raw mode the keyboard sends no stop anyway.
+  ::signal(SIGTSTP, SIG_IGN);
   std::lock_guard<std::timed_mutex> lock(g_curses);
   s.out = ::fdopen(fd, "w");
   s.in = ::fdopen(inDup, "r");
@@ -383,6 +400,11 @@ bool StartConsole() {
   s.inFd = inFd;
   set_term(s.screen);
   std::string first = StayOnNormalScreen();
+  // Until it has once come back from an endwin, curses writes out after
+  // every cursor move, several writes an update; one round trip at the
+  // start, before any colour is set, leaves it writing each update whole.
+  endwin();
+  refresh();
   SetCursesModes(s);
   // Console sizes are 16-bit, and a huge terminal must not make a huge
   // buffer; the part beyond shows nothing.

@@ -146,6 +146,7 @@ int ReadConsoleInputA(Handle h, INPUT_RECORD* buffer, std::uint32_t length,
     posix::PumpInput(ms < 0 ? -1 : std::int64_t{ms} * 1000000);
   }
   *read = s.console.ReadInput(buffer, length);
+  s.keyTaken = s.keyTaken || *read > 0;
   return 1;
 }
 
@@ -175,13 +176,16 @@ void Sleep(std::uint32_t ms) {
   // timed from when it came, not from when it was read.
   const std::int64_t deadline =
       start + (idleRun ? posix::kPollPauseNs : std::int64_t{ms} * 1000000);
-  FlushScreen(false);
+  // An update not yet due is drawn when its frame is: the wait ends then.
+  FlushScreen(true);
   const std::uint32_t keys = s.console.InputCount();
   for (;;) {
     std::int64_t left = deadline - posix::MonotonicNs();
     if (left <= 0) break;
+    const std::int64_t frame = posix::FrameDueInNs();
+    if (frame >= 0 && frame < left) left = frame;
     const bool arrived = posix::PumpInput(left, poll);
-    FlushScreen(false);
+    FlushScreen(true);
     if (poll && (arrived || s.console.InputCount() > keys)) {
       s.idlePollEndNs = -1;
       return;

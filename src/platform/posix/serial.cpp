@@ -16,8 +16,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <string>
 
 #include "platform/posix/posix_internal.h"
 #include "platform/shared/line_settings.h"
@@ -42,6 +44,10 @@ struct Port {
   bool dcbSet = false;  // the program set the line: a reopen sets it again
   COMMTIMEOUTS timeouts{};
   bool drained = false;  // the last status query found nothing waiting
+  // Bytes the last status query took from the device and no read has yet:
+  // one read() both asks what is waiting and fetches it, and a query while
+  // some are held needs no system call at all.
+  std::string ahead;
   std::int64_t nextLookMs = 0;  // while gone: when to look for it again
   std::unique_ptr<net::NetPort> net;  // a network port: all of the above unused
 };
@@ -73,6 +79,7 @@ void MarkGone(Port& p) {
   ::close(p.fd);
   p.fd = -1;
   p.drained = false;
+  p.ahead.clear();  // the device's queue went with it
   p.nextLookMs = MonotonicMs() + kReopenEveryMs;
 }
 
@@ -384,38 +391,52 @@ int PurgeComm(Handle h, std::uint32_t flags) {
   if (p->net) {
     p->net->Purge(flags);
   } else if ((rx || tx) && p->fd >= 0) {
+    if (rx) p->ahead.clear();
     int which = rx && tx ? TCIOFLUSH : rx ? TCIFLUSH : TCOFLUSH;
     if (::tcflush(p->fd, which) != 0) return posix::Fail(errno);
   }
   return 1;
 }
 
+namespace {
+
+// The status query of a device: what is held, else what one non-blocking
+// read() finds waiting, taken into `ahead`. 0, or -1 with errno set.
+int FillAhead(Port& p) {
+  if (!p.ahead.empty() || !posix::Present(p)) return 0;
+  char buf[256];
+  ssize_t n = ::read(p.fd, buf, sizeof buf);
+  if (n > 0) p.ahead.assign(buf, static_cast<std::size_t>(n));
+  if (n >= 0 || errno == EAGAIN || errno == EINTR) return 0;
+  if (posix::DeviceGone(errno)) {
+    posix::MarkGone(p);
+    return 0;
+  }
+  return -1;
+}
+
+}  // namespace
+
 int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   Port* p = Find(h);
   if (p == nullptr) return 0;
   if (errors != nullptr) *errors = 0;
-  int in = 0;
   if (p->net) {
     if (stat != nullptr) *stat = COMSTAT{p->net->Pending(), 0};
     return 1;
   }
-  if (!posix::Present(*p)) {
-    // Nothing arrives down a pulled cable.
-  } else if (::ioctl(p->fd, FIONREAD, &in) != 0) {
-    if (posix::DeviceGone(errno)) {
-      posix::MarkGone(*p);
-      in = 0;
-    } else {
-      p->drained = false;
-      if (stat != nullptr) *stat = COMSTAT{0, 0};
-      return posix::Fail(errno);
-    }
+  if (FillAhead(*p) != 0) {
+    p->drained = false;
+    if (stat != nullptr) *stat = COMSTAT{0, 0};
+    return posix::Fail(errno);
   }
-  p->drained = in <= 0 && p->fd >= 0;
+  // A tty whose far end is gone reads as empty; the wait that follows an
+  // empty query watches its descriptor and finds the hang-up.
+  p->drained = p->ahead.empty() && p->fd >= 0;
   // The output queue goes unasked: writes return once the driver holds
   // them, and an idle line should cost one query per poll, not two.
   if (stat != nullptr) {
-    stat->cbInQue = static_cast<std::uint32_t>(std::max(in, 0));
+    stat->cbInQue = static_cast<std::uint32_t>(p->ahead.size());
     stat->cbOutQue = 0;
   }
   return 1;
@@ -431,8 +452,16 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
     if (read != nullptr) *read = got;
     return 1;
   }
-  if (toRead == 0 || !posix::Present(*p)) return 1;
   p->drained = false;  // what is left is unknown until the next query
+  const std::size_t held = std::min<std::size_t>(toRead, p->ahead.size());
+  if (held > 0) {
+    std::memcpy(buffer, p->ahead.data(), held);
+    p->ahead.erase(0, held);
+    toRead -= static_cast<std::uint32_t>(held);
+    buffer = static_cast<char*>(buffer) + held;
+    if (read != nullptr) *read = static_cast<std::uint32_t>(held);
+  }
+  if (toRead == 0 || !posix::Present(*p)) return 1;
   ssize_t n = ::read(p->fd, buffer, toRead);
   if (n < 0) {
     if (errno == EAGAIN || errno == EINTR) return 1;  // nothing waiting
@@ -440,9 +469,9 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
       posix::MarkGone(*p);
       return 1;
     }
-    return posix::Fail(errno);
+    return held > 0 ? 1 : posix::Fail(errno);
   }
-  if (n == 0) {
+  if (n == 0 && held == 0) {
     // The queue was reported non-empty, or the call came unasked: a tty
     // whose far end is gone reads as empty, and says so to a poll.
     pollfd pfd{p->fd, POLLIN, 0};
@@ -450,7 +479,7 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
       posix::MarkGone(*p);
     }
   }
-  if (read != nullptr) *read = static_cast<std::uint32_t>(n);
+  if (read != nullptr) *read = static_cast<std::uint32_t>(held + static_cast<std::size_t>(n));
   return 1;
 }
 

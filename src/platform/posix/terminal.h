@@ -22,6 +22,9 @@ namespace plat::posix {
 
 // How long an idle poll pause (Sleep(1)) lasts: a 64 Hz scheduler tick.
 inline constexpr std::int64_t kPollPauseNs = 15625000;
+// The least time between two terminal updates: about 30 a second, as often
+// as an eye can tell, where each buffer change would otherwise cost one.
+inline constexpr std::int64_t kFrameMs = 33;
 
 struct Style {
   attr_t attrs = A_NORMAL;
@@ -48,6 +51,11 @@ struct TerminalState {
   bool plainSleep = false;
   std::uint64_t shownVersion = ~std::uint64_t{0};
   std::int64_t lastRenderMs = 0;
+  bool keyTaken = false;  // a key was read since the last update
+  // The last update came from a poll: the next waits for its frame. One
+  // from elsewhere (the start, a wait for a key) ends a quiet spell, and
+  // the first change after it shows at once.
+  bool pollRendered = false;
   std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
   // When the last poll pause ended with nothing come, or -1: the next one
   // right after it belongs to the same idle wait.
@@ -79,9 +87,12 @@ bool IsConsoleHandle(Handle h);
 bool Ready(Handle h);
 
 void WriteRaw(int fd, const std::string& seq);
-// Brings the terminal up to date with the buffer. `throttled`: from a
-// keyboard poll, which may repaint at most every 20 ms.
+// Brings the terminal up to date with the buffer. `throttled`: from a poll,
+// which repaints at most once a frame after a poll's update, unless the
+// program has taken a key since (what it echoes must show at once).
 void FlushScreen(bool throttled);
+// Nanoseconds from now until a deferred update falls due; -1 with none.
+std::int64_t FrameDueInNs();
 void WriteTitle(const std::string& text);
 
 // Another thread is ending the process; this one waits to go with it, for

@@ -155,7 +155,12 @@ struct Port {
   bool timeoutsSet = false;
   DWORD lastLook = 0;
   std::unique_ptr<net::NetPort> net{};  // a network port: no native handle
+  int held = -1;  // the byte that ended a pause, not yet read; -1: none
 };
+
+// When the last poll pause ended with nothing come: the next one right
+// after it belongs to the same idle wait.
+LONGLONG g_idlePollEnd = -1;
 
 std::map<Handle, Port> g_ports;
 // Kernel handles are multiples of 4 and console ones end in 3: the
@@ -168,6 +173,7 @@ Port* FindPort(Handle h) {
 }
 
 void MarkGone(Port& p) {
+  p.held = -1;  // the device's queue went with it
   if (p.native == INVALID_HANDLE_VALUE) return;
   ::CloseHandle(p.native);
   p.native = INVALID_HANDLE_VALUE;
@@ -491,6 +497,7 @@ int PurgeComm(Handle h, std::uint32_t flags) {
     return 1;
   }
   if (p != nullptr && !Present(*p)) return 1;
+  if (p != nullptr && (flags & PURGE_RXCLEAR) != 0) p->held = -1;
   return ::PurgeComm(NativeFor(h), flags) || WentAway(p);
 }
 std::uint32_t GetCommPathDelay(Handle h) {
@@ -515,7 +522,7 @@ int ClearCommError(Handle h, std::uint32_t* errors, COMSTAT* stat) {
   }
   if (errors) *errors = e;
   if (stat) {
-    stat->cbInQue = s.cbInQue;
+    stat->cbInQue = s.cbInQue + (p != nullptr && p->held >= 0 ? 1 : 0);
     stat->cbOutQue = s.cbOutQue;
   }
   return ok;
@@ -527,6 +534,12 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
     const std::uint32_t got = toRead == 0 ? 0 : port->Read(buffer, toRead);
     if (read) *read = got;
     ::SetLastError(ERROR_SUCCESS);
+    return 1;
+  }
+  if (p != nullptr && p->held >= 0 && toRead > 0) {
+    *static_cast<std::uint8_t*>(buffer) = static_cast<std::uint8_t>(p->held);
+    p->held = -1;
+    if (read) *read = 1;
     return 1;
   }
   DWORD n = 0;
@@ -594,7 +607,61 @@ std::uint32_t QueryDosDeviceA(const char* deviceName, char* targetPath,
   return static_cast<std::uint32_t>(out.size());
 }
 
-void Sleep(std::uint32_t ms) { ::Sleep(ms); }
+namespace {
+
+LONGLONG NowMicros() {
+  static const LONGLONG perSecond = [] {
+    LARGE_INTEGER f{};
+    return ::QueryPerformanceFrequency(&f) ? f.QuadPart : 0;
+  }();
+  LARGE_INTEGER c{};
+  if (perSecond == 0 || !::QueryPerformanceCounter(&c)) {
+    return static_cast<LONGLONG>(::GetTickCount64()) * 1000;
+  }
+  return c.QuadPart / perSecond * 1000000 +
+         c.QuadPart % perSecond * 1000000 / perSecond;
+}
+
+// A pause that waits for a byte on the one open device: a read whose comm
+// time-outs end it at the first byte, or after `ms` with none. The byte is
+// held for the program's next read. False when it cannot wait so (no such
+// port, or more than one, or a byte already held).
+bool WaitForByte(DWORD ms, bool& came) {
+  Port* only = nullptr;
+  for (auto& [handle, port] : g_ports) {
+    if (port.net || port.native == INVALID_HANDLE_VALUE) continue;
+    if (only != nullptr) return false;
+    only = &port;
+  }
+  if (only == nullptr || only->held >= 0 || !only->timeoutsSet) return false;
+  ::COMMTIMEOUTS wait = only->timeouts;
+  wait.ReadIntervalTimeout = MAXDWORD;
+  wait.ReadTotalTimeoutMultiplier = MAXDWORD;
+  wait.ReadTotalTimeoutConstant = ms;
+  if (!::SetCommTimeouts(only->native, &wait)) return false;
+  std::uint8_t byte = 0;
+  DWORD n = 0;
+  const BOOL ok = ::ReadFile(only->native, &byte, 1, &n, nullptr);
+  ::SetCommTimeouts(only->native, &only->timeouts);
+  came = ok && n == 1;
+  if (came) only->held = byte;
+  return true;
+}
+
+}  // namespace
+
+// A pause of a millisecond is a poll's. Within a run of empty polls (a
+// reply awaited) each waits up to a scheduler tick for a byte, so that such
+// a wait costs 64 wake-ups a second, not a thousand, and ends as soon as
+// the byte comes; the program's waits are timed, not counted. A lone poll
+// stays a millisecond.
+void Sleep(std::uint32_t ms) {
+  if (ms != 1) return ::Sleep(ms);
+  const bool idleRun = g_idlePollEnd >= 0 && NowMicros() - g_idlePollEnd < 2000;
+  bool came = false;
+  if (!idleRun || !WaitForByte(16, came)) ::Sleep(ms);
+  g_idlePollEnd = came ? -1 : NowMicros();
+}
 
 std::uint64_t GetTickCount64() { return ::GetTickCount64(); }
 

@@ -248,6 +248,13 @@ TEST_F(PtySerial, BytesGoThroughBothWays) {
   // Nothing waiting: at once, no bytes, no failure.
   ASSERT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));
   EXPECT_EQ(n, 0u);
+  // What a query took in comes back first, then what arrived after it.
+  MasterSends("ab");
+  EXPECT_EQ(WaitInQueue(2), 2u);
+  MasterSends("c");
+  ::usleep(20000);
+  ASSERT_TRUE(ReadFile(handle_, buf, sizeof buf, &n));
+  EXPECT_EQ(std::string(buf, n), "abc");
 
   MasterSends("junk");
   EXPECT_EQ(WaitInQueue(4), 4u);
