@@ -33,41 +33,41 @@ struct Style {
 };
 
 struct TerminalState {
-  bool tried = false;
-  std::atomic<bool> active{false};
-  int fd = -1;    // curses' output, and the terminal modes
-  int inFd = -1;  // non-blocking reads of the keys
   FILE* out = nullptr;
   FILE* in = nullptr;
   SCREEN* screen = nullptr;
-  termios saved{};
-  emu::EmuConsole console;
-  KeyDecoder keys;
-  Charset charset = Charset::kUtf8;
+  std::uint64_t shownVersion = ~std::uint64_t{0};
+  std::int64_t lastRenderMs = 0;
+  std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
+  // When the last poll pause ended with nothing come, or -1: the next one
+  // right after it belongs to the same idle wait.
+  std::int64_t idlePollEndNs = -1;
   std::vector<INPUT_RECORD> decoded;
   std::vector<pollfd> waitFds;
+  std::vector<cchar_t> line;
+  std::string titleStart, titleEnd;  // terminfo status line, when no OSC
+  KeyDecoder keys;
+  emu::EmuConsole console;
+  int fd = -1;    // curses' output, and the terminal modes
+  int inFd = -1;  // non-blocking reads of the keys
+  Charset charset = Charset::kUtf8;
+  int colours = 0;
+  int pairs = 0;
+  termios saved{};
+  Style styles[256];
+  short nextPair = 1;
+  short pairOf[16][16] = {};
+  bool tried = false;
+  std::atomic<bool> active{false};
   // Set by the benchmark alone: every pause lasts its full time, as a plain
   // sleep does, so the two can be measured side by side.
   bool plainSleep = false;
-  std::uint64_t shownVersion = ~std::uint64_t{0};
-  std::int64_t lastRenderMs = 0;
   bool keyTaken = false;  // a key was read since the last update
   // The last update came from a poll: the next waits for its frame. One
   // from elsewhere (the start, a wait for a key) ends a quiet spell, and
   // the first change after it shows at once.
   bool pollRendered = false;
-  std::int64_t lastPumpMs = -1;  // when the terminal was last asked for keys
-  // When the last poll pause ended with nothing come, or -1: the next one
-  // right after it belongs to the same idle wait.
-  std::int64_t idlePollEndNs = -1;
-  int colours = 0;
-  int pairs = 0;
-  short nextPair = 1;
-  short pairOf[16][16] = {};
-  Style styles[256];
   bool titleByOsc = false;
-  std::string titleStart, titleEnd;  // terminfo status line, when no OSC
-  std::vector<cchar_t> line;
 };
 
 // The one terminal; never destroyed: exit paths from any thread may use it.
