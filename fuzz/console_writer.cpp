@@ -17,7 +17,7 @@ struct Snapshot {
 };
 
 Snapshot Take() {
-  const plat::emu::EmuConsole& c = fake::Console();
+  const plat::emu::EmuConsole& c = fake::ConsoleBuffer();
   Snapshot s{c.Width(), c.Height(), {}};
   for (int y = 0; y < s.height; ++y) {
     for (int x = 0; x < s.width; ++x) s.cells.push_back(c.At(x, y));
