@@ -133,7 +133,7 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
 }
 
 SetPointWrite WriteSetPoint(std::uint16_t address, std::int32_t value,
-                            std::int32_t& readBack) {
+                            std::int32_t& readBack, std::int32_t& before) {
   struct Target {
     std::uint16_t address;
     std::int32_t* setPoint;
@@ -149,6 +149,7 @@ SetPointWrite WriteSetPoint(std::uint16_t address, std::int32_t value,
     if (t.address == address) target = &t;
   }
   if (target == nullptr) return SetPointWrite::kNotTaken;
+  before = *target->setPoint;
   Str255 reply;
   // A negative value goes out as its 16-bit complement.
   WriteDM(ActivePort, address, static_cast<std::uint16_t>(value), reply);

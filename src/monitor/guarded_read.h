@@ -16,9 +16,9 @@ enum class SetPointWrite : std::uint8_t { kWritten, kNotTaken, kNoReadBack, kRea
 // Writes `value` to set point register 890, 893 or 894 and reads it back,
 // between two requests of polling. Only a write the read-back confirms
 // goes into the set point, its row and its read; `readBack` is what the
-// read-back gave.
+// read-back gave, `before` the set point as it stood.
 SetPointWrite WriteSetPoint(std::uint16_t address, std::int32_t value,
-                            std::int32_t& readBack);
+                            std::int32_t& readBack, std::int32_t& before);
 
 // The worse of two reads of one value: skipped over failed over read.
 ReadOutcome Worse(ReadOutcome a, ReadOutcome b);

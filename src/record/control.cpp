@@ -227,11 +227,10 @@ void WriteCommandedSetPoint() {
     reason = "the terminal was in use";
     news = SetPointNews(ActivePort, key, asked + " refused", reason);
   } else {
-    std::int32_t* const setPoints[kSetPointKeys] = {&TempSetPoint, &RhSetPoint, &Co2SetPoint};
-    const std::int32_t before = *setPoints[key];
+    std::int32_t before = 0;
     std::int32_t readBack = 0;
     const SetPointWrite done =
-        WriteSetPoint(kSetPointKinds[key].address, command.value, readBack);
+        WriteSetPoint(kSetPointKinds[key].address, command.value, readBack, before);
     outcome = done == SetPointWrite::kWritten ? kWriteOk : kWriteFailed;
     if (done == SetPointWrite::kNotTaken) reason = "the controller did not answer OK";
     if (done == SetPointWrite::kNoReadBack) reason = "its read-back got no usable reply";
