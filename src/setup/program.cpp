@@ -98,12 +98,21 @@ int ZrvMain(int argc, char** argv) {
       return kUsageExitCode;
     }
   }
+  // A usage error leaves no log file behind.
+  if (options.Mqtt != nullptr) {
+    std::string why;
+    if (!MqttOpen(options, why)) {
+      std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
+      return kUsageExitCode;
+    }
+  }
   // Before the prompt, so that a log that cannot be kept stops the run
   // before anything is sent.
   if (const char* path = options.Log) {
     std::string why;
     if (!RecordOpen(path, why, options.LogInterval)) {
       std::fprintf(stderr, "zrvmon: cannot log to %s: %s\n", path, why.c_str());
+      MqttFinish();
       return kLogFailureExitCode;
     }
   }
@@ -114,14 +123,6 @@ int ZrvMain(int argc, char** argv) {
                    why.c_str());
       RecordFinish();
       return kLogFailureExitCode;
-    }
-  }
-  if (options.Mqtt != nullptr) {
-    std::string why;
-    if (!MqttOpen(options, why)) {
-      std::fprintf(stderr, "zrvmon: %s\n", why.c_str());
-      RecordFinish();
-      return kUsageExitCode;
     }
   }
   if (!ConsoleSetup()) {
