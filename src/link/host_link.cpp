@@ -99,6 +99,22 @@ bool SecondReplyFollows(std::int32_t port, std::size_t replySize) {
   return false;
 }
 
+// "CC" answers the connect request alone, and never with a number. A reply
+// that breaks this is no garbled line: it is someone else's late reply (a
+// request given up, a client that had the network port before us), and
+// the replies that follow may all be a turn behind.
+bool AnothersReply(const Str255& command, const Str255& reply) {
+  std::string_view sent = command.view();
+  while (!sent.empty() && sent.front() == ' ') sent.remove_prefix(1);
+  while (!sent.empty() && sent.back() == ' ') sent.remove_suffix(1);
+  const bool connect = sent.size() == 2 && (sent[0] == 'C' || sent[0] == 'c') &&
+                       (sent[1] == 'R' || sent[1] == 'r');
+  if (!connect) return reply == "CC";
+  const std::string_view text = reply.view();
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 }  // namespace
 
 LinkTally LinkCounts;
@@ -240,6 +256,10 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   if (received.empty()) {
     ReplyInDoubt = true;
     return ReplyOutcome::kUnanswered;
+  }
+  if (AnothersReply(command, received)) {
+    ReplyInDoubt = true;
+    return ReplyOutcome::kUnusable;
   }
   const std::uint64_t now = LineClockMs();
   const std::uint64_t wire =

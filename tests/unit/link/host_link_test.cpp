@@ -368,6 +368,42 @@ TEST_F(HostLinkTest, AControllerThatStalledNeverGivesARequestAnothersReply) {
   EXPECT_EQ(reply, "00009");
 }
 
+// A network port's last client quit without waiting for its "OK": the
+// port's server hands it to us just after our first request left.
+class InheritsALateReply : public ScriptedController {
+ protected:
+  void OnLine(const std::string& line, fake::Micros at,
+              std::vector<Emission>& out) override {
+    if (!inherited_) out.push_back({"OK\r\n", at + 20000});
+    inherited_ = true;
+    ScriptedController::OnLine(line, at, out);
+  }
+
+ private:
+  bool inherited_ = false;
+};
+
+TEST_F(HostLinkTest, ALateReplyInheritedAtConnectNeverShiftsTheReplies) {
+  InheritsALateReply far;
+  far.latency = 400000;
+  far.replies["CR"] = {"CC\r\n"};
+  far.replies["RD T106"] = {"OK00600 00600\r\n"};
+  for (int i = 1; i <= 6; ++i) far.replies["RD DM" + std::to_string(i)] = {"0000" + std::to_string(i) + "\r\n"};
+  fake::BindSerial("COM1", &far);
+  LinkOpen(1);
+  Str255 reply;
+  LinkConnect(1, reply);
+  for (int round = 0; round < 2; ++round) {
+    for (int i = 1; i <= 6; ++i) {
+      ReadDM(1, static_cast<std::uint16_t>(i), reply);
+      EXPECT_TRUE(reply.empty() || reply == kStaleInputReply || reply.view() == "0000" + std::to_string(i))
+          << round << "/" << i << ": " << reply.str();
+    }
+    ReadTimer(1, 106, reply);
+  }
+  EXPECT_EQ(reply, "00600");  // in step again
+}
+
 TEST_F(HostLinkTest, AWriteThatReturnsLateKeepsItsReply) {
   // The reply is already in when WriteFile returns: it came after the
   // request left, so it is the request's own.
