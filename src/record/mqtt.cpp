@@ -253,18 +253,21 @@ void PublishDiscovery(Client& c, const std::string& device,
   const Settings& s = c.settings;
   const std::string node = s.haPrefix + "/";
   const std::string object = "/zrvmon_" + s.uid + "/";
+  // An entity this run does not show (another variant, no --mqtt-control)
+  // is withdrawn: an earlier run's retained config would keep it in Home
+  // Assistant, dead, or offering writes nobody carries out.
   for (std::size_t i = 0; i < kEntityCount; ++i) {
-    if (!shown[i]) continue;
     const Entity& e = kEntities[i];
     const bool binary = e.form == Form::kSwitch;
     std::string topic = node + (binary ? "binary_sensor" : "sensor");
     topic.append(object).append(e.key).append("/config");
-    Publish(c, topic, Discovery(c, e, device));
+    Publish(c, topic, shown[i] ? Discovery(c, e, device) : "");
   }
-  for (int key = 0; s.control && key < kSetPointKeys; ++key) {
+  for (int key = 0; key < kSetPointKeys; ++key) {
     std::string topic = node + "number";
     topic.append(object).append(kSetPointKinds[key].key).append("/config");
-    Publish(c, topic, NumberDiscovery(c, static_cast<SetPointKey>(key), device));
+    Publish(c, topic,
+            s.control ? NumberDiscovery(c, static_cast<SetPointKey>(key), device) : "");
   }
   // The controller's line itself, available whenever the monitor is.
   Publish(c, node + "binary_sensor" + object + "link/config",

@@ -199,6 +199,10 @@ set_point temperature_setpoint 21
 wait_until 10 "no line for the write" said replay "zrvmon: COM1: temperature set point 20.50 C -> 21.00 C (MQTT)"
 kill -TERM "$HPID"
 wait "$HPID" || fail "replay exited with $?"
+headless plain --mqtt "mqtt://127.0.0.1:$P" --unit cell-7
+wait_until 15 "the number entity outlived --mqtt-control" eval '[[ -z "$(number)" ]]'
+kill -TERM "$HPID"
+wait "$HPID" || fail "plain exited with $?"
 
 log "SIGTERM and kill -9"
 headless term --mqtt "mqtt://127.0.0.1:$P" --unit cell-8
