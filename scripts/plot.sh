@@ -4,6 +4,7 @@
 # humidity and CO2 with their set points in three panels over one time axis,
 # the periods Temp.Ctl, FloorHtr and Vent. were on as bands under each curve.
 # Usage: scripts/plot.sh LOG.csv [OUT.png]     (OUT defaults to LOG with .png)
+# A log rotated and compressed by logrotate (LOG.csv.N.gz) is read as it is.
 # Installed, it is zrvmon-plot.
 # Environment: PLOT_SIZE=WIDTH,HEIGHT in pixels (default 1200,900),
 #   PLOT_GAP=SECONDS: rows further apart than this are not joined (default 300),
@@ -28,7 +29,8 @@ case "${1:-}" in -h | --help) usage ;; esac
 log=$1
 [[ -e "$log" ]] || bad "no such log: $log"
 [[ -f "$log" && -r "$log" ]] || bad "not a readable file: $log"
-out=${2:-${log%.csv}.png}
+plain=${log%.gz}
+out=${2:-${plain%.csv}.png}
 [[ "$out" == "$log" ]] && out="$log.png"
 outdir=$(dirname -- "$out")
 [[ -d "$outdir" && -w "$outdir" ]] || bad "cannot write into $outdir/"
@@ -58,7 +60,9 @@ trap 'rm -rf "$tmp"' EXIT
 # the on-periods as intervals, and the facts for the title and axes.
 status=0
 # shellcheck disable=SC2016  # the program's $ fields are awk's, not the shell's
-PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$log") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" -v me="$me" '
+# shellcheck disable=SC2002  # one reader for both kinds of log
+if [[ "$log" == *.gz ]]; then reader=(gzip -dc --); else reader=(cat --); fi
+"${reader[@]}" "$log" | PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$plain") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" -v me="$me" '
 function num(name,   i, s) {
   i = col[name]
   if (!i) return "NaN"
@@ -192,7 +196,7 @@ END {
 }
 function min_off(   i, r) { r = offs[1]; for (i = 2; i <= noffs; i++) if (offs[i] < r) r = offs[i]; return r }
 function max_off(   i, r) { r = offs[1]; for (i = 2; i <= noffs; i++) if (offs[i] > r) r = offs[i]; return r }
-' "$log" || status=$?
+' || status=$?
 case $status in
   0) ;;
   3 | 4) exit 1 ;;

@@ -37,6 +37,11 @@ grep -qF "$want" "$dir/out" || fail "summary '$(cat "$dir/out")', expected '$wan
 file -b "$dir/day.png" | grep -q '^PNG image data, 1200 x 900' || fail "not a PNG: $(file -b "$dir/day.png")"
 (($(stat -c %s "$dir/day.png") > 20000)) || fail "a PNG of only $(stat -c %s "$dir/day.png") bytes"
 
+# A rotated log as logrotate compresses it reads the same.
+gzip -c "$dir/day.csv" >"$dir/day.csv.2.gz"
+"$root/scripts/plot.sh" "$dir/day.csv.2.gz" >"$dir/out" 2>"$dir/err" || fail "gz: status $?: $(cat "$dir/err")"
+grep -qF "$want" "$dir/out" && [[ -s "$dir/day.csv.2.png" ]] || fail "gz: '$(cat "$dir/out")'"
+
 printf '%s\n# nothing yet\n' "$hdr" >"$dir/none.csv"
 "$root/scripts/plot.sh" "$dir/none.csv" 2>/dev/null; rc=$?
 [[ $rc == 1 && ! -e "$dir/none.png" ]] || fail "a log without rows: status $rc"
