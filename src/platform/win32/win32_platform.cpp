@@ -156,7 +156,14 @@ struct Port {
   DWORD lastLook = 0;
   std::unique_ptr<net::NetPort> net{};  // a network port: no native handle
   int held = -1;  // the byte that ended a pause, not yet read; -1: none
+  // The device is opened for overlapped I/O, so that a pause can wait for
+  // a byte and a key at once; every other read and write waits for its own
+  // end on this event, as on a plain handle.
+  HANDLE ioEvent = nullptr;
 };
+
+// The console's input as the program opened it: a pause ends at a key.
+HANDLE g_conin = INVALID_HANDLE_VALUE;
 
 // When the last poll pause ended with nothing come: the next one right
 // after it belongs to the same idle wait.
@@ -170,6 +177,19 @@ Handle g_nextPort = 0x40000001;
 Port* FindPort(Handle h) {
   auto it = g_ports.find(h);
   return it == g_ports.end() ? nullptr : &it->second;
+}
+
+// An overlapped call awaited to its end, as a plain handle's would be.
+BOOL Finish(HANDLE h, BOOL started, ::OVERLAPPED& ov, DWORD* n) {
+  if (!started && ::GetLastError() != ERROR_IO_PENDING) return FALSE;
+  return ::GetOverlappedResult(h, &ov, n, TRUE);
+}
+
+::OVERLAPPED IoFor(Port& p) {
+  if (p.ioEvent == nullptr) p.ioEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ::OVERLAPPED ov{};
+  ov.hEvent = p.ioEvent;
+  return ov;
 }
 
 void MarkGone(Port& p) {
@@ -249,9 +269,11 @@ Handle CreateFileA(const char* name, std::uint32_t desiredAccess,
       return OpenNetPort(name, port, url);
     }
   }
+  if (ParseComName(name) > 0) flagsAndAttributes |= FILE_FLAG_OVERLAPPED;
   HANDLE h = ::CreateFileA(name, desiredAccess, shareMode, nullptr,
                            creationDisposition, flagsAndAttributes, nullptr);
   if (h != INVALID_HANDLE_VALUE && std::strcmp(name, "CONIN$") == 0) {
+    g_conin = h;
     // Some consoles (wine's) deliver no key until the input queue was first
     // peeked or read; a peek changes nothing on the others.
     const DWORD error = ::GetLastError();
@@ -278,6 +300,7 @@ int CloseHandle(Handle h) {
       return 1;
     }
     const HANDLE native = p->native;
+    if (p->ioEvent != nullptr) ::CloseHandle(p->ioEvent);
     g_ports.erase(h);
     return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
   }
@@ -544,8 +567,12 @@ int ReadFile(Handle h, void* buffer, std::uint32_t toRead,
   }
   DWORD n = 0;
   BOOL ok = TRUE;
-  if (p == nullptr || Present(*p)) {
-    ok = ::ReadFile(NativeFor(h), buffer, toRead, &n, nullptr) || WentAway(p);
+  if (p == nullptr) {
+    ok = ::ReadFile(AsNative(h), buffer, toRead, &n, nullptr);
+  } else if (Present(*p)) {
+    ::OVERLAPPED ov = IoFor(*p);
+    ok = Finish(p->native, ::ReadFile(p->native, buffer, toRead, nullptr, &ov), ov, &n) ||
+         WentAway(p);
   }
   if (read) *read = n;
   return ok;
@@ -565,7 +592,12 @@ int WriteFile(Handle h, const void* buffer, std::uint32_t toWrite,
   BOOL ok = TRUE;
   if (p == nullptr || p->native != INVALID_HANDLE_VALUE) {
     n = 0;
-    ok = ::WriteFile(NativeFor(h), buffer, toWrite, &n, nullptr);
+    if (p == nullptr) {
+      ok = ::WriteFile(AsNative(h), buffer, toWrite, &n, nullptr);
+    } else {
+      ::OVERLAPPED ov = IoFor(*p);
+      ok = Finish(p->native, ::WriteFile(p->native, buffer, toWrite, nullptr, &ov), ov, &n);
+    }
     if (!ok && WentAway(p)) {
       ok = TRUE;
       n = toWrite;
@@ -622,10 +654,11 @@ LONGLONG NowMicros() {
          c.QuadPart % perSecond * 1000000 / perSecond;
 }
 
-// A pause that waits for a byte on the one open device: a read whose comm
-// time-outs end it at the first byte, or after `ms` with none. The byte is
-// held for the program's next read. False when it cannot wait so (no such
-// port, or more than one, or a byte already held).
+// A pause that waits for a byte on the one open device, or a key: a read
+// whose comm time-outs end it at the first byte, or after `ms` with none,
+// awaited beside the console's input. The byte is held for the program's
+// next read. False when it cannot wait so (no such port, or more than one,
+// or a byte already held).
 bool WaitForByte(DWORD ms, bool& came) {
   Port* only = nullptr;
   for (auto& [handle, port] : g_ports) {
@@ -641,7 +674,21 @@ bool WaitForByte(DWORD ms, bool& came) {
   if (!::SetCommTimeouts(only->native, &wait)) return false;
   std::uint8_t byte = 0;
   DWORD n = 0;
-  const BOOL ok = ::ReadFile(only->native, &byte, 1, &n, nullptr);
+  ::OVERLAPPED ov = IoFor(*only);
+  const BOOL started = ::ReadFile(only->native, &byte, 1, nullptr, &ov);
+  const bool pending = !started && ::GetLastError() == ERROR_IO_PENDING;
+  if (pending) {
+    // Input the program left queued (no key) would end every pause at once.
+    DWORD queued = 0;
+    const bool keys = g_conin != INVALID_HANDLE_VALUE &&
+                      ::GetNumberOfConsoleInputEvents(g_conin, &queued) && queued == 0;
+    const HANDLE waits[2] = {ov.hEvent, g_conin};
+    if (::WaitForMultipleObjects(keys ? 2 : 1, waits, FALSE, ms + 1) != WAIT_OBJECT_0) {
+      ::CancelIo(only->native);
+    }
+  }
+  // After a cancel the read may still have taken its byte.
+  const BOOL ok = (started || pending) && ::GetOverlappedResult(only->native, &ov, &n, TRUE);
   ::SetCommTimeouts(only->native, &only->timeouts);
   came = ok && n == 1;
   if (came) only->held = byte;
