@@ -259,6 +259,7 @@ ReplyOutcome Exchange(std::int32_t port, const Str255& command, Str255& reply) {
   }
   if (AnothersReply(command, received)) {
     ReplyInDoubt = true;
+    reply = received;  // shown as it came, counted as no answer
     return ReplyOutcome::kUnusable;
   }
   const std::uint64_t now = LineClockMs();
