@@ -20,7 +20,7 @@ case "${1:-build}" in
                 mosquitto mosquitto-clients openssl
                 dpkg-dev lintian man-db groff-base unzip libimage-exiftool-perl) ;;
   windows) want=(cmake make "${mingw[@]}") ;;
-  fuzz) want=(cmake make libncurses-dev clang libclang-rt-dev) ;;
+  fuzz) want=(cmake make libncurses-dev libmosquitto-dev clang libclang-rt-dev) ;;
   analyse) want+=(libgtest-dev clang-tidy-14 cppcheck) ;;
   plot) want=(gnuplot-nox) ;;
   package) want+=(dpkg-dev file lintian logrotate man-db groff-base zip unzip libimage-exiftool-perl

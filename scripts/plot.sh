@@ -60,9 +60,8 @@ trap 'rm -rf "$tmp"' EXIT
 # the on-periods as intervals, and the facts for the title and axes.
 status=0
 # shellcheck disable=SC2016  # the program's $ fields are awk's, not the shell's
-# shellcheck disable=SC2002  # one reader for both kinds of log
-if [[ "$log" == *.gz ]]; then reader=(gzip -dc --); else reader=(cat --); fi
-"${reader[@]}" "$log" | PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$plain") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" -v me="$me" '
+# gzip -f passes a plain log through as it is.
+gzip -dcf -- "$log" | PLOT_DIR=$tmp PLOT_NAME=$(basename -- "$plain") LC_ALL=C timeout "$limit" awk -F, -v gap="$gap" -v me="$me" '
 function num(name,   i, s) {
   i = col[name]
   if (!i) return "NaN"

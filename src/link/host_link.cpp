@@ -104,15 +104,16 @@ bool SecondReplyFollows(std::int32_t port, std::size_t replySize) {
 // request given up, a client that had the network port before us), and
 // the replies that follow may all be a turn behind.
 bool AnothersReply(const Str255& command, const Str255& reply) {
+  // The terminal sends what was typed: " cr" connects too.
   std::string_view sent = command.view();
   while (!sent.empty() && sent.front() == ' ') sent.remove_prefix(1);
   while (!sent.empty() && sent.back() == ' ') sent.remove_suffix(1);
   const bool connect = sent.size() == 2 && (sent[0] == 'C' || sent[0] == 'c') &&
                        (sent[1] == 'R' || sent[1] == 'r');
   if (!connect) return reply == "CC";
-  const std::string_view text = reply.view();
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+  bool number = false;
+  ParseNumber(reply.view(), &number);
+  return number;
 }
 
 }  // namespace

@@ -123,12 +123,8 @@ std::int32_t ReadRegister(PortNumber port, std::uint16_t address, char kind) {
     KeyBuffer.Delete(0, judged);
   }
   // A reset just answered Y goes first; the link stays one request at a
-  // time, and the read just made keeps its outcome.
-  if (BetweenRequests != nullptr && !ResetRequested && !AbortFlag) {
-    const ReadOutcome made = LastRead;
-    BetweenRequests();
-    LastRead = made;
-  }
+  // time.
+  if (BetweenRequests != nullptr && !ResetRequested && !AbortFlag) BetweenRequests();
   return value;
 }
 

@@ -96,8 +96,12 @@ void WriteDefrostLine() {
 // A set point's read: kept as it was when the read was not made.
 void ReadSetPoint(std::uint16_t address, std::int32_t& setPoint,
                   Quantity quantity) {
+  const std::int32_t held = setPoint;
   const std::int32_t value = ReadRegister(ActivePort, address, 'i');
   if (LastRead == ReadOutcome::kSkipped) return;
+  // A remote write just after this read has read its own value back; the
+  // value read before it is the old one.
+  if (setPoint != held) return;
   setPoint = value;
   SetPointReads[quantity - kTempSetValue] = LastRead;
 }

@@ -2,6 +2,7 @@
 #include "record/control.h"
 
 #include <array>
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -39,8 +40,12 @@ std::string Writes;
 std::mutex PendingLock;
 std::array<bool, kSetPointKeys> Waiting{};
 std::array<SetPointCommand, kSetPointKeys> Pending{};
+// Whether any is waiting: asked after every request, so that the polling
+// thread takes the lock only when there is something to take.
+std::atomic<bool> AnyWaiting{false};
 
 bool TakeSetPoint(SetPointCommand& command) {
+  if (!AnyWaiting.load(std::memory_order_acquire)) return false;
   std::lock_guard<std::mutex> hold(PendingLock);
   int oldest = -1;
   for (int key = 0; key < kSetPointKeys; ++key) {
@@ -50,6 +55,7 @@ bool TakeSetPoint(SetPointCommand& command) {
   }
   if (oldest < 0) return false;
   Waiting[oldest] = false;
+  AnyWaiting = std::find(Waiting.begin(), Waiting.end(), true) != Waiting.end();
   command = Pending[oldest];
   return true;
 }
@@ -212,6 +218,7 @@ bool OfferSetPoint(const SetPointCommand& command, SetPointCommand& replaced) {
   replaced = Pending[command.key];
   Pending[command.key] = command;
   Waiting[command.key] = true;
+  AnyWaiting = true;
   return waited;
 }
 
@@ -271,4 +278,5 @@ void ResetSetPointControlForTests() {
   }
   Writes.clear();
   Waiting = {};
+  AnyWaiting = false;
 }

@@ -564,6 +564,7 @@ bool MqttOpen(const plat::RunOptions& options, std::string& why) {
   s.comPort = options.Port;
   if (options.MqttUser != nullptr) s.user = options.MqttUser;
   if (const char* path = options.MqttPasswordFile) {
+    errno = 0;  // an empty file sets none
     std::ifstream in(path);
     if (!in || !std::getline(in, s.password)) {
       why = std::string("cannot read the MQTT password from ") + path + ": " +
@@ -577,8 +578,10 @@ bool MqttOpen(const plat::RunOptions& options, std::string& why) {
   }
   if (options.MqttCa != nullptr) {
     s.ca = options.MqttCa;
+    errno = 0;
     if (!std::ifstream(s.ca)) {
-      why = "cannot read the CA of --mqtt-ca " + s.ca + ": " + std::strerror(errno);
+      why = "cannot read the CA of --mqtt-ca " + s.ca + ": " +
+            (errno != 0 ? std::strerror(errno) : "it cannot be opened");
       return false;
     }
   }

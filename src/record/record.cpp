@@ -739,6 +739,8 @@ void RecordCycle() {
   }
   bool retry = false;
   if (g_log != nullptr && RowDue(retry)) OfferRow(!retry);
+  // Only a log's rows carry the writes: without one they are not kept.
+  if (g_log == nullptr) TakeSetPointWrites();
   plat::ShowOnExit(EndText().c_str());
 }
 

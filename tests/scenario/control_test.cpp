@@ -100,6 +100,24 @@ TEST_F(Control, CommandGoesBetweenTwoRequests) {
             "temperature_setpoint=21.5;temperature_setpoint=-4.5;co2_setpoint=2000 failed");
 }
 
+// A command taken just after its own set point's refresh read stands: the
+// value that read brought is the one it replaced.
+TEST_F(Control, CommandAfterItsSetPointsReadStands) {
+  static SimWire* wire = nullptr;
+  wire = &run.Wire();
+  BetweenRequests = [] {
+    if (wire->RequestTexts().back() == "RD DM890" && TempSetPoint == 225) {
+      SetPointCommand replaced;
+      OfferSetPoint({kTempSetPoint, 215, plat::GetTickCount64()}, replaced);
+      wire->ScriptReply("RD DM890", "215");  // as the write leaves it
+    }
+    WriteCommandedSetPoint();
+  };
+  for (int cycle = 1; cycle <= 9; ++cycle) run.Cycle();  // the ninth refreshes
+  EXPECT_EQ(SetPointCount(kTempSetPoint, kWriteOk), 1);
+  EXPECT_EQ(TempSetPoint, 215);
+}
+
 // While the terminal is open the command waits; after more than a minute
 // it is refused unwritten, and one that came later goes once it closes.
 TEST_F(Control, CommandWaitsForTheTerminal) {

@@ -73,6 +73,54 @@ bool IsNetUrl(std::string_view text) {
          StartsWithNoCase(text, kRfc2217Prefix);
 }
 
+bool ParseHostPort(std::string_view text, std::uint16_t defaultPort, std::string* host,
+                   std::uint16_t* port, std::string* why) {
+  std::size_t portAt = 0;
+  if (!text.empty() && text[0] == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string_view::npos || close == 1) {
+      return Fail(why, "an IPv6 address needs its closing bracket");
+    }
+    *host = std::string(text.substr(1, close - 1));
+    if (!std::all_of(host->begin(), host->end(), Ipv6Char)) {
+      return Fail(why, "not an IPv6 address in the brackets");
+    }
+    portAt = close + 1;
+  } else {
+    portAt = std::min(text.find(':'), text.size());
+    if (portAt == text.size() && defaultPort == 0) {
+      return Fail(why, "the address needs a port: HOST:PORT");
+    }
+    *host = std::string(text.substr(0, portAt));
+    if (host->empty() || host->size() > 253 ||
+        !std::all_of(host->begin(), host->end(), HostChar)) {
+      return Fail(why,
+                  "the host must be a name or an address (IPv6 in brackets)");
+    }
+  }
+  if (portAt >= text.size() && defaultPort != 0) {
+    *port = defaultPort;
+    return true;
+  }
+  if (portAt >= text.size() || text[portAt] != ':') {
+    return Fail(why, "the address needs a port: HOST:PORT");
+  }
+  const std::string_view digits = text.substr(portAt + 1);
+  std::uint32_t value = 0;
+  if (digits.empty() || digits.size() > 5 ||
+      !std::all_of(digits.begin(), digits.end(), [](char c) {
+        return c >= '0' && c <= '9';
+      })) {
+    return Fail(why, "the port must be a number from 1 to 65535");
+  }
+  for (char c : digits) value = value * 10 + static_cast<std::uint32_t>(c - '0');
+  if (value == 0 || value > 65535) {
+    return Fail(why, "the port must be a number from 1 to 65535");
+  }
+  *port = static_cast<std::uint16_t>(value);
+  return true;
+}
+
 bool ParseNetUrl(std::string_view text, NetAddress* out, std::string* why) {
   NetAddress a;
   if (StartsWithNoCase(text, kRawPrefix)) {
@@ -84,45 +132,7 @@ bool ParseNetUrl(std::string_view text, NetAddress* out, std::string* why) {
   } else {
     return Fail(why, "not a socket:// or rfc2217:// address");
   }
-  std::size_t portAt = 0;
-  if (!text.empty() && text[0] == '[') {
-    const std::size_t close = text.find(']');
-    if (close == std::string_view::npos || close == 1) {
-      return Fail(why, "an IPv6 address needs its closing bracket");
-    }
-    a.host = std::string(text.substr(1, close - 1));
-    if (!std::all_of(a.host.begin(), a.host.end(), Ipv6Char)) {
-      return Fail(why, "not an IPv6 address in the brackets");
-    }
-    portAt = close + 1;
-  } else {
-    portAt = text.find(':');
-    if (portAt == std::string_view::npos) {
-      return Fail(why, "the address needs a port: HOST:PORT");
-    }
-    a.host = std::string(text.substr(0, portAt));
-    if (a.host.empty() || a.host.size() > 253 ||
-        !std::all_of(a.host.begin(), a.host.end(), HostChar)) {
-      return Fail(why,
-                  "the host must be a name or an address (IPv6 in brackets)");
-    }
-  }
-  if (portAt >= text.size() || text[portAt] != ':') {
-    return Fail(why, "the address needs a port: HOST:PORT");
-  }
-  const std::string_view port = text.substr(portAt + 1);
-  std::uint32_t value = 0;
-  if (port.empty() || port.size() > 5 ||
-      !std::all_of(port.begin(), port.end(), [](char c) {
-        return c >= '0' && c <= '9';
-      })) {
-    return Fail(why, "the port must be a number from 1 to 65535");
-  }
-  for (char c : port) value = value * 10 + static_cast<std::uint32_t>(c - '0');
-  if (value == 0 || value > 65535) {
-    return Fail(why, "the port must be a number from 1 to 65535");
-  }
-  a.port = static_cast<std::uint16_t>(value);
+  if (!ParseHostPort(text, 0, &a.host, &a.port, why)) return false;
   if (out != nullptr) *out = std::move(a);
   return true;
 }

@@ -41,6 +41,11 @@ struct NetAddress {
 // Whether the text is meant as a network port: it starts with one of the
 // schemes above (any case). Such a name is never a device path.
 bool IsNetUrl(std::string_view text);
+// "HOST:PORT", HOST a name, an IPv4 address or a bracketed IPv6 one, PORT
+// 1-65535; without ":PORT" the port is `defaultPort`, or an error when it
+// is 0. False, with the reason in *why when given, for anything else.
+bool ParseHostPort(std::string_view text, std::uint16_t defaultPort, std::string* host,
+                   std::uint16_t* port, std::string* why = nullptr);
 // "socket://HOST:PORT" or "rfc2217://HOST:PORT", HOST a name, an IPv4
 // address or a bracketed IPv6 one, PORT 1-65535, nothing after it. False,
 // with the reason in *why when given, for anything else.

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/shared/netport.h"
+
 #ifndef ZRV_VERSION
 #define ZRV_VERSION "unknown"
 #endif
@@ -136,28 +138,11 @@ bool TakeBrokerUrl(std::string_view url, RunOptions* out) {
   if (!tls && url.substr(0, 7) != "mqtt://") return false;
   url.remove_prefix(tls ? 8 : 7);
   if (!url.empty() && url.back() == '/') url.remove_suffix(1);
-  std::string_view host = url;
-  std::string_view port;
-  if (!url.empty() && url[0] == '[') {
-    const std::size_t close = url.find(']');
-    if (close == std::string_view::npos) return false;
-    host = url.substr(1, close - 1);
-    const std::string_view rest = url.substr(close + 1);
-    if (!rest.empty() && rest[0] != ':') return false;
-    if (!rest.empty()) port = rest.substr(1);
-  } else if (const std::size_t colon = url.rfind(':'); colon != std::string_view::npos) {
-    host = url.substr(0, colon);
-    port = url.substr(colon + 1);
-    if (port.empty()) return false;
-  }
-  if (host.empty() || host.find_first_of("/@?#[] \t") != std::string_view::npos) {
-    return false;
-  }
-  long n = tls ? 8883 : 1883;
-  if (!port.empty()) n = Whole(std::string(port).c_str(), 1, 65535);
-  if (n < 0) return false;
+  std::string host;
+  std::uint16_t port = 0;
+  if (!net::ParseHostPort(url, tls ? 8883 : 1883, &host, &port)) return false;
   out->MqttHost = host;
-  out->MqttPort = static_cast<int>(n);
+  out->MqttPort = port;
   out->MqttTls = tls;
   return true;
 }

@@ -304,6 +304,7 @@ int CloseHandle(Handle h) {
     g_ports.erase(h);
     return native == INVALID_HANDLE_VALUE || ::CloseHandle(native);
   }
+  if (AsNative(h) == g_conin) g_conin = INVALID_HANDLE_VALUE;
   return ::CloseHandle(AsNative(h));
 }
 std::uint32_t GetLastError() { return ::GetLastError(); }
@@ -677,6 +678,11 @@ bool WaitForByte(DWORD ms, bool& came) {
   ::OVERLAPPED ov = IoFor(*only);
   const BOOL started = ::ReadFile(only->native, &byte, 1, nullptr, &ov);
   const bool pending = !started && ::GetLastError() == ERROR_IO_PENDING;
+  if (!started && !pending) {
+    // It did not wait: the caller's plain pause must, or the polls spin.
+    ::SetCommTimeouts(only->native, &only->timeouts);
+    return false;
+  }
   if (pending) {
     // Input the program left queued (no key) would end every pause at once.
     DWORD queued = 0;
@@ -688,7 +694,7 @@ bool WaitForByte(DWORD ms, bool& came) {
     }
   }
   // After a cancel the read may still have taken its byte.
-  const BOOL ok = (started || pending) && ::GetOverlappedResult(only->native, &ov, &n, TRUE);
+  const BOOL ok = ::GetOverlappedResult(only->native, &ov, &n, TRUE);
   ::SetCommTimeouts(only->native, &only->timeouts);
   came = ok && n == 1;
   if (came) only->held = byte;
